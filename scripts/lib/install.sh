@@ -1,0 +1,98 @@
+# Installs everything the build and the tests need, idempotently.
+# Sourced by scripts/run and scripts/test; expects to run as root on Debian 12.
+
+kestrune_packages=(
+  cmake ninja-build
+  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools
+  googletest
+  wine wine64 wine32:i386
+  qemu-user-static
+  xvfb xauth xdotool x11-utils imagemagick
+  python3
+)
+
+# Packages whose status dpkg does not report as installed.
+missing_packages() {
+  local p
+  for p in "${kestrune_packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || echo "$p"
+  done
+}
+
+# A deb-src twin of the Debian sources entry, so pcre2's source can be fetched.
+ensure_deb_src() {
+  local twin=/etc/apt/sources.list.d/kestrune-debian-src.sources
+  [ -f "$twin" ] && return 1
+  local src=/etc/apt/sources.list.d/debian.sources
+  if [ -f "$src" ]; then
+    sed 's/^Types: deb$/Types: deb-src/' "$src" > "$twin"
+  else
+    grep -E '^deb ' /etc/apt/sources.list | sed 's/^deb /deb-src /' > "${twin%.sources}.list"
+    touch "$twin"
+  fi
+  return 0
+}
+
+install_packages() {
+  local need_update=0
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    dpkg --add-architecture i386
+    need_update=1
+  fi
+  ensure_deb_src && need_update=1
+  local missing
+  missing=$(missing_packages)
+  if [ -n "$missing" ]; then
+    need_update=1
+  fi
+  if [ "$need_update" = 1 ]; then
+    echo "kestrune: apt-get update" >&2
+    apt-get update -qq >/dev/null
+  fi
+  if [ -n "$missing" ]; then
+    echo "kestrune: installing" $missing >&2
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $missing >/dev/null
+  fi
+}
+
+# The pcre2 source tarball, kept in the build tree and never committed.
+fetch_pcre2_source() {
+  local dir="$1"
+  mkdir -p "$dir"
+  if ls "$dir"/pcre2_*.orig.tar.* >/dev/null 2>&1; then
+    return 0
+  fi
+  # The main suite's version: the security mirror has lacked the newer source files.
+  local version
+  version=$(apt-cache showsrc pcre2 2>/dev/null | awk '/^Version:/ {print $2}' | sort -V | head -n 1)
+  [ -n "$version" ] || { echo "kestrune: no source entry for pcre2" >&2; return 1; }
+  (cd "$dir" && apt-get source --download-only "pcre2=$version" >/dev/null 2>&1) || {
+    echo "kestrune: could not fetch the pcre2 source ($version)" >&2; return 1; }
+  ls "$dir"/pcre2_*.orig.tar.* >/dev/null 2>&1
+}
+
+# Lets 32-bit Linux programs (Wine's 32-bit loader) run through qemu-user.
+ensure_binfmt_i386() {
+  local bm=/proc/sys/fs/binfmt_misc
+  if [ ! -e "$bm/register" ]; then
+    mount -t binfmt_misc binfmt_misc "$bm" 2>/dev/null || true
+  fi
+  if [ ! -e "$bm/register" ]; then
+    echo "kestrune: binfmt_misc cannot be mounted; 32-bit programs cannot run here" >&2
+    return 1
+  fi
+  if [ ! -e "$bm/qemu-i386" ]; then
+    printf '%s' ':qemu-i386:M::\x7f\x45\x4c\x46\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F' \
+      > "$bm/register" 2>/dev/null || true
+  fi
+  if [ ! -e "$bm/qemu-i386" ]; then
+    echo "kestrune: could not register qemu-i386 with binfmt_misc" >&2
+    return 1
+  fi
+  [ "$(head -n 1 "$bm/qemu-i386")" = enabled ] || echo 1 > "$bm/qemu-i386"
+}
+
+install_all() {
+  install_packages || return 1
+  fetch_pcre2_source "$KESTRUNE_ROOT/build/deps" || return 1
+}

@@ -1,0 +1,51 @@
+// The record of one loaded daemon.
+#pragma once
+
+#include <kestrune/daemon.h>
+
+#include <cstdint>
+#include <string>
+
+#include "owner.h"
+
+namespace kestrune {
+
+// Bits of Daemon::flags.
+enum DaemonFlag : uint32_t {
+    FlagStarted = 1,   // the thread was alive right after it was created
+    FlagStopping = 2,  // a stop request has been handled
+    FlagPaused = 4,    // the host has suspended the thread
+};
+
+// Values of Daemon::request, applied by TickDaemon.
+enum DaemonRequest : int32_t {
+    RequestNone = 0,
+    RequestStop = 1,
+    RequestPause = 2,
+    RequestResume = 3,
+    RequestForceStop = 4,
+    RequestPriorityBase = 80,  // + a thread priority
+};
+
+// How long a daemon may take to return after 255 was written into its state word.
+constexpr int32_t StopGracePeriod = 30000;
+
+// Created by LoadDaemon and freed only by UnloadDaemon. The thread is declared
+// after the library, so it is released before the code it runs.
+struct Daemon {
+    EntryPointFunction entryPointAddress = nullptr;
+    StateWord* stateWordAddress = nullptr;
+    EntryMenuFunction entryMenuAddress = nullptr;
+    ModuleOwner library;
+    std::wstring fileName;
+    std::wstring path;
+    HandleOwner thread;
+    uint32_t flags = 0;
+    int32_t request = RequestNone;
+    int32_t stopRequestTime = 0;
+    uint64_t lastThreadTime = 0;
+
+    bool Has(DaemonFlag flag) const { return (flags & flag) != 0; }
+};
+
+}  // namespace kestrune

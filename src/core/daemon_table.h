@@ -1,0 +1,18 @@
+// The table of loaded daemons.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "daemon_record.h"
+
+namespace kestrune {
+
+// Loads the library at path and appends its record to the table; null when
+// quitting, when path is no file, or when the library is refused.
+Daemon* AddDaemon(const std::wstring& path, std::vector<Daemon*>& table);
+
+// The first record whose path equals key regardless of letter case, or null.
+Daemon* FindDaemonByPath(const std::wstring& key);
+
+}  // namespace kestrune

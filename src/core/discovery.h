@@ -1,0 +1,26 @@
+// Finding daemon libraries in wild_magic\ and the folders directly below it.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace kestrune {
+
+// The file-name pattern that selects daemon libraries.
+constexpr const char* DaemonFilePattern = ".*?\\.dll$";
+
+// The folder of the running program followed by "wild_magic\".
+std::wstring DaemonBaseFolder();
+
+// Fills paths from the base folder; creates the folder when it is missing.
+void DiscoverDaemons(std::vector<std::wstring>& paths);
+
+// The same for a given base folder.
+void DiscoverDaemonsIn(const std::wstring& baseFolder, std::vector<std::wstring>& paths);
+
+// Appends the folder's files whose names match pattern, entering sub-folders
+// down to maxDepth levels (-1: no limit). The outermost call returns the
+// number of files accepted, or 0 when none was.
+int ScanFolder(std::wstring folder, std::vector<std::wstring>& paths, const char* pattern, int maxDepth);
+
+}  // namespace kestrune

@@ -1,0 +1,74 @@
+#include "loader.h"
+
+#include <memory>
+
+#include "application.h"
+#include "lifecycle.h"
+
+namespace kestrune {
+namespace {
+
+// An address counts only when it is not 0 and not below the ordinal-1 export.
+bool IsAtOrAboveBound(const void* address, const void* bound) {
+    return address != nullptr && reinterpret_cast<uintptr_t>(address) >= reinterpret_cast<uintptr_t>(bound);
+}
+
+template <typename Function>
+Function LookUp(HMODULE library, const char* name) {
+    return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(library, name)));
+}
+
+// How long unloading waits for a terminated thread to be gone.
+constexpr DWORD TerminationWait = 5000;
+
+}  // namespace
+
+std::wstring FilePartOf(const std::wstring& path) {
+    size_t separator = path.find_last_of(L"\\/");
+    return separator == std::wstring::npos ? path : path.substr(separator + 1);
+}
+
+Daemon* LoadDaemon(const std::wstring& path) {
+    auto daemon = std::make_unique<Daemon>();
+    if (IsQuitting()) return nullptr;
+    daemon->library.reset(LoadLibraryW(path.c_str()));
+    if (!daemon->library) return nullptr;
+    HMODULE library = daemon->library.get();
+
+    const void* bound = reinterpret_cast<void*>(GetProcAddress(library, MAKEINTRESOURCEA(1)));
+    daemon->entryPointAddress = LookUp<EntryPointFunction>(library, "EntryPoint");
+    if (!daemon->entryPointAddress) return nullptr;  // the owner frees the library
+
+    daemon->fileName = FilePartOf(path);
+    daemon->path = path;
+
+    auto entryState = LookUp<EntryStateFunction>(library, "EntryState");
+    if (IsAtOrAboveBound(reinterpret_cast<void*>(entryState), bound)) {
+        StateWord* word = entryState();
+        if (IsAtOrAboveBound(const_cast<LONG*>(word), bound)) daemon->stateWordAddress = word;
+    }
+    auto entryMenu = LookUp<EntryMenuFunction>(library, "EntryMenu");
+    if (IsAtOrAboveBound(reinterpret_cast<void*>(entryMenu), bound)) daemon->entryMenuAddress = entryMenu;
+    return daemon.release();
+}
+
+DWORD WINAPI DaemonThreadMain(LPVOID record) {
+    auto* daemon = static_cast<Daemon*>(record);
+    if (IsQuitting()) return 0;
+    daemon->entryPointAddress();
+    return 0;
+}
+
+void UnloadDaemon(Daemon* daemon) {
+    if (!daemon) return;
+    if (IsThreadAlive(daemon->thread.get())) {
+        TerminateThread(daemon->thread.get(), 0);
+        // Termination is asynchronous: the thread's code must not be unmapped under it.
+        WaitForSingleObject(daemon->thread.get(), TerminationWait);
+    }
+    daemon->thread.reset();
+    daemon->library.reset();
+    delete daemon;
+}
+
+}  // namespace kestrune

@@ -1,0 +1,23 @@
+// The reaper: one daemon visited per timer tick, finished daemons taken out of the table.
+#pragma once
+
+#include <windows.h>
+
+namespace kestrune {
+
+constexpr UINT_PTR ReaperTimerId = 5;
+constexpr UINT QuittingReaperPeriod = 4;
+
+// 512 / (n + 1) ms for n daemons: a full pass takes just under half a second.
+UINT ReaperPeriod(int daemonCount);
+
+enum class ReapResult { Continue, Finish };
+
+// One tick: advances position, visits that daemon, and removes it from the
+// table when it has finished. Finish means the event loop is to end.
+ReapResult ReapOneDaemon(int& position);
+
+// Sets the reaper timer of window for the current number of daemons (4 ms while quitting).
+void ArmReaperTimer(HWND window);
+
+}  // namespace kestrune

@@ -1,0 +1,149 @@
+#include "daemon_rows.h"
+
+#include <commctrl.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cwchar>
+
+#include "../core/application.h"
+#include "../core/case_fold.h"
+#include "../core/lifecycle.h"
+#include "../core/priority.h"
+
+namespace kestrune {
+namespace {
+
+constexpr COLORREF Grey = RGB(170, 170, 170);
+constexpr COLORREF DarkRed = RGB(170, 0, 0);
+constexpr COLORREF Blue = RGB(0, 0, 187);
+constexpr COLORREF Green = RGB(0, 170, 0);
+constexpr COLORREF Olive = RGB(170, 170, 0);
+
+constexpr const wchar_t* WhiteStar = L"\u2606";
+constexpr const wchar_t* BlackStar = L"\u2605";
+constexpr const wchar_t* DownArrow = L"\u2193";
+
+void SetCellText(HWND list, int row, int column, const std::wstring& text) {
+    LVITEMW item{};
+    item.iSubItem = column;
+    item.pszText = const_cast<wchar_t*>(text.c_str());
+    SendMessageW(list, LVM_SETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item));
+}
+
+// The status colour lives in the row's item data, where custom draw reads it.
+void SetStatusColour(HWND list, int row, COLORREF colour) {
+    LVITEMW item{};
+    item.mask = LVIF_PARAM;
+    item.iItem = row;
+    item.lParam = static_cast<LPARAM>(colour);
+    SendMessageW(list, LVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+}
+
+// Pads a decimal number with "0" on the left to width, and cuts a longer one to its first width digits.
+std::wstring FixedField(long long value, size_t width) {
+    std::wstring digits = std::to_wstring(value);
+    if (digits.size() < width) digits.insert(0, width - digits.size(), L'0');
+    return digits.substr(0, width);
+}
+
+std::wstring Countdown(const Daemon& daemon) {
+    if (daemon.stopRequestTime == 0) return {};
+    float elapsed = static_cast<float>(std::llabs(MillisecondsSinceStopRequest(daemon)));
+    float left = 100.0f - 100.0f * (elapsed / static_cast<float>(StopGracePeriod));
+    if (!(left < 99.0f)) return {};
+    return std::to_wstring(std::lround(left));
+}
+
+}  // namespace
+
+HWND DaemonList() {
+    return app.mainWindow ? GetDlgItem(app.mainWindow, DaemonListId) : nullptr;
+}
+
+void AddDaemonRow(Daemon* daemon) {
+    if (!daemon) return;
+    if (FindRowByPath(daemon->path) >= 0) return;
+    HWND list = DaemonList();
+    if (!list) return;
+    LVITEMW item{};
+    item.mask = LVIF_TEXT | LVIF_PARAM;
+    item.iItem = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+    item.pszText = const_cast<wchar_t*>(daemon->fileName.c_str());
+    item.lParam = static_cast<LPARAM>(Grey);
+    int row = static_cast<int>(SendMessageW(list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
+    if (row < 0) return;
+    SetCellText(list, row, ColumnPath, daemon->path);
+    RefreshDaemonRow(daemon, false);
+}
+
+int FindRowByPath(const std::wstring& path) {
+    HWND list = DaemonList();
+    if (!list) return -1;
+    std::wstring key = LowerCaseCopy(path);
+    int count = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+    for (int row = 0; row < count; ++row) {
+        if (LowerCaseCopy(RowCellText(row, ColumnPath)) == key) return row;
+    }
+    return -1;
+}
+
+std::wstring RowCellText(int row, int column) {
+    HWND list = DaemonList();
+    if (!list) return {};
+    std::wstring text(MAX_PATH, L'\0');
+    for (;;) {
+        LVITEMW item{};
+        item.iSubItem = column;
+        item.pszText = text.data();
+        item.cchTextMax = static_cast<int>(text.size());
+        size_t length = static_cast<size_t>(SendMessageW(list, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item)));
+        if (length + 1 < text.size()) {
+            text.resize(length);
+            return text;
+        }
+        text.resize(text.size() * 2);  // the text may have been cut: ask again with room to spare
+    }
+}
+
+StatusLook ChooseStatusLook(const Daemon& daemon, bool final) {
+    if (final) return {WhiteStar, Grey};
+    if (daemon.Has(FlagStopping)) return {std::wstring(DownArrow) + Countdown(daemon), DarkRed};
+    if (daemon.Has(FlagPaused)) return {std::wstring(BlackStar) + WhiteStar, Blue};
+    if (daemon.Has(FlagStarted)) return {BlackStar, daemon.stateWordAddress ? Green : Olive};
+    return {WhiteStar, Grey};
+}
+
+void RefreshDaemonRow(Daemon* daemon, bool final) {
+    if (!daemon) return;
+    int row = FindRowByPath(daemon->path);
+    if (row < 0) return;
+    HWND list = DaemonList();
+    StatusLook look = ChooseStatusLook(*daemon, final);
+    std::wstring cpu, priority;
+    if (!final && IsThreadAlive(daemon->thread.get())) {
+        priority = LowerCaseCopy(PriorityName(GetDaemonPriority(daemon->thread.get())));
+        cpu = FormatCpuTime(daemon->lastThreadTime);
+    }
+    SetStatusColour(list, row, look.colour);
+    SetCellText(list, row, ColumnStatus, L" " + look.glyph);
+    SetCellText(list, row, ColumnPriority, priority);
+    SetCellText(list, row, ColumnCpu, cpu);
+}
+
+std::wstring FormatCpuTime(uint64_t hundredNanoseconds) {
+    double t = static_cast<double>(hundredNanoseconds) * 0.0000001;
+    long long s = static_cast<long long>(t);
+    double fraction = t - static_cast<double>(s);
+    long long m = s / 60;
+    s -= 60 * m;
+    long long h = m / 60;
+    m -= 60 * h;
+    std::wstring text = FixedField(h, h > 99 ? 3 : 2) + L":" + FixedField(m, 2) + L":" + FixedField(s, 2);
+    if (h > 99) return text + L" +";
+    // A fraction of .9995 or more would round to 1000: show 999 rather than a fourth digit.
+    long long milliseconds = std::min(std::llround(fraction * 1000.0), 999LL);
+    return text + L"." + FixedField(milliseconds, 3);
+}
+
+}  // namespace kestrune

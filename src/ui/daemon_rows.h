@@ -1,0 +1,41 @@
+// The daemon list's rows: one per daemon library, keyed by the "Path" column.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+#include "../core/daemon_record.h"
+
+namespace kestrune {
+
+constexpr int DaemonListId = 52;
+
+enum DaemonColumn { ColumnName = 0, ColumnStatus = 1, ColumnCpu = 2, ColumnPriority = 3, ColumnPath = 4 };
+
+// The list control of the main window, or null while there is none.
+HWND DaemonList();
+
+void AddDaemonRow(Daemon* daemon);
+
+// The first row whose path equals path regardless of letter case, or -1.
+int FindRowByPath(const std::wstring& path);
+
+// Rewrites the status, CPU and priority cells; final is the update before unloading.
+void RefreshDaemonRow(Daemon* daemon, bool final);
+
+// The text of one cell.
+std::wstring RowCellText(int row, int column);
+
+// "hh:mm:ss.fff", or "hhh:mm:ss +" from 100 hours on, for a count of 100 ns units.
+std::wstring FormatCpuTime(uint64_t hundredNanoseconds);
+
+// The status glyph text (without its leading space) and colour for a record.
+struct StatusLook {
+    std::wstring glyph;
+    COLORREF colour;
+};
+StatusLook ChooseStatusLook(const Daemon& daemon, bool final);
+
+}  // namespace kestrune

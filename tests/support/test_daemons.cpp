@@ -1,0 +1,76 @@
+#include "test_daemons.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <thread>
+
+#include "temp_folder.h"
+
+namespace kestrune::test {
+
+std::wstring ProgramFolder() {
+    wchar_t path[MAX_PATH];
+    DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring full(path, length);
+    return full.substr(0, full.find_last_of(L"\\/") + 1);
+}
+
+std::wstring TestDaemonPath(const std::wstring& name) {
+    return ProgramFolder() + L"..\\test-daemons\\" + name + L".dll";
+}
+
+std::wstring CopyTestDaemon(const std::wstring& name, const std::wstring& destination) {
+    size_t separator = destination.find_last_of(L'\\');
+    if (separator != std::wstring::npos) CreateFolders(destination.substr(0, separator + 1));
+    CopyFileW(TestDaemonPath(name).c_str(), destination.c_str(), FALSE);
+    return destination;
+}
+
+std::vector<std::string> ReadEvents(const std::wstring& dllPath) {
+    std::vector<std::string> events;
+    HANDLE file = CreateFileW((dllPath + L".log").c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return events;
+    std::string content;
+    char buffer[4096];
+    DWORD read = 0;
+    while (ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read > 0) content.append(buffer, read);
+    CloseHandle(file);
+    size_t start = 0;
+    for (size_t end; (end = content.find('\n', start)) != std::string::npos; start = end + 1) {
+        events.push_back(content.substr(start, end - start));
+    }
+    return events;
+}
+
+bool HasEvent(const std::wstring& dllPath, const std::string& event) {
+    auto events = ReadEvents(dllPath);
+    return std::find(events.begin(), events.end(), event) != events.end();
+}
+
+bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        if (condition()) return true;
+        if (std::chrono::steady_clock::now() >= deadline) return condition();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
+bool WaitForEvent(const std::wstring& dllPath, const std::string& event, std::chrono::milliseconds timeout) {
+    return WaitUntil([&] { return HasEvent(dllPath, event); }, timeout);
+}
+
+bool WaitForEntry(const std::wstring& dllPath) {
+    if (!WaitForEvent(dllPath, "entry")) return false;
+    Sleep(250);
+    return true;
+}
+
+bool IsModuleLoaded(const std::wstring& dllPath) {
+    return GetModuleHandleW(dllPath.c_str()) != nullptr;
+}
+
+}  // namespace kestrune::test

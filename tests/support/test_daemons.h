@@ -1,0 +1,38 @@
+// The test daemons built beside the test programs, and what they report.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace kestrune::test {
+
+// The folder of the running test program, ending in "\".
+std::wstring ProgramFolder();
+
+// The built test daemon name.dll.
+std::wstring TestDaemonPath(const std::wstring& name);
+
+// Copies test daemon name.dll to destination (a full file path); creates parent folders.
+std::wstring CopyTestDaemon(const std::wstring& name, const std::wstring& destination);
+
+// The events a test daemon copied to dllPath has reported so far, in order.
+std::vector<std::string> ReadEvents(const std::wstring& dllPath);
+
+bool HasEvent(const std::wstring& dllPath, const std::string& event);
+
+// Polls until condition holds or timeout passes; returns the last result.
+bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout = std::chrono::seconds(20));
+
+bool WaitForEvent(const std::wstring& dllPath, const std::string& event,
+                  std::chrono::milliseconds timeout = std::chrono::seconds(20));
+
+// Waits for the daemon's "entry" event, then lets it settle into its loop, so that
+// suspending or terminating it cannot catch it inside a system call holding a lock.
+bool WaitForEntry(const std::wstring& dllPath);
+
+// True when a module with this path is loaded in the test process.
+bool IsModuleLoaded(const std::wstring& dllPath);
+
+}  // namespace kestrune::test

@@ -1,0 +1,44 @@
+// A clean application record per test, and every daemon unloaded at its end.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "core/application.h"
+#include "core/daemon_table.h"
+#include "core/loader.h"
+#include "temp_folder.h"
+#include "test_daemons.h"
+
+namespace kestrune::test {
+
+class HostFixture : public ::testing::Test {
+protected:
+    void SetUp() override { ResetApplication(); }
+
+    void TearDown() override {
+        app.quitting.store(0);
+        for (size_t i = 1; i < app.DaemonTable.size(); ++i) UnloadDaemon(app.DaemonTable[i]);
+        ResetApplication();
+    }
+
+    // Copies test daemon name into the test's folder as relative (default name.dll).
+    std::wstring Place(const std::wstring& name, std::wstring relative = {}) {
+        if (relative.empty()) relative = name + L".dll";
+        return CopyTestDaemon(name, folder.path() + relative);
+    }
+
+    Daemon* Add(const std::wstring& path) { return AddDaemon(path, app.DaemonTable); }
+
+    TempFolder folder;
+};
+
+// The thread's suspend count, read without changing it.
+inline DWORD SuspendCount(HANDLE thread) {
+    DWORD count = SuspendThread(thread);
+    ResumeThread(thread);
+    return count;
+}
+
+}  // namespace kestrune::test

@@ -1,0 +1,312 @@
+#include "host_fixture.h"
+
+#include "clock_first_reading.h"
+#include "core/clock.h"
+#include "core/lifecycle.h"
+#include "core/reaper.h"
+
+namespace kestrune::test {
+namespace {
+
+class LifecycleTest : public HostFixture {
+protected:
+    // Loads and starts a test daemon and waits until its EntryPoint runs.
+    Daemon* Run(const std::wstring& name, std::wstring* pathOut = nullptr) {
+        std::wstring path = Place(name);
+        Daemon* daemon = Add(path);
+        if (!daemon) return nullptr;
+        StartDaemonThread(daemon, RequestNone);
+        if (!WaitForEntry(path)) return nullptr;
+        if (pathOut) *pathOut = path;
+        return daemon;
+    }
+
+    // Ticks the daemon and, when it finishes, takes it out of the table as the reaper would.
+    bool Tick(Daemon* daemon) {
+        if (TickDaemon(daemon)) return true;
+        auto& table = app.DaemonTable;
+        table.erase(std::find(table.begin() + 1, table.end(), daemon));
+        return false;
+    }
+};
+
+TEST_F(LifecycleTest, StartRunsEntryPointOnItsOwnThread) {
+    std::wstring path;
+    Daemon* daemon = Run(L"cooperative", &path);
+    ASSERT_NE(daemon, nullptr);
+    EXPECT_EQ(daemon->flags, static_cast<uint32_t>(FlagStarted));
+    EXPECT_TRUE(IsThreadAlive(daemon->thread.get()));
+    EXPECT_NE(GetThreadId(daemon->thread.get()), GetCurrentThreadId());
+    EXPECT_TRUE(Tick(daemon)) << "a running daemon stays";
+}
+
+TEST_F(LifecycleTest, PauseSuspendsOnceAndResumeLiftsEverySuspension) {
+    Daemon* daemon = Run(L"cooperative");
+    ASSERT_NE(daemon, nullptr);
+    HANDLE thread = daemon->thread.get();
+
+    SetDaemonRequest(daemon, RequestPause);
+    EXPECT_TRUE(Tick(daemon));
+    EXPECT_TRUE(daemon->Has(FlagPaused));
+    EXPECT_EQ(SuspendCount(thread), 1u);
+    EXPECT_EQ(daemon->request, RequestNone) << "an applied request is cleared";
+
+    SetDaemonRequest(daemon, RequestPause);
+    EXPECT_TRUE(Tick(daemon));
+    EXPECT_EQ(SuspendCount(thread), 1u) << "pausing twice still suspends once";
+
+    for (int i = 0; i < 5; ++i) SuspendThread(thread);  // suspensions the host did not make
+    ASSERT_EQ(SuspendCount(thread), 6u);
+    SetDaemonRequest(daemon, RequestResume);
+    EXPECT_TRUE(Tick(daemon));
+    EXPECT_FALSE(daemon->Has(FlagPaused));
+    EXPECT_EQ(SuspendCount(thread), 0u);
+}
+
+DWORD WINAPI ReturnAtOnce(LPVOID) {
+    return 0;
+}
+
+TEST_F(LifecycleTest, ResumeThreadFullyLiftsDeepSuspensions) {
+    HANDLE thread = CreateThread(nullptr, 0, ReturnAtOnce, nullptr, CREATE_SUSPENDED, nullptr);
+    ASSERT_NE(thread, nullptr);
+    int added = 0;
+    while (added < 100 && SuspendThread(thread) != static_cast<DWORD>(-1)) ++added;
+    DWORD before = SuspendCount(thread);
+    ASSERT_GE(before, 50u) << "the platform must allow a deep suspension for this check";
+    ResumeThreadFully(thread);
+    EXPECT_EQ(SuspendCount(thread), 0u);
+    EXPECT_EQ(WaitForSingleObject(thread, 10000), WAIT_OBJECT_0);
+    ResumeThreadFully(thread);  // an ended thread is left alone
+    CloseHandle(thread);
+}
+
+TEST_F(LifecycleTest, CooperativeStopWritesTheWordOnceAndUnloadsAfterTheThreadEnds) {
+    std::wstring path;
+    Daemon* daemon = Run(L"cooperative", &path);
+    ASSERT_NE(daemon, nullptr);
+    StateWord* word = daemon->stateWordAddress;
+
+    SetDaemonRequest(daemon, RequestStop);
+    uint64_t before = ClockMilliseconds();
+    bool kept = Tick(daemon);
+    uint64_t after = ClockMilliseconds();
+    if (kept) {
+        EXPECT_TRUE(daemon->Has(FlagStopping));
+        EXPECT_GE(static_cast<uint32_t>(daemon->stopRequestTime), static_cast<uint32_t>(before));
+        EXPECT_LE(static_cast<uint32_t>(daemon->stopRequestTime), static_cast<uint32_t>(after));
+        EXPECT_EQ(*word, StateWordStop);
+
+        // A second stop changes nothing: the first request's time stands.
+        *word = 7;
+        daemon->stopRequestTime -= 1000;
+        int32_t stamped = daemon->stopRequestTime;
+        SetDaemonRequest(daemon, RequestStop);
+        EXPECT_TRUE(Tick(daemon));
+        EXPECT_EQ(daemon->stopRequestTime, stamped);
+        EXPECT_EQ(*word, 7) << "the word is written once per stop";
+        *word = StateWordStop;
+
+        ASSERT_TRUE(WaitForEvent(path, "return"));
+        ASSERT_TRUE(WaitUntil([&] { return !IsThreadAlive(daemon->thread.get()); }));
+        EXPECT_FALSE(Tick(daemon)) << "unloaded at the first tick after its thread ended";
+    }
+    EXPECT_EQ(LastDaemonIndex(), 0);
+    EXPECT_FALSE(IsModuleLoaded(path));
+    auto events = ReadEvents(path);
+    EXPECT_EQ(events, (std::vector<std::string>{"attach", "state", "entry", "stop-seen", "return", "detach"}));
+}
+
+TEST_F(LifecycleTest, StopWithoutStateWordUnloadsAtOnce) {
+    std::wstring path;
+    Daemon* daemon = Run(L"only_entry", &path);
+    ASSERT_NE(daemon, nullptr);
+    SetDaemonRequest(daemon, RequestStop);
+    EXPECT_FALSE(Tick(daemon));
+    EXPECT_FALSE(IsModuleLoaded(path));
+}
+
+TEST_F(LifecycleTest, ForceStopTerminatesAndUnloads) {
+    std::wstring path;
+    Daemon* daemon = Run(L"ignores_word", &path);
+    ASSERT_NE(daemon, nullptr);
+    HANDLE thread = nullptr;
+    ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), daemon->thread.get(), GetCurrentProcess(), &thread, 0, FALSE,
+                                DUPLICATE_SAME_ACCESS));
+    SetDaemonRequest(daemon, RequestForceStop);
+    EXPECT_FALSE(Tick(daemon));
+    EXPECT_EQ(WaitForSingleObject(thread, 10000), WAIT_OBJECT_0);
+    CloseHandle(thread);
+    EXPECT_FALSE(IsModuleLoaded(path));
+    EXPECT_FALSE(HasEvent(path, "return"));
+}
+
+TEST_F(LifecycleTest, GraceOfExactly30000MillisecondsStillCountsAsStopping) {
+    Daemon* daemon = Run(L"ignores_word");
+    ASSERT_NE(daemon, nullptr);
+    SetDaemonRequest(daemon, RequestStop);
+    ASSERT_TRUE(Tick(daemon));
+    ASSERT_TRUE(daemon->Has(FlagStopping));
+
+    // Move the stored time back, and accept only ticks during which the clock did not move.
+    bool checked = false;
+    for (int attempt = 0; attempt < 1000 && !checked; ++attempt) {
+        uint64_t now = ClockMilliseconds();
+        daemon->stopRequestTime = static_cast<int32_t>(static_cast<uint32_t>(now) - 30000u);
+        bool kept = Tick(daemon);
+        if (ClockMilliseconds() != now) continue;
+        EXPECT_TRUE(kept) << "30000 ms after the request the daemon is still given time";
+        checked = true;
+    }
+    ASSERT_TRUE(checked);
+    daemon->stopRequestTime = static_cast<int32_t>(static_cast<uint32_t>(ClockMilliseconds()) - 30001u);
+    EXPECT_FALSE(Tick(daemon)) << "past 30000 ms the daemon is finished";
+}
+
+TEST_F(LifecycleTest, GraceIsKeptWhenTheStoredTimeWrapsAfterWeeks) {
+    Daemon* daemon = Run(L"ignores_word");
+    ASSERT_NE(daemon, nullptr);
+    SetDaemonRequest(daemon, RequestStop);
+    ASSERT_TRUE(Tick(daemon));
+    // A host that has run for 25 days stores a negative low half; 10 s later the grace still runs.
+    daemon->stopRequestTime = static_cast<int32_t>(static_cast<uint32_t>(ClockMilliseconds()) - 10000u);
+    uint32_t sinceRequest = static_cast<uint32_t>(MillisecondsSinceStopRequest(*daemon));
+    EXPECT_GE(sinceRequest, 10000u);
+    EXPECT_LT(sinceRequest, 20000u);
+    EXPECT_TRUE(Tick(daemon));
+}
+
+TEST_F(LifecycleTest, OnlyTheLaterOfTwoRequestsApplies) {
+    std::wstring path;
+    Daemon* daemon = Run(L"cooperative", &path);
+    ASSERT_NE(daemon, nullptr);
+    SetDaemonRequest(daemon, RequestStop);
+    SetDaemonRequest(daemon, RequestPause);
+    EXPECT_TRUE(Tick(daemon));
+    EXPECT_TRUE(daemon->Has(FlagPaused));
+    EXPECT_FALSE(daemon->Has(FlagStopping));
+    EXPECT_NE(*daemon->stateWordAddress, StateWordStop);
+}
+
+TEST_F(LifecycleTest, StoppingAPausedDaemonResumesItFirst) {
+    std::wstring path;
+    Daemon* daemon = Run(L"cooperative", &path);
+    ASSERT_NE(daemon, nullptr);
+    SetDaemonRequest(daemon, RequestPause);
+    ASSERT_TRUE(Tick(daemon));
+    ASSERT_EQ(SuspendCount(daemon->thread.get()), 1u);
+    SetDaemonRequest(daemon, RequestStop);
+    Tick(daemon);
+    EXPECT_TRUE(WaitForEvent(path, "return")) << "the resumed daemon sees 255 and returns";
+    EXPECT_TRUE(WaitUntil([&] { return LastDaemonIndex() == 0 || !Tick(daemon); }));
+}
+
+TEST_F(LifecycleTest, PauseOnADaemonThatWasNeverStartedOnlyFlipsTheBit) {
+    Daemon* daemon = Add(Place(L"cooperative"));
+    ASSERT_NE(daemon, nullptr);
+    SetDaemonRequest(daemon, RequestPause);
+    EXPECT_TRUE(Tick(daemon));
+    EXPECT_EQ(daemon->flags, static_cast<uint32_t>(FlagPaused));
+    SetDaemonRequest(daemon, RequestResume);
+    EXPECT_TRUE(Tick(daemon));
+    EXPECT_EQ(daemon->flags, 0u);
+    SetDaemonRequest(daemon, RequestStop);
+    EXPECT_FALSE(Tick(daemon)) << "a stop finishes a daemon that never started";
+}
+
+TEST_F(LifecycleTest, QuittingGatesStartsAndThreadsThatHaveNotRunYet) {
+    std::wstring path = Place(L"cooperative");
+    Daemon* daemon = Add(path);
+    ASSERT_NE(daemon, nullptr);
+
+    // A thread created before quitting that first runs afterwards ends without calling EntryPoint.
+    HANDLE early = CreateThread(nullptr, 4096, DaemonThreadMain, daemon, CREATE_SUSPENDED, nullptr);
+    ASSERT_NE(early, nullptr);
+    app.quitting.store(1);
+    ResumeThread(early);
+    EXPECT_EQ(WaitForSingleObject(early, 20000), WAIT_OBJECT_0);
+    CloseHandle(early);
+
+    StartDaemonThread(daemon, RequestPause);
+    EXPECT_EQ(daemon->thread.get(), nullptr);
+    EXPECT_EQ(daemon->flags, 0u);
+    EXPECT_EQ(daemon->request, RequestNone) << "nothing is stored while quitting";
+    EXPECT_FALSE(HasEvent(path, "entry"));
+}
+
+TEST_F(LifecycleTest, PriorityRequestsReachTheThread) {
+    Daemon* daemon = Run(L"cooperative");
+    ASSERT_NE(daemon, nullptr);
+    const int32_t priorities[] = {THREAD_PRIORITY_IDLE,         THREAD_PRIORITY_LOWEST,  THREAD_PRIORITY_BELOW_NORMAL,
+                                  THREAD_PRIORITY_ABOVE_NORMAL, THREAD_PRIORITY_HIGHEST, THREAD_PRIORITY_TIME_CRITICAL,
+                                  THREAD_PRIORITY_NORMAL};
+    for (int32_t priority : priorities) {
+        SetDaemonRequest(daemon, RequestPriorityBase + priority);
+        EXPECT_TRUE(Tick(daemon));
+        EXPECT_EQ(GetThreadPriority(daemon->thread.get()), priority);
+    }
+    // Values between the seven are no priority requests.
+    SetThreadPriority(daemon->thread.get(), THREAD_PRIORITY_HIGHEST);
+    for (int32_t request : {RequestPriorityBase + 3, RequestPriorityBase - 7, RequestPriorityBase + 16, 5, 64, 96}) {
+        SetDaemonRequest(daemon, request);
+        EXPECT_TRUE(Tick(daemon));
+        EXPECT_EQ(GetThreadPriority(daemon->thread.get()), THREAD_PRIORITY_HIGHEST) << request;
+    }
+}
+
+TEST_F(LifecycleTest, ReaperVisitsOneOfSeveralDaemonsPerTickAndFillsTheGapFromTheEnd) {
+    Daemon* a = Run(L"only_entry");
+    std::wstring bPath = Place(L"cooperative", L"b.dll");
+    std::wstring cPath = Place(L"cooperative", L"c.dll");
+    Daemon* b = Add(bPath);
+    Daemon* c = Add(cPath);
+    ASSERT_TRUE(a && b && c);
+    StartDaemonThread(b, RequestNone);
+    StartDaemonThread(c, RequestNone);
+    ASSERT_TRUE(WaitForEntry(bPath) && WaitForEntry(cPath));
+    SetDaemonRequest(a, RequestStop);  // no state word: finished at its visit
+    SetDaemonRequest(b, RequestPause);
+
+    int position = 0;
+    EXPECT_EQ(ReapOneDaemon(position), ReapResult::Continue);
+    EXPECT_EQ(position, 1);
+    ASSERT_EQ(LastDaemonIndex(), 2);
+    EXPECT_EQ(app.DaemonTable[1], c) << "the last entry moves into the freed slot";
+    EXPECT_EQ(app.DaemonTable[2], b);
+    EXPECT_EQ(b->request, RequestPause) << "only one daemon is visited per tick";
+
+    EXPECT_EQ(ReapOneDaemon(position), ReapResult::Continue);
+    EXPECT_EQ(position, 2);
+    EXPECT_TRUE(b->Has(FlagPaused));
+    EXPECT_EQ(ReapOneDaemon(position), ReapResult::Continue);
+    EXPECT_EQ(position, 1) << "the position wraps";
+}
+
+TEST_F(LifecycleTest, ReaperEndsTheLoopOnlyWhenQuittingWithAnEmptyTable) {
+    int position = 0;
+    EXPECT_EQ(ReapOneDaemon(position), ReapResult::Continue);
+    app.quitting.store(1);
+    EXPECT_EQ(ReapOneDaemon(position), ReapResult::Finish);
+    EXPECT_EQ(ReaperPeriod(0), 512u);
+    EXPECT_EQ(ReaperPeriod(1), 256u);
+    EXPECT_EQ(ReaperPeriod(2), 170u);
+    EXPECT_EQ(ReaperPeriod(4), 102u);
+    EXPECT_EQ(ReaperPeriod(511), 1u);
+    EXPECT_EQ(ReaperPeriod(512), 0u);
+}
+
+TEST(ClockTest, FirstReadingIsZeroAndReadingsNeverGoBack) {
+    EXPECT_EQ(clockFirstReading, 0u);
+    uint64_t previous = ClockMilliseconds();
+    uint64_t start = previous;
+    while (previous - start < 50) {
+        uint64_t now = ClockMilliseconds();
+        ASSERT_GE(now, previous);
+        previous = now;
+    }
+    Sleep(100);
+    EXPECT_GE(ClockMilliseconds() - previous, 90u);
+}
+
+}  // namespace
+}  // namespace kestrune::test

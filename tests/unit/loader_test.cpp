@@ -1,0 +1,140 @@
+#include "host_fixture.h"
+
+#include "core/lifecycle.h"
+
+namespace kestrune::test {
+namespace {
+
+using LoaderTest = HostFixture;
+
+TEST_F(LoaderTest, OnlyEntryPointLoadsWithoutStateWordOrMenu) {
+    std::wstring path = Place(L"only_entry");
+    Daemon* daemon = Add(path);
+    ASSERT_NE(daemon, nullptr);
+    EXPECT_NE(daemon->entryPointAddress, nullptr);
+    EXPECT_EQ(daemon->stateWordAddress, nullptr);
+    EXPECT_EQ(daemon->entryMenuAddress, nullptr);
+    EXPECT_EQ(daemon->flags, 0u);
+    EXPECT_EQ(daemon->request, 0);
+    EXPECT_EQ(daemon->thread.get(), nullptr) << "loading starts no thread";
+    EXPECT_EQ(ReadEvents(path), std::vector<std::string>{"attach"}) << "EntryPoint runs only on its own thread";
+}
+
+TEST_F(LoaderTest, CooperativeDaemonGetsItsStateWordOnTheLoadingThread) {
+    std::wstring path = Place(L"cooperative");
+    Daemon* daemon = Add(path);
+    ASSERT_NE(daemon, nullptr);
+    ASSERT_NE(daemon->stateWordAddress, nullptr);
+    EXPECT_EQ(ReadEvents(path), (std::vector<std::string>{"attach", "state"}));
+    HMODULE module = GetModuleHandleW(path.c_str());
+    EXPECT_EQ(module, daemon->library.get());
+}
+
+TEST_F(LoaderTest, LibraryWithoutEntryPointIsFreedAndItsEntryStateNeverCalled) {
+    std::wstring path = Place(L"no_entry_point");
+    EXPECT_EQ(Add(path), nullptr);
+    EXPECT_EQ(ReadEvents(path), (std::vector<std::string>{"attach", "detach"}));
+    EXPECT_FALSE(IsModuleLoaded(path));
+}
+
+TEST_F(LoaderTest, EntryStateBelowTheOrdinalOneExportIsNotCalled) {
+    std::wstring path = Place(L"state_below_bound");
+    // The daemon's own layout must hold for the case to mean anything.
+    HMODULE probe = LoadLibraryW(path.c_str());
+    ASSERT_NE(probe, nullptr);
+    auto state = reinterpret_cast<uintptr_t>(GetProcAddress(probe, "EntryState"));
+    auto bound = reinterpret_cast<uintptr_t>(GetProcAddress(probe, MAKEINTRESOURCEA(1)));
+    auto anchor = reinterpret_cast<uintptr_t>(GetProcAddress(probe, "Anchor"));
+    ASSERT_EQ(bound, anchor);
+    ASSERT_LT(state, bound);
+    FreeLibrary(probe);
+
+    Daemon* daemon = Add(path);
+    ASSERT_NE(daemon, nullptr);
+    EXPECT_EQ(daemon->stateWordAddress, nullptr);
+    EXPECT_FALSE(HasEvent(path, "state"));
+}
+
+TEST_F(LoaderTest, NoOrdinalOneMeansBoundZeroSoEveryAddressPasses) {
+    std::wstring path = Place(L"no_ordinal_one");
+    HMODULE probe = LoadLibraryW(path.c_str());
+    ASSERT_NE(probe, nullptr);
+    ASSERT_EQ(GetProcAddress(probe, MAKEINTRESOURCEA(1)), nullptr);
+    ASSERT_LT(reinterpret_cast<uintptr_t>(GetProcAddress(probe, "EntryState")),
+              reinterpret_cast<uintptr_t>(GetProcAddress(probe, "EntryPoint")));
+    FreeLibrary(probe);
+
+    Daemon* daemon = Add(path);
+    ASSERT_NE(daemon, nullptr);
+    EXPECT_NE(daemon->stateWordAddress, nullptr);
+    EXPECT_TRUE(HasEvent(path, "state"));
+}
+
+TEST_F(LoaderTest, UnusableStateWordsLeaveTheDaemonRunnableWithoutOne) {
+    for (const wchar_t* name : {L"state_returns_zero", L"state_address_below_bound"}) {
+        std::wstring path = Place(name);
+        Daemon* daemon = Add(path);
+        ASSERT_NE(daemon, nullptr) << name;
+        EXPECT_TRUE(HasEvent(path, "state")) << name << ": EntryState is called";
+        EXPECT_EQ(daemon->stateWordAddress, nullptr) << name;
+        StartDaemonThread(daemon, RequestNone);
+        EXPECT_TRUE(WaitForEntry(path)) << name << " runs";
+        UnloadDaemon(daemon);
+        app.DaemonTable.pop_back();
+    }
+}
+
+TEST_F(LoaderTest, EntryMenuBelowTheBoundIsDropped) {
+    std::wstring path = Place(L"menu_below_bound");
+    HMODULE probe = LoadLibraryW(path.c_str());
+    ASSERT_NE(probe, nullptr);
+    auto bound = reinterpret_cast<uintptr_t>(GetProcAddress(probe, MAKEINTRESOURCEA(1)));
+    ASSERT_LT(reinterpret_cast<uintptr_t>(GetProcAddress(probe, "EntryMenu")), bound);
+    ASSERT_GE(reinterpret_cast<uintptr_t>(GetProcAddress(probe, "EntryState")), bound);
+    FreeLibrary(probe);
+
+    Daemon* daemon = Add(path);
+    ASSERT_NE(daemon, nullptr);
+    EXPECT_EQ(daemon->entryMenuAddress, nullptr);
+    EXPECT_NE(daemon->stateWordAddress, nullptr);
+}
+
+TEST_F(LoaderTest, FilesThatAreNoLibrariesAreRefused) {
+    std::wstring text = folder.Make(L"text.dll");
+    ASSERT_TRUE(WriteFileBytes(text, "this is not a library\r\n"));
+    std::wstring empty = folder.Make(L"empty.dll");
+    ASSERT_TRUE(WriteFileBytes(empty, ""));
+    std::wstring refusing = Place(L"dllmain_false");
+    for (const std::wstring& path : {text, empty, refusing}) {
+        EXPECT_EQ(Add(path), nullptr);
+        EXPECT_FALSE(IsModuleLoaded(path));
+    }
+    EXPECT_TRUE(HasEvent(refusing, "attach-refused"));
+    EXPECT_EQ(LastDaemonIndex(), 0);
+}
+
+TEST_F(LoaderTest, FilePartIsTheTextAfterTheLastSeparator) {
+    EXPECT_EQ(FilePartOf(L"C:\\app\\wild_magic\\clock\\clock.dll"), L"clock.dll");
+    EXPECT_EQ(FilePartOf(L"C:\\app/wild_magic/x.dll"), L"x.dll");
+    EXPECT_EQ(FilePartOf(L"plain.dll"), L"plain.dll");
+    EXPECT_EQ(FilePartOf(L"C:\\folder\\"), L"");
+}
+
+TEST_F(LoaderTest, UnloadingAnEndedDaemonFreesTheLibraryWithoutTerminating) {
+    std::wstring path = Place(L"returns_at_once");
+    Daemon* daemon = Add(path);
+    ASSERT_NE(daemon, nullptr);
+    StartDaemonThread(daemon, RequestNone);
+    ASSERT_TRUE(WaitUntil([&] { return !IsThreadAlive(daemon->thread.get()); }));
+    DWORD exitCode = 99;
+    GetExitCodeThread(daemon->thread.get(), &exitCode);
+    EXPECT_EQ(exitCode, 0u) << "the thread procedure returns 0";
+    app.DaemonTable.pop_back();
+    UnloadDaemon(daemon);
+    EXPECT_FALSE(IsModuleLoaded(path));
+    EXPECT_EQ(ReadEvents(path), (std::vector<std::string>{"attach", "entry", "return", "detach"}));
+    UnloadDaemon(nullptr);
+}
+
+}  // namespace
+}  // namespace kestrune::test
