@@ -13,13 +13,13 @@ UINT ReaperPeriod(int daemonCount) {
 
 ReapResult ReapOneDaemon(int& position) {
     int last = LastDaemonIndex();
-    if (last == 0) return IsQuitting() ? ReapResult::Finish : ReapResult::Continue;
+    if (last == 0) return IsQuitting() ? ReapResult::Finish : ReapResult::Idle;
     if (++position > last) position = 1;
-    if (TickDaemon(app.DaemonTable[static_cast<size_t>(position)])) return ReapResult::Continue;
+    if (TickDaemon(app.DaemonTable[static_cast<size_t>(position)])) return ReapResult::Kept;
     // The record is gone; the last entry takes its slot and is visited after the position wraps.
     std::swap(app.DaemonTable[static_cast<size_t>(position)], app.DaemonTable[static_cast<size_t>(last)]);
     app.DaemonTable.pop_back();
-    return ReapResult::Continue;
+    return ReapResult::Removed;
 }
 
 void ArmReaperTimer(HWND window) {

@@ -268,23 +268,23 @@ TEST_F(LifecycleTest, ReaperVisitsOneOfSeveralDaemonsPerTickAndFillsTheGapFromTh
     SetDaemonRequest(b, RequestPause);
 
     int position = 0;
-    EXPECT_EQ(ReapOneDaemon(position), ReapResult::Continue);
+    EXPECT_EQ(ReapOneDaemon(position), ReapResult::Removed);
     EXPECT_EQ(position, 1);
     ASSERT_EQ(LastDaemonIndex(), 2);
     EXPECT_EQ(app.DaemonTable[1], c) << "the last entry moves into the freed slot";
     EXPECT_EQ(app.DaemonTable[2], b);
     EXPECT_EQ(b->request, RequestPause) << "only one daemon is visited per tick";
 
-    EXPECT_EQ(ReapOneDaemon(position), ReapResult::Continue);
+    EXPECT_EQ(ReapOneDaemon(position), ReapResult::Kept);
     EXPECT_EQ(position, 2);
     EXPECT_TRUE(b->Has(FlagPaused));
-    EXPECT_EQ(ReapOneDaemon(position), ReapResult::Continue);
+    EXPECT_EQ(ReapOneDaemon(position), ReapResult::Kept);
     EXPECT_EQ(position, 1) << "the position wraps";
 }
 
 TEST_F(LifecycleTest, ReaperEndsTheLoopOnlyWhenQuittingWithAnEmptyTable) {
     int position = 0;
-    EXPECT_EQ(ReapOneDaemon(position), ReapResult::Continue);
+    EXPECT_EQ(ReapOneDaemon(position), ReapResult::Idle);
     app.quitting.store(1);
     EXPECT_EQ(ReapOneDaemon(position), ReapResult::Finish);
     EXPECT_EQ(ReaperPeriod(0), 512u);

@@ -1,0 +1,24 @@
+// The daemon list control: creation, size, the one-second refresh and per-cell colours.
+#pragma once
+
+#include <windows.h>
+#include <commctrl.h>
+
+namespace kestrune {
+
+// Creates list control 52 with its five columns inside the main window.
+bool CreateDaemonList();
+
+// Keeps the list at client width - 16 by 464, leaving its position alone.
+void ResizeDaemonList();
+
+// Samples and rewrites the row of every running daemon while the window is shown.
+void RefreshDaemonList();
+
+// Colours the status cell from the colour stored with its row.
+LRESULT DrawDaemonListItem(NMLVCUSTOMDRAW* draw);
+
+// Releases the list's font once the list is gone.
+void ReleaseDaemonListFont();
+
+}  // namespace kestrune
