@@ -27,12 +27,14 @@ std::wstring CopyTestDaemon(const std::wstring& name, const std::wstring& destin
     return destination;
 }
 
-std::vector<std::string> ReadEvents(const std::wstring& dllPath) {
-    std::vector<std::string> events;
-    HANDLE file = CreateFileW((dllPath + L".log").c_str(), GENERIC_READ,
+namespace {
+
+std::vector<std::string> ReadLines(const std::wstring& path) {
+    std::vector<std::string> lines;
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return events;
+    if (file == INVALID_HANDLE_VALUE) return lines;
     std::string content;
     char buffer[4096];
     DWORD read = 0;
@@ -40,9 +42,24 @@ std::vector<std::string> ReadEvents(const std::wstring& dllPath) {
     CloseHandle(file);
     size_t start = 0;
     for (size_t end; (end = content.find('\n', start)) != std::string::npos; start = end + 1) {
-        events.push_back(content.substr(start, end - start));
+        lines.push_back(content.substr(start, end - start));
     }
-    return events;
+    return lines;
+}
+
+}  // namespace
+
+std::vector<std::string> ReadEvents(const std::wstring& dllPath) {
+    return ReadLines(dllPath + L".log");
+}
+
+long long EventTime(const std::wstring& dllPath, const std::string& event) {
+    for (const std::string& line : ReadLines(dllPath + L".times")) {
+        if (line.size() > event.size() && line.compare(0, event.size(), event) == 0 && line[event.size()] == ' ') {
+            return std::stoll(line.substr(event.size() + 1));
+        }
+    }
+    return -1;
 }
 
 bool HasEvent(const std::wstring& dllPath, const std::string& event) {

@@ -20,6 +20,9 @@ std::wstring CopyTestDaemon(const std::wstring& name, const std::wstring& destin
 // The events a test daemon copied to dllPath has reported so far, in order.
 std::vector<std::string> ReadEvents(const std::wstring& dllPath);
 
+// The performance-counter reading of the first time event was reported, or -1.
+long long EventTime(const std::wstring& dllPath, const std::string& event);
+
 bool HasEvent(const std::wstring& dllPath, const std::string& event);
 
 // Polls until condition holds or timeout passes; returns the last result.

@@ -1,0 +1,16 @@
+/* Ends by itself after about a second, without being asked. */
+#include <kestrune/daemon.h>
+
+#include "report.h"
+
+static StateWord state;
+
+void EntryPoint(void) {
+    Report("entry");
+    for (int i = 0; i < 100 && state != StateWordStop; ++i) Sleep(10);
+    Report("return");
+}
+
+StateWord *EntryState(void) {
+    return &state;
+}

@@ -1,0 +1,232 @@
+#include "host_process.h"
+
+#include <commctrl.h>
+
+#include <thread>
+
+#include "test_daemons.h"
+
+namespace kestrune::test {
+namespace {
+
+constexpr UINT TrayCallbackMessage = 12501;
+constexpr int DaemonListId = 52;
+constexpr size_t RemoteSize = 64 * 1024;
+constexpr wchar_t MainWindowTitle[] = L"Kestrune 1.0.3.3";
+
+struct Search {
+    DWORD processId;
+    HWND found;
+};
+
+BOOL CALLBACK MatchMainWindow(HWND window, LPARAM parameter) {
+    auto* search = reinterpret_cast<Search*>(parameter);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    wchar_t title[64] = {};
+    GetWindowTextW(window, title, 64);
+    if (owner == search->processId && wcscmp(title, MainWindowTitle) == 0) {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+}  // namespace
+
+HostProcess::HostProcess(const TempFolder& folder) : folder_(folder.path()) {
+    CopyFileW((ProgramFolder() + L"kestrune.exe").c_str(), (folder_ + L"kestrune.exe").c_str(), FALSE);
+}
+
+HostProcess::~HostProcess() {
+    if (IsRunning()) {
+        TerminateProcess(info_.hProcess, 99);
+        WaitForSingleObject(info_.hProcess, 10000);
+    }
+    if (info_.hProcess) CloseHandle(info_.hProcess);
+    if (info_.hThread) CloseHandle(info_.hThread);
+}
+
+std::wstring HostProcess::AddDaemon(const std::wstring& name, std::wstring relative) {
+    if (relative.empty()) relative = name + L".dll";
+    return CopyTestDaemon(name, WildMagic() + relative);
+}
+
+bool HostProcess::Start() {
+    std::wstring program = folder_ + L"kestrune.exe";
+    std::wstring commandLine = L"\"" + program + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, folder_.c_str(),
+                        &startup, &info_)) {
+        return false;
+    }
+    remote_ = nullptr;
+    return true;
+}
+
+bool HostProcess::IsRunning() const {
+    return info_.hProcess && WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT;
+}
+
+HWND HostProcess::WaitForMainWindow(std::chrono::milliseconds timeout) {
+    WaitUntil(
+        [&] {
+            Search search{info_.dwProcessId, nullptr};
+            EnumWindows(MatchMainWindow, reinterpret_cast<LPARAM>(&search));
+            mainWindow_ = search.found;
+            return mainWindow_ != nullptr || !IsRunning();
+        },
+        timeout);
+    if (mainWindow_ && !remote_) {
+        HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, ProcessId());
+        if (process) {
+            remote_ = VirtualAllocEx(process, nullptr, RemoteSize, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+            CloseHandle(process);
+        }
+    }
+    return mainWindow_;
+}
+
+HWND HostProcess::List() const {
+    return mainWindow_ ? GetDlgItem(mainWindow_, DaemonListId) : nullptr;
+}
+
+void HostProcess::PressTrayIcon(UINT mouseMessage) {
+    PostMessageW(mainWindow_, TrayCallbackMessage, 0, mouseMessage);
+}
+
+void HostProcess::RequestClose() {
+    PostMessageW(mainWindow_, WM_CLOSE, 0, 0);
+}
+
+bool HostProcess::Sync() {
+    DWORD_PTR result = 0;
+    return SendMessageTimeoutW(mainWindow_, WM_NULL, 0, 0, SMTO_NORMAL, 30000, &result) != 0;
+}
+
+bool HostProcess::WaitForExit(std::chrono::milliseconds timeout, DWORD* exitCode) {
+    if (WaitForSingleObject(info_.hProcess, static_cast<DWORD>(timeout.count())) != WAIT_OBJECT_0) return false;
+    if (exitCode) GetExitCodeProcess(info_.hProcess, exitCode);
+    return true;
+}
+
+int HostProcess::RowCount() const {
+    HWND list = List();
+    return list ? static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0)) : 0;
+}
+
+std::wstring HostProcess::Cell(int row, int column) const {
+    HWND list = List();
+    if (!list || !remote_) return L"<no list>";
+    HANDLE process = OpenProcess(PROCESS_VM_READ | PROCESS_VM_WRITE | PROCESS_VM_OPERATION, FALSE, info_.dwProcessId);
+    if (!process) return L"<no access>";
+    // The item record and the text buffer both live in the host's memory.
+    auto* remoteItem = static_cast<char*>(remote_);
+    auto* remoteText = remoteItem + 1024;
+    const int textChars = static_cast<int>((RemoteSize - 1024) / sizeof(wchar_t));
+    LVITEMW item{};
+    item.iSubItem = column;
+    item.pszText = reinterpret_cast<wchar_t*>(remoteText);
+    item.cchTextMax = textChars;
+    SIZE_T done = 0;
+    WriteProcessMemory(process, remoteItem, &item, sizeof item, &done);
+    LRESULT length = SendMessageW(list, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(remoteItem));
+    std::wstring text(static_cast<size_t>(length), L'\0');
+    if (length > 0) ReadProcessMemory(process, remoteText, text.data(), static_cast<SIZE_T>(length) * sizeof(wchar_t), &done);
+    CloseHandle(process);
+    return text;
+}
+
+COLORREF HostProcess::StatusColour(int row) const {
+    HWND list = List();
+    HANDLE process = OpenProcess(PROCESS_VM_READ | PROCESS_VM_WRITE | PROCESS_VM_OPERATION, FALSE, info_.dwProcessId);
+    if (!list || !process || !remote_) return CLR_INVALID;
+    LVITEMW item{};
+    item.mask = LVIF_PARAM;
+    item.iItem = row;
+    SIZE_T done = 0;
+    WriteProcessMemory(process, remote_, &item, sizeof item, &done);
+    SendMessageW(list, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(remote_));
+    ReadProcessMemory(process, remote_, &item, sizeof item, &done);
+    CloseHandle(process);
+    return static_cast<COLORREF>(item.lParam);
+}
+
+std::vector<ListRow> HostProcess::Rows() const {
+    std::vector<ListRow> rows;
+    int count = RowCount();
+    for (int row = 0; row < count; ++row) {
+        rows.push_back({Cell(row, 0), Cell(row, 1), Cell(row, 2), Cell(row, 3), Cell(row, 4), StatusColour(row)});
+    }
+    return rows;
+}
+
+int HostProcess::RowEndingWith(const std::wstring& suffix) const {
+    int count = RowCount();
+    for (int row = 0; row < count; ++row) {
+        std::wstring path = Cell(row, 4);
+        if (path.size() >= suffix.size() && path.compare(path.size() - suffix.size(), suffix.size(), suffix) == 0) {
+            return row;
+        }
+    }
+    return -1;
+}
+
+bool HostProcess::IsWindowShown() const {
+    return mainWindow_ && IsWindowVisible(mainWindow_) && !IsIconic(mainWindow_);
+}
+
+std::wstring OtherArchitectureTestDaemon(const std::wstring& name) {
+#ifdef _WIN64
+    const wchar_t* other = L"i686";
+#else
+    const wchar_t* other = L"x86_64";
+#endif
+    return ProgramFolder() + L"..\\..\\" + other + L"\\test-daemons\\" + name + L".dll";
+}
+
+bool SaveScreenshot(const std::wstring& name, HWND window) {
+    RECT area{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    if (window) GetWindowRect(window, &area);
+    int width = area.right - area.left, height = area.bottom - area.top;
+    if (width <= 0 || height <= 0) return false;
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, width, height, screen, area.left, area.top, SRCCOPY);
+    GdiFlush();
+    SelectObject(memory, old);
+    DWORD stride = ((static_cast<DWORD>(width) * 3 + 3) / 4) * 4;
+    DWORD imageSize = stride * static_cast<DWORD>(height);
+    BITMAPFILEHEADER header{};
+    header.bfType = 0x4D42;
+    header.bfOffBits = sizeof header + sizeof info.bmiHeader;
+    header.bfSize = header.bfOffBits + imageSize;
+    std::wstring folder = ProgramFolder() + L"..\\screenshots\\";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    HANDLE file = CreateFileW((folder + name + L".bmp").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    bool ok = file != INVALID_HANDLE_VALUE;
+    if (ok) {
+        DWORD written = 0;
+        ok = WriteFile(file, &header, sizeof header, &written, nullptr) &&
+             WriteFile(file, &info.bmiHeader, sizeof info.bmiHeader, &written, nullptr) &&
+             WriteFile(file, bits, imageSize, &written, nullptr);
+        CloseHandle(file);
+    }
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    return ok;
+}
+
+}  // namespace kestrune::test

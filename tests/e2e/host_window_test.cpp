@@ -1,0 +1,259 @@
+// The real host, started as a process: start-up, the window, the tray icon, rows and closing.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "host_process.h"
+#include "test_daemons.h"
+
+namespace kestrune::test {
+namespace {
+
+constexpr COLORREF Grey = RGB(170, 170, 170);
+constexpr COLORREF DarkRed = RGB(170, 0, 0);
+constexpr COLORREF Green = RGB(0, 170, 0);
+constexpr COLORREF Olive = RGB(170, 170, 0);
+const std::wstring BlackStar = L" \u2605";
+const std::wstring WhiteStar = L" \u2606";
+
+// Names of the files of a folder, and of its sub-folders' files at their entries' places, in listing order.
+void ListInOrder(const std::wstring& folder, int level, std::vector<std::wstring>& names) {
+    WIN32_FIND_DATAW entry;
+    HANDLE listing = FindFirstFileW((folder + L"*.*").c_str(), &entry);
+    if (listing == INVALID_HANDLE_VALUE) return;
+    do {
+        std::wstring name = entry.cFileName;
+        if (name == L"." || name == L"..") continue;
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            if (level == 1) ListInOrder(folder + name + L"\\", 2, names);
+        } else {
+            names.push_back(folder + name);
+        }
+    } while (FindNextFileW(listing, &entry));
+    FindClose(listing);
+}
+
+// Windows of the host that a user could see, other than the main window.
+int OtherVisibleWindows(const HostProcess& host) {
+    struct Count {
+        DWORD process;
+        HWND main;
+        int visible;
+    } count{host.ProcessId(), host.MainWindow(), 0};
+    EnumWindows(
+        [](HWND window, LPARAM parameter) -> BOOL {
+            auto* c = reinterpret_cast<Count*>(parameter);
+            DWORD owner = 0;
+            GetWindowThreadProcessId(window, &owner);
+            if (owner == c->process && window != c->main && IsWindowVisible(window)) ++c->visible;
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&count));
+    return count.visible;
+}
+
+TEST(HostStartTest, RowsFollowDiscoveryOrderForLoadedDaemonsOnly) {
+    TempFolder folder;
+    HostProcess host(folder);
+    std::vector<std::wstring> loadable = {
+        host.AddDaemon(L"cooperative", L"alpha.dll"),
+        host.AddDaemon(L"only_entry", L"tools\\beta.dll"),
+        host.AddDaemon(L"busy", L"gamma.dll"),
+        host.AddDaemon(L"cooperative", L"tools\\delta.dll"),
+    };
+    std::wstring refusing = host.AddDaemon(L"dllmain_false", L"refusing.dll");
+    ASSERT_TRUE(WriteFileBytes(host.WildMagic() + L"notes.dll", "not a library"));
+    ASSERT_TRUE(WriteFileBytes(host.WildMagic() + L"empty.dll", ""));
+    std::wstring foreign = host.WildMagic() + L"foreign.dll";
+    ASSERT_TRUE(CopyFileW(OtherArchitectureTestDaemon(L"cooperative").c_str(), foreign.c_str(), FALSE))
+        << "the other target's test daemons must be built";
+
+    ASSERT_TRUE(host.Start());
+    ASSERT_NE(host.WaitForMainWindow(), nullptr);
+    for (const std::wstring& path : loadable) ASSERT_TRUE(WaitForEntry(path));
+    ASSERT_TRUE(host.Sync());
+
+    std::vector<std::wstring> expected;
+    ListInOrder(host.WildMagic(), 1, expected);
+    expected.erase(std::remove_if(expected.begin(), expected.end(),
+                                  [&](const std::wstring& path) {
+                                      return std::find(loadable.begin(), loadable.end(), path) == loadable.end();
+                                  }),
+                   expected.end());
+    std::vector<ListRow> rows = host.Rows();
+    ASSERT_EQ(rows.size(), expected.size());
+    for (size_t i = 0; i < rows.size(); ++i) {
+        EXPECT_EQ(rows[i].path, expected[i]) << "row " << i;
+        EXPECT_EQ(rows[i].name, expected[i].substr(expected[i].find_last_of(L'\\') + 1));
+    }
+
+    // Every library was loaded before the first EntryPoint ran.
+    long long lastAttach = 0, firstEntry = LLONG_MAX;
+    for (const std::wstring& path : loadable) {
+        lastAttach = std::max(lastAttach, EventTime(path, "attach"));
+        firstEntry = std::min(firstEntry, EventTime(path, "entry"));
+    }
+    EXPECT_LT(lastAttach, firstEntry);
+    EXPECT_TRUE(HasEvent(refusing, "attach-refused"));
+    EXPECT_FALSE(host.IsWindowShown()) << "the host starts hidden";
+    EXPECT_EQ(OtherVisibleWindows(host), 0) << "refusals show nothing";
+
+    host.RequestClose();
+    DWORD exitCode = 1;
+    ASSERT_TRUE(host.WaitForExit(60s, &exitCode));
+    EXPECT_EQ(exitCode, 0u);
+}
+
+TEST(HostWindowTest, TrayPressShowsTheWindowAndMinimisingHidesItAgain) {
+    TempFolder folder;
+    HostProcess host(folder);
+    std::wstring busy = host.AddDaemon(L"busy");
+    std::wstring plain = host.AddDaemon(L"only_entry");
+    ASSERT_TRUE(host.Start());
+    HWND window = host.WaitForMainWindow();
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(WaitForEntry(busy) && WaitForEntry(plain));
+    ASSERT_TRUE(host.Sync());
+    EXPECT_FALSE(IsWindowVisible(window));
+    int busyRow = host.RowEndingWith(L"\\busy.dll");
+    ASSERT_GE(busyRow, 0);
+    EXPECT_EQ(host.Cell(busyRow, 2), L"") << "nothing is sampled while hidden";
+
+    host.PressTrayIcon();
+    ASSERT_TRUE(WaitUntil([&] { return host.IsWindowShown(); }, 20s));
+    EXPECT_EQ(GetForegroundWindow(), window);
+    EXPECT_NE(host.Cell(busyRow, 2), L"") << "the list is refreshed when shown";
+    std::wstring shownCpu = host.Cell(busyRow, 2);
+    EXPECT_TRUE(WaitUntil([&] { return host.Cell(busyRow, 2) != shownCpu; }, 10s)) << "CPU advances while shown";
+    int plainRow = host.RowEndingWith(L"\\only_entry.dll");
+    EXPECT_EQ(host.Cell(plainRow, 1), BlackStar);
+    EXPECT_EQ(host.StatusColour(plainRow), Olive) << "no state word";
+    EXPECT_EQ(host.StatusColour(busyRow), Green);
+    EXPECT_EQ(host.Cell(plainRow, 3), L"normal");
+
+    host.PressTrayIcon();
+    ASSERT_TRUE(host.Sync());
+    EXPECT_TRUE(host.IsWindowShown()) << "a press never hides the window";
+
+    ShowWindow(window, SW_MINIMIZE);
+    ASSERT_TRUE(WaitUntil([&] { return !IsWindowVisible(window); }, 20s)) << "minimising hides to the tray";
+    std::wstring hiddenCpu = host.Cell(busyRow, 2);
+    Sleep(2500);
+    EXPECT_EQ(host.Cell(busyRow, 2), hiddenCpu) << "CPU is not sampled while hidden";
+
+    host.PressTrayIcon();
+    ASSERT_TRUE(WaitUntil([&] { return host.IsWindowShown(); }, 20s));
+    EXPECT_NE(host.Cell(busyRow, 2), hiddenCpu) << "the first refresh after showing jumps to the total";
+    RECT client{};
+    GetClientRect(window, &client);
+    EXPECT_GT(client.bottom, 0) << "shown restored, not minimised";
+
+    host.RequestClose();
+    DWORD exitCode = 1;
+    ASSERT_TRUE(host.WaitForExit(60s, &exitCode));
+    EXPECT_EQ(exitCode, 0u);
+}
+
+TEST(HostWindowTest, RealClickOnTheTrayIconShowsTheWindow) {
+    TempFolder folder;
+    HostProcess host(folder);
+    ASSERT_TRUE(host.Start());
+    HWND window = host.WaitForMainWindow();
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(host.Sync());
+    HWND tray = nullptr;
+    ASSERT_TRUE(WaitUntil([&] { return (tray = FindWindowW(nullptr, L"Wine System Tray")) != nullptr; }, 20s))
+        << "Wine's stand-alone tray window";
+    RECT area{};
+    ASSERT_TRUE(WaitUntil([&] { return GetWindowRect(tray, &area) && area.right > area.left; }, 20s));
+    // Icons fill the tray from the left, one square each; ours is the only one.
+    int size = area.bottom - area.top;
+    SetCursorPos(area.left + size / 2, area.top + size / 2);
+    INPUT click[2] = {};
+    click[0].type = click[1].type = INPUT_MOUSE;
+    click[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+    click[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+    SendInput(2, click, sizeof(INPUT));
+    EXPECT_TRUE(WaitUntil([&] { return host.IsWindowShown(); }, 20s));
+    host.RequestClose();
+    ASSERT_TRUE(host.WaitForExit(60s));
+}
+
+TEST(HostCloseTest, CloseAsksEveryDaemonAndWaitsForTheLast) {
+    TempFolder folder;
+    HostProcess host(folder);
+    std::wstring cooperative = host.AddDaemon(L"cooperative");
+    std::wstring ignoring = host.AddDaemon(L"ignores_word");
+    std::wstring plain = host.AddDaemon(L"only_entry");
+    ASSERT_TRUE(host.Start());
+    HWND window = host.WaitForMainWindow();
+    ASSERT_NE(window, nullptr);
+    for (const auto& path : {cooperative, ignoring, plain}) ASSERT_TRUE(WaitForEntry(path));
+    host.PressTrayIcon();
+    ASSERT_TRUE(WaitUntil([&] { return host.IsWindowShown(); }, 20s));
+
+    auto closed = std::chrono::steady_clock::now();
+    host.RequestClose();
+    ASSERT_TRUE(WaitForEvent(cooperative, "return"));
+    int ignoringRow = host.RowEndingWith(L"\\ignores_word.dll");
+    int cooperativeRow = host.RowEndingWith(L"\\cooperative.dll");
+    int plainRow = host.RowEndingWith(L"\\only_entry.dll");
+    ASSERT_TRUE(WaitUntil([&] { return host.Cell(cooperativeRow, 1) == WhiteStar && host.Cell(plainRow, 1) == WhiteStar; }));
+    EXPECT_EQ(host.StatusColour(cooperativeRow), Grey);
+    EXPECT_EQ(host.Cell(cooperativeRow, 2), L"") << "an unloaded daemon's CPU cell is emptied";
+    EXPECT_EQ(host.Cell(plainRow, 3), L"");
+
+    host.RequestClose();  // a second close changes nothing
+    ASSERT_TRUE(WaitUntil([&] { return host.Cell(ignoringRow, 1).size() > 2; }, 10s)) << "the countdown appears";
+    std::wstring countdown = host.Cell(ignoringRow, 1);
+    EXPECT_EQ(countdown.substr(0, 2), L" \u2193");
+    EXPECT_EQ(host.StatusColour(ignoringRow), DarkRed);
+    EXPECT_TRUE(IsWindow(window) && host.IsWindowShown()) << "the window stays while daemons stop";
+    EXPECT_TRUE(host.IsRunning());
+    SaveScreenshot(L"main-window-closing", window);
+
+    DWORD exitCode = 1;
+    ASSERT_TRUE(host.WaitForExit(90s, &exitCode));
+    auto waited = std::chrono::steady_clock::now() - closed;
+    EXPECT_EQ(exitCode, 0u);
+    EXPECT_GE(waited, 29s) << "a daemon that ignores its word gets its 30 s";
+    EXPECT_TRUE(HasEvent(cooperative, "stop-seen"));
+    EXPECT_FALSE(HasEvent(ignoring, "return")) << "the ignoring daemon was terminated";
+    EXPECT_TRUE(HasEvent(ignoring, "detach")) << "its library was freed";
+}
+
+TEST(HostCloseTest, CloseWithNoDaemonsEndsAtOnce) {
+    TempFolder folder;
+    HostProcess host(folder);
+    ASSERT_TRUE(host.Start());
+    ASSERT_NE(host.WaitForMainWindow(), nullptr);
+    EXPECT_TRUE(WaitUntil([&] { return GetFileAttributesW(host.WildMagic().c_str()) != INVALID_FILE_ATTRIBUTES; }))
+        << "a missing wild_magic folder is created";
+    ASSERT_TRUE(host.Sync());
+    EXPECT_EQ(host.RowCount(), 0);
+    host.RequestClose();
+    DWORD exitCode = 1;
+    ASSERT_TRUE(host.WaitForExit(20s, &exitCode));
+    EXPECT_EQ(exitCode, 0u);
+}
+
+TEST(HostCloseTest, DaemonThatEndsByItselfIsReapedAndTheHostRunsOn) {
+    TempFolder folder;
+    HostProcess host(folder);
+    std::wstring later = host.AddDaemon(L"returns_later");
+    ASSERT_TRUE(host.Start());
+    ASSERT_NE(host.WaitForMainWindow(), nullptr);
+    ASSERT_TRUE(WaitForEvent(later, "return"));
+    ASSERT_TRUE(WaitUntil([&] { return host.Cell(0, 1) == WhiteStar; }, 20s)) << "reaped and shown as ended";
+    EXPECT_EQ(host.StatusColour(0), Grey);
+    EXPECT_EQ(host.RowCount(), 1) << "the row stays";
+    Sleep(1000);
+    EXPECT_TRUE(host.IsRunning()) << "the host keeps running until closed";
+    host.RequestClose();
+    DWORD exitCode = 1;
+    ASSERT_TRUE(host.WaitForExit(20s, &exitCode));
+    EXPECT_EQ(exitCode, 0u);
+}
+
+}  // namespace
+}  // namespace kestrune::test

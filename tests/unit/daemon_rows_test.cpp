@@ -1,0 +1,169 @@
+#include "host_fixture.h"
+
+#include <commctrl.h>
+
+#include "core/clock.h"
+#include "core/lifecycle.h"
+#include "ui/daemon_list.h"
+#include "ui/daemon_rows.h"
+#include "ui/main_window.h"
+
+namespace kestrune::test {
+namespace {
+
+constexpr COLORREF Grey = RGB(170, 170, 170);
+constexpr COLORREF DarkRed = RGB(170, 0, 0);
+constexpr COLORREF Blue = RGB(0, 0, 187);
+constexpr COLORREF Green = RGB(0, 170, 0);
+constexpr COLORREF Olive = RGB(170, 170, 0);
+
+// A real main window with its list, in this process.
+class DaemonRowsTest : public HostFixture {
+protected:
+    void SetUp() override {
+        HostFixture::SetUp();
+        ASSERT_TRUE(CreateMainWindow(L"rows under test"));
+        ASSERT_TRUE(CreateDaemonList());
+    }
+    void TearDown() override {
+        DestroyHostWindows();
+        for (Daemon* record : records_) delete record;
+        HostFixture::TearDown();
+    }
+
+    // A record that was never loaded: enough for the cells that depend on flags alone.
+    Daemon* Record(const std::wstring& path) {
+        auto* record = new Daemon;
+        record->path = path;
+        record->fileName = FilePartOf(path);
+        records_.push_back(record);
+        return record;
+    }
+
+    int Rows() { return static_cast<int>(SendMessageW(DaemonList(), LVM_GETITEMCOUNT, 0, 0)); }
+
+    COLORREF Colour(int row) {
+        LVITEMW item{};
+        item.mask = LVIF_PARAM;
+        item.iItem = row;
+        SendMessageW(DaemonList(), LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+        return static_cast<COLORREF>(item.lParam);
+    }
+
+    void ExpectRow(int row, const std::wstring& status, COLORREF colour, const std::wstring& cpu,
+                   const std::wstring& priority, int line) {
+        SCOPED_TRACE(testing::Message() << "checked at line " << line);
+        EXPECT_EQ(RowCellText(row, ColumnStatus), status);
+        EXPECT_EQ(Colour(row), colour) << std::hex << "colour 0x" << Colour(row);
+        EXPECT_EQ(RowCellText(row, ColumnCpu), cpu);
+        EXPECT_EQ(RowCellText(row, ColumnPriority), priority);
+    }
+
+private:
+    std::vector<Daemon*> records_;
+};
+
+TEST_F(DaemonRowsTest, RowsAreKeyedByPathRegardlessOfCase) {
+    Daemon* a = Record(L"C:\\app\\wild_magic\\a.dll");
+    Daemon* b = Record(L"C:\\app\\wild_magic\\sub\\b.dll");
+    AddDaemonRow(a);
+    AddDaemonRow(b);
+    AddDaemonRow(Record(L"C:\\APP\\WILD_MAGIC\\A.DLL"));
+    AddDaemonRow(nullptr);
+    ASSERT_EQ(Rows(), 2);
+    EXPECT_EQ(RowCellText(0, ColumnName), L"a.dll");
+    EXPECT_EQ(RowCellText(0, ColumnPath), a->path);
+    EXPECT_EQ(RowCellText(1, ColumnName), L"b.dll");
+    EXPECT_EQ(FindRowByPath(L"c:\\App\\Wild_Magic\\Sub\\B.dll"), 1);
+    EXPECT_EQ(FindRowByPath(L"C:/app/wild_magic/a.dll"), -1);
+    EXPECT_EQ(FindRowByPath(L""), -1);
+    ExpectRow(0, L" \u2606", Grey, L"", L"", __LINE__);  // loaded, not started
+}
+
+TEST_F(DaemonRowsTest, StatusFollowsTheFlagsInOrderOfPrecedence) {
+    Daemon* d = Record(L"C:\\w\\d.dll");
+    AddDaemonRow(d);
+    StateWord word = 0;
+    struct Case {
+        uint32_t flags;
+        StateWord* stateWord;
+        bool final;
+        const wchar_t* status;
+        COLORREF colour;
+    } cases[] = {
+        {FlagStarted, &word, false, L" \u2605", Green},
+        {FlagStarted, nullptr, false, L" \u2605", Olive},
+        {FlagStarted | FlagPaused, &word, false, L" \u2605\u2606", Blue},
+        {FlagStarted | FlagStopping | FlagPaused, &word, false, L" \u2193", DarkRed},
+        {FlagStarted | FlagStopping, &word, true, L" \u2606", Grey},
+        {0, nullptr, false, L" \u2606", Grey},
+    };
+    for (const Case& c : cases) {
+        d->flags = c.flags;
+        d->stateWordAddress = c.stateWord;
+        RefreshDaemonRow(d, c.final);
+        EXPECT_EQ(RowCellText(0, ColumnStatus), c.status) << "flags " << c.flags << " final " << c.final;
+        EXPECT_EQ(Colour(0), c.colour) << "flags " << c.flags << " final " << c.final;
+    }
+}
+
+TEST_F(DaemonRowsTest, CountdownShowsTheShareOfTheGraceLeft) {
+    Daemon* d = Record(L"C:\\w\\d.dll");
+    AddDaemonRow(d);
+    d->flags = FlagStarted | FlagStopping;
+    auto stampAgo = [&](uint32_t milliseconds) {
+        d->stopRequestTime = static_cast<int32_t>(static_cast<uint32_t>(ClockMilliseconds()) - milliseconds);
+        RefreshDaemonRow(d, false);
+        return RowCellText(0, ColumnStatus);
+    };
+    EXPECT_EQ(stampAgo(100), L" \u2193") << "under 1 % of the grace: the arrow alone";
+    EXPECT_EQ(stampAgo(15000), L" \u219350");
+    EXPECT_EQ(stampAgo(29000), L" \u21933");
+    EXPECT_EQ(stampAgo(1000), L" \u219397");
+    d->stopRequestTime = 0;  // no stop time was written
+    RefreshDaemonRow(d, false);
+    EXPECT_EQ(RowCellText(0, ColumnStatus), L" \u2193");
+}
+
+TEST_F(DaemonRowsTest, RunningDaemonShowsCpuAndLowerCasePriorityUntilItsThreadEnds) {
+    std::wstring path = Place(L"cooperative");
+    Daemon* daemon = Add(path);
+    ASSERT_NE(daemon, nullptr);
+    AddDaemonRow(daemon);
+    StartDaemonThread(daemon, RequestNone);
+    ASSERT_TRUE(WaitForEntry(path));
+
+    daemon->lastThreadTime = 125000000;  // 12.5 s
+    SetThreadPriority(daemon->thread.get(), THREAD_PRIORITY_TIME_CRITICAL);
+    RefreshDaemonRow(daemon, false);
+    ExpectRow(0, L" \u2605", Green, L"00:00:12.500", L"time critical", __LINE__);
+
+    RefreshDaemonRow(daemon, true);
+    ExpectRow(0, L" \u2606", Grey, L"", L"", __LINE__);
+
+    WriteStateWord(daemon, StateWordStop);
+    ASSERT_TRUE(WaitUntil([&] { return !IsThreadAlive(daemon->thread.get()); }));
+    RefreshDaemonRow(daemon, false);
+    ExpectRow(0, L" \u2605", Green, L"", L"", __LINE__);  // flags still say started; the cells empty
+}
+
+TEST(CpuTextTest, FormatsHoursMinutesSecondsAndMilliseconds) {
+    constexpr uint64_t Second = 10000000;
+    struct Case {
+        uint64_t time;
+        const wchar_t* text;
+    } cases[] = {
+        {0, L"00:00:00.000"},
+        {125 * Second / 10, L"00:00:12.500"},
+        {(3 * 3600 + 4 * 60 + 5) * Second + Second / 4, L"03:04:05.250"},
+        {(99 * 3600 + 59 * 60 + 59) * Second + Second / 2, L"99:59:59.500"},
+        {100 * 3600 * Second, L"100:00:00 +"},
+        {1234 * 3600 * Second + 61 * Second, L"123:01:01 +"},
+        {Second - 1000, L"00:00:00.999"},  // .9999 s: the field keeps three digits
+        {1, L"00:00:00.000"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(FormatCpuTime(c.time), c.text) << c.time;
+}
+
+}  // namespace
+}  // namespace kestrune::test
