@@ -4,7 +4,7 @@
 start_xvfb() {
   local n=90
   while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
-  Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp > "${KESTRUNE_ROOT}/build/xvfb-$n.log" 2>&1 &
+  setsid Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp > "${KESTRUNE_ROOT}/build/xvfb-$n.log" 2>&1 &
   kestrune_xvfb_pid=$!
   local i
   for i in $(seq 100); do
