@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cwchar>
+#include <unordered_map>
 
 #include "../core/application.h"
 #include "../core/case_fold.h"
@@ -55,6 +56,25 @@ std::wstring Countdown(const Daemon& daemon) {
     return std::to_wstring(std::lround(left));
 }
 
+// Rows are only ever appended and never move, so the first row of each lower-cased
+// path can be remembered; a refresh of every row then costs one lookup per row.
+struct RowIndex {
+    HWND list = nullptr;
+    int rows = 0;  // rows of the list the index covers
+    std::unordered_map<std::wstring, int> firstRowOfPath;
+};
+
+RowIndex rowIndex;
+
+// Brings the index up to the list's current rows, re-reading them all if the list changed.
+void UpdateRowIndex(HWND list) {
+    int count = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+    if (rowIndex.list != list || count < rowIndex.rows) rowIndex = RowIndex{list, 0, {}};
+    for (; rowIndex.rows < count; ++rowIndex.rows) {
+        rowIndex.firstRowOfPath.try_emplace(LowerCaseCopy(RowCellText(rowIndex.rows, ColumnPath)), rowIndex.rows);
+    }
+}
+
 }  // namespace
 
 HWND DaemonList() {
@@ -80,12 +100,16 @@ void AddDaemonRow(Daemon* daemon) {
 int FindRowByPath(const std::wstring& path) {
     HWND list = DaemonList();
     if (!list) return -1;
+    UpdateRowIndex(list);
     std::wstring key = LowerCaseCopy(path);
-    int count = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
-    for (int row = 0; row < count; ++row) {
-        if (LowerCaseCopy(RowCellText(row, ColumnPath)) == key) return row;
-    }
-    return -1;
+    auto found = rowIndex.firstRowOfPath.find(key);
+    if (found == rowIndex.firstRowOfPath.end()) return -1;
+    // A row rewritten behind the index's back would be caught here.
+    if (LowerCaseCopy(RowCellText(found->second, ColumnPath)) == key) return found->second;
+    rowIndex = RowIndex{};
+    UpdateRowIndex(list);
+    found = rowIndex.firstRowOfPath.find(key);
+    return found == rowIndex.firstRowOfPath.end() ? -1 : found->second;
 }
 
 std::wstring RowCellText(int row, int column) {

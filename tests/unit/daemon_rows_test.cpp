@@ -80,6 +80,29 @@ TEST_F(DaemonRowsTest, RowsAreKeyedByPathRegardlessOfCase) {
     ExpectRow(0, L" \u2606", Grey, L"", L"", __LINE__);  // loaded, not started
 }
 
+TEST_F(DaemonRowsTest, FindRowByPathSeesRowsAppendedBehindItsBack) {
+    AddDaemonRow(Record(L"C:\\w\\a.dll"));
+    ASSERT_EQ(FindRowByPath(L"C:\\w\\a.dll"), 0);
+    auto insertRow = [&](const std::wstring& path) {
+        LVITEMW item{};
+        item.mask = LVIF_TEXT;
+        item.iItem = Rows();
+        item.pszText = const_cast<wchar_t*>(L"x");
+        int row = static_cast<int>(SendMessageW(DaemonList(), LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
+        item.iSubItem = ColumnPath;
+        item.pszText = const_cast<wchar_t*>(path.c_str());
+        SendMessageW(DaemonList(), LVM_SETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item));
+        return row;
+    };
+    insertRow(L"C:\\w\\b.dll");
+    insertRow(L"C:\\W\\B.DLL");
+    EXPECT_EQ(FindRowByPath(L"c:\\w\\b.dll"), 1) << "the first of two rows with the same path";
+
+    insertRow(L"C:\\w\\d.dll");
+    EXPECT_EQ(FindRowByPath(L"C:\\w\\D.dll"), 3);
+    EXPECT_EQ(FindRowByPath(L"C:\\w\\e.dll"), -1);
+}
+
 TEST_F(DaemonRowsTest, StatusFollowsTheFlagsInOrderOfPrecedence) {
     Daemon* d = Record(L"C:\\w\\d.dll");
     AddDaemonRow(d);
