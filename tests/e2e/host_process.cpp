@@ -34,8 +34,11 @@ BOOL CALLBACK MatchMainWindow(HWND window, LPARAM parameter) {
 
 }  // namespace
 
-HostProcess::HostProcess(const TempFolder& folder) : folder_(folder.path()) {
-    CopyFileW((ProgramFolder() + L"kestrune.exe").c_str(), (folder_ + L"kestrune.exe").c_str(), FALSE);
+HostProcess::HostProcess(const TempFolder& folder) : HostProcess(folder.path(), true) {}
+
+HostProcess::HostProcess(const std::wstring& folder, bool copyProgram) : folder_(folder) {
+    if (!folder_.empty() && folder_.back() != L'\\') folder_ += L'\\';
+    if (copyProgram) CopyFileW((ProgramFolder() + L"kestrune.exe").c_str(), (folder_ + L"kestrune.exe").c_str(), FALSE);
 }
 
 HostProcess::~HostProcess() {

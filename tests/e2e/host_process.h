@@ -23,6 +23,8 @@ class HostProcess {
 public:
     // Copies kestrune.exe into folder; daemons go into WildMagic().
     explicit HostProcess(const TempFolder& folder);
+    // Runs the kestrune.exe already in folder (an unpacked release, say) without copying ours.
+    HostProcess(const std::wstring& folder, bool copyProgram);
     ~HostProcess();
     HostProcess(const HostProcess&) = delete;
     HostProcess& operator=(const HostProcess&) = delete;

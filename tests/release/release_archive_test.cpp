@@ -1,0 +1,70 @@
+// Runs an unpacked release archive: the folder named by KESTRUNE_RELEASE_DIR must hold a
+// kestrune.exe that starts, hosts every daemon shipped in its wild_magic folder, and closes cleanly.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "host_process.h"
+#include "test_daemons.h"
+
+namespace kestrune::test {
+namespace {
+
+std::wstring ReleaseFolder() {
+    const wchar_t* folder = _wgetenv(L"KESTRUNE_RELEASE_DIR");
+    std::wstring path = folder ? folder : L"";
+    if (!path.empty() && path.back() != L'\\') path += L'\\';
+    return path;
+}
+
+std::vector<std::wstring> ShippedDaemons(const std::wstring& wildMagic) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW entry;
+    HANDLE listing = FindFirstFileW((wildMagic + L"*.dll").c_str(), &entry);
+    if (listing == INVALID_HANDLE_VALUE) return names;
+    do names.push_back(entry.cFileName);
+    while (FindNextFileW(listing, &entry));
+    FindClose(listing);
+    return names;
+}
+
+TEST(ReleaseArchiveTest, UnpackedArchiveHostsItsSampleDaemon) {
+    std::wstring folder = ReleaseFolder();
+    ASSERT_FALSE(folder.empty()) << "set KESTRUNE_RELEASE_DIR to an unpacked archive";
+    std::vector<std::wstring> shipped = ShippedDaemons(folder + L"wild_magic\\");
+    ASSERT_FALSE(shipped.empty()) << "the archive ships a sample daemon";
+
+    DWORD handle = 0;
+    std::wstring program = folder + L"kestrune.exe";
+    DWORD size = GetFileVersionInfoSizeW(program.c_str(), &handle);
+    ASSERT_GT(size, 0u);
+    std::vector<char> version(size);
+    ASSERT_TRUE(GetFileVersionInfoW(program.c_str(), 0, size, version.data()));
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueW(version.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+    EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000u);
+    EXPECT_EQ(fixed->dwFileVersionLS, 0x00030003u);
+
+    HostProcess host(folder, false);
+    ASSERT_TRUE(host.Start());
+    ASSERT_NE(host.WaitForMainWindow(), nullptr);
+    host.PressTrayIcon();
+    ASSERT_TRUE(WaitUntil([&] { return host.IsWindowShown(); }, 60s));
+    for (const std::wstring& name : shipped) {
+        EXPECT_TRUE(WaitUntil(
+            [&] {
+                int row = host.RowEndingWith(L"\\" + name);
+                return row >= 0 && host.Cell(row, 1) == L" \u2605";
+            },
+            60s))
+            << "the shipped daemon " << testing::PrintToString(name) << " runs";
+    }
+    host.RequestClose();
+    DWORD exitCode = 1;
+    ASSERT_TRUE(host.WaitForExit(120s, &exitCode));
+    EXPECT_EQ(exitCode, 0u);
+}
+
+}  // namespace
+}  // namespace kestrune::test
