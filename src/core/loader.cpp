@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "address_check.h"
 #include "application.h"
 #include "lifecycle.h"
 
@@ -11,6 +12,11 @@ namespace {
 // An address counts only when it is not 0 and not below the ordinal-1 export.
 bool IsAtOrAboveBound(const void* address, const void* bound) {
     return address != nullptr && reinterpret_cast<uintptr_t>(address) >= reinterpret_cast<uintptr_t>(bound);
+}
+
+// A damaged export table can name any address; the host calls only code of a loaded image.
+bool IsCallable(const void* address, const void* bound) {
+    return IsAtOrAboveBound(address, bound) && IsExecutableCode(address);
 }
 
 template <typename Function>
@@ -38,17 +44,21 @@ Daemon* LoadDaemon(const std::wstring& path) {
     const void* bound = reinterpret_cast<void*>(GetProcAddress(library, MAKEINTRESOURCEA(1)));
     daemon->entryPointAddress = LookUp<EntryPointFunction>(library, "EntryPoint");
     if (!daemon->entryPointAddress) return nullptr;  // the owner frees the library
+    if (!IsExecutableCode(reinterpret_cast<void*>(daemon->entryPointAddress))) return nullptr;
 
     daemon->fileName = FilePartOf(path);
     daemon->path = path;
 
     auto entryState = LookUp<EntryStateFunction>(library, "EntryState");
-    if (IsAtOrAboveBound(reinterpret_cast<void*>(entryState), bound)) {
+    if (IsCallable(reinterpret_cast<void*>(entryState), bound)) {
         StateWord* word = entryState();
-        if (IsAtOrAboveBound(const_cast<LONG*>(word), bound)) daemon->stateWordAddress = word;
+        // 255 is written there later: it must be a word the daemon can be written to.
+        if (IsAtOrAboveBound(const_cast<LONG*>(word), bound) && IsWritableWord(const_cast<LONG*>(word))) {
+            daemon->stateWordAddress = word;
+        }
     }
     auto entryMenu = LookUp<EntryMenuFunction>(library, "EntryMenu");
-    if (IsAtOrAboveBound(reinterpret_cast<void*>(entryMenu), bound)) daemon->entryMenuAddress = entryMenu;
+    if (IsCallable(reinterpret_cast<void*>(entryMenu), bound)) daemon->entryMenuAddress = entryMenu;
     return daemon.release();
 }
 

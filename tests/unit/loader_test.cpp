@@ -1,6 +1,7 @@
 #include "host_fixture.h"
 
 #include "core/lifecycle.h"
+#include "pe_edit.h"
 
 namespace kestrune::test {
 namespace {
@@ -111,6 +112,36 @@ TEST_F(LoaderTest, FilesThatAreNoLibrariesAreRefused) {
     }
     EXPECT_TRUE(HasEvent(refusing, "attach-refused"));
     EXPECT_EQ(LastDaemonIndex(), 0);
+}
+
+TEST_F(LoaderTest, ExportsOutsideTheImageAreNeverCalled) {
+    std::string original = ReadFileBytes(TestDaemonPath(L"cooperative"));
+    ASSERT_FALSE(original.empty());
+    uint32_t outside = SizeOfImage(original) + 0x10000;
+
+    std::string badEntry = original;
+    ASSERT_TRUE(PatchExportRva(badEntry, "EntryPoint", outside));
+    std::wstring badEntryPath = folder.Make(L"bad_entry.dll");
+    ASSERT_TRUE(WriteFileBytes(badEntryPath, badEntry));
+    EXPECT_EQ(Add(badEntryPath), nullptr) << "an EntryPoint that is no code refuses the library";
+    EXPECT_FALSE(IsModuleLoaded(badEntryPath));
+
+    std::string badState = original;
+    ASSERT_TRUE(PatchExportRva(badState, "EntryState", outside));
+    std::wstring badStatePath = folder.Make(L"bad_state.dll");
+    ASSERT_TRUE(WriteFileBytes(badStatePath, badState));
+    Daemon* daemon = Add(badStatePath);
+    ASSERT_NE(daemon, nullptr) << "a bad EntryState only costs the state word";
+    EXPECT_EQ(daemon->stateWordAddress, nullptr);
+    EXPECT_FALSE(HasEvent(badStatePath, "state"));
+}
+
+TEST_F(LoaderTest, StateWordThatCannotBeWrittenIsRefused) {
+    std::wstring path = Place(L"state_word_read_only");
+    Daemon* daemon = Add(path);
+    ASSERT_NE(daemon, nullptr);
+    EXPECT_TRUE(HasEvent(path, "state"));
+    EXPECT_EQ(daemon->stateWordAddress, nullptr) << "writing 255 there would fault";
 }
 
 TEST_F(LoaderTest, FilePartIsTheTextAfterTheLastSeparator) {

@@ -1,0 +1,33 @@
+#include "address_check.h"
+
+#include <windows.h>
+
+#include <cstdint>
+
+namespace kestrune {
+namespace {
+
+constexpr DWORD ExecutableProtections = PAGE_EXECUTE | PAGE_EXECUTE_READ | PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
+constexpr DWORD WritableProtections = PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
+
+bool Describe(const void* address, MEMORY_BASIC_INFORMATION& info) {
+    return address && VirtualQuery(address, &info, sizeof info) == sizeof info && info.State == MEM_COMMIT &&
+           !(info.Protect & (PAGE_GUARD | PAGE_NOACCESS));
+}
+
+}  // namespace
+
+bool IsExecutableCode(const void* address) {
+    MEMORY_BASIC_INFORMATION info;
+    return Describe(address, info) && info.Type == MEM_IMAGE && (info.Protect & ExecutableProtections) != 0;
+}
+
+bool IsWritableWord(const void* address) {
+    MEMORY_BASIC_INFORMATION info;
+    if (reinterpret_cast<uintptr_t>(address) % 4 != 0 || !Describe(address, info)) return false;
+    // The word must not straddle the end of the region.
+    auto end = reinterpret_cast<uintptr_t>(info.BaseAddress) + info.RegionSize;
+    return reinterpret_cast<uintptr_t>(address) + 4 <= end && (info.Protect & WritableProtections) != 0;
+}
+
+}  // namespace kestrune
