@@ -49,6 +49,14 @@ void RunCloseSequence() {
     ArmReaperTimer(app.mainWindow);
 }
 
+// No library, the host's own or a daemon's dependency, is ever taken from the current
+// directory. A DLL directory replaces it in the search order; naming the program's own
+// folder, which is searched first anyway, adds nothing else (Wine ignores an empty one).
+void KeepCurrentDirectoryOutOfDllSearch() {
+    std::wstring program = ProgramPath();
+    SetDllDirectoryW(program.substr(0, program.find_last_of(L"\\/") + 1).c_str());
+}
+
 enum class LoopStep { Continue, Leave };
 
 LoopStep OnCloseRequest() {
@@ -136,6 +144,7 @@ void RunHost() {
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     using namespace kestrune;
     ResetApplication();
+    KeepCurrentDirectoryOutOfDllSearch();
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LISTVIEW_CLASSES};
     InitCommonControlsEx(&controls);
     HRESULT com = CoInitialize(nullptr);

@@ -55,12 +55,13 @@ std::wstring HostProcess::AddDaemon(const std::wstring& name, std::wstring relat
     return CopyTestDaemon(name, WildMagic() + relative);
 }
 
-bool HostProcess::Start() {
+bool HostProcess::Start(const std::wstring& currentDirectory) {
     std::wstring program = folder_ + L"kestrune.exe";
     std::wstring commandLine = L"\"" + program + L"\"";
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
-    if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, folder_.c_str(),
+    const std::wstring& directory = currentDirectory.empty() ? folder_ : currentDirectory;
+    if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, directory.c_str(),
                         &startup, &info_)) {
         return false;
     }

@@ -34,7 +34,8 @@ public:
     // Places test daemon name.dll at wild_magic\relative (default name.dll); returns its path.
     std::wstring AddDaemon(const std::wstring& name, std::wstring relative = {});
 
-    bool Start();
+    // Starts the host with its own folder, or currentDirectory, as the current directory.
+    bool Start(const std::wstring& currentDirectory = {});
     bool IsRunning() const;
     // Waits until the main window exists; null when it never appeared.
     HWND WaitForMainWindow(std::chrono::milliseconds timeout = 60s);
