@@ -28,14 +28,20 @@ std::wstring FilePartOf(const std::wstring& path) {
     return separator == std::wstring::npos ? path : path.substr(separator + 1);
 }
 
-Daemon* LoadDaemon(const std::wstring& path) {
+Daemon* LoadDaemon(const std::wstring& path, LoadFacts* facts) {
+    LoadFacts unused;
+    if (!facts) facts = &unused;
     auto daemon = std::make_unique<Daemon>();
     if (IsQuitting()) return nullptr;
     daemon->library.reset(LoadLibraryW(path.c_str()));
-    if (!daemon->library) return nullptr;
+    if (!daemon->library) {
+        facts->loadError = GetLastError();
+        return nullptr;
+    }
     HMODULE library = daemon->library.get();
 
     const void* bound = reinterpret_cast<void*>(GetProcAddress(library, MAKEINTRESOURCEA(1)));
+    facts->bound = bound;
     daemon->entryPointAddress = LookUp<EntryPointFunction>(library, "EntryPoint");
     if (!daemon->entryPointAddress) return nullptr;  // the owner frees the library
 
@@ -43,11 +49,15 @@ Daemon* LoadDaemon(const std::wstring& path) {
     daemon->path = path;
 
     auto entryState = LookUp<EntryStateFunction>(library, "EntryState");
+    facts->entryState = reinterpret_cast<void*>(entryState);
     if (IsAtOrAboveBound(reinterpret_cast<void*>(entryState), bound)) {
         StateWord* word = entryState();
+        facts->entryStateCalled = true;
+        facts->stateWordReturned = const_cast<LONG*>(word);
         if (IsAtOrAboveBound(const_cast<LONG*>(word), bound)) daemon->stateWordAddress = word;
     }
     auto entryMenu = LookUp<EntryMenuFunction>(library, "EntryMenu");
+    facts->entryMenu = reinterpret_cast<void*>(entryMenu);
     if (IsAtOrAboveBound(reinterpret_cast<void*>(entryMenu), bound)) daemon->entryMenuAddress = entryMenu;
     return daemon.release();
 }
