@@ -26,6 +26,7 @@ struct Check {
     uintptr_t moduleStart = 0;
     uintptr_t moduleEnd = 0;
     DWORD daemonThreadId = 0;
+    bool threadTerminated = false;  // the host's unloading had to end the daemon's thread
     // A reference of our own that keeps the image mapped after the host has freed
     // it, so leftover threads and windows can be looked at before it goes.
     HMODULE pin = nullptr;

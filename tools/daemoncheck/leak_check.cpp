@@ -73,16 +73,25 @@ void DisarmDaemonWindows(Check& check) {
 
 void ReportLeftoverWindows(Check& check) {
     std::vector<HWND> windows = NewWindows(check);
+    // Destroying one window takes the windows it owns along, so each is looked at first.
+    const std::vector<HWND> all = windows;
+    windows.erase(std::remove_if(windows.begin(), windows.end(),
+                                 [&all](HWND window) { return Contains(all, GetWindow(window, GW_OWNER)); }),
+                  windows.end());
+    int reported = 0;
     for (HWND window : windows) {
+        // Windows that went with one destroyed before them (an input-method window, say) are not the daemon's.
+        if (!IsWindow(window)) continue;
         DWORD owner = GetWindowThreadProcessId(window, nullptr);
         std::wstring ownerText = owner == GetCurrentThreadId() ? L"the host's main thread"
                                                                : L"thread " + std::to_wstring(owner);
         Report(check.findings, Level::Fail, "windows",
                WindowKind(window) + L" window of class \"" + WindowClassName(window) + L"\", owned by " + ownerText +
                    L", is still open after the daemon was unloaded");
+        ++reported;
         if (owner == GetCurrentThreadId()) DestroyWindow(window);
     }
-    if (windows.empty()) Report(check.findings, Level::Ok, "windows", L"no window of the daemon is left open");
+    if (reported == 0) Report(check.findings, Level::Ok, "windows", L"no window of the daemon is left open");
 }
 
 void ReportLeftoverClasses(Check& check) {
@@ -145,8 +154,9 @@ void CheckLeftovers(Check& check) {
     ReportLeftoverWindows(check);
     ReportLeftoverClasses(check);
     ProcessSnapshot after = TakeSnapshot();
-    CompareCounter(check, "handles", L"handles", check.counters.handles, check.before.handles, after.handles,
-                   ListNewHandles(check, after));
+    std::wstring details = ListNewHandles(check, after);
+    if (check.threadTerminated) details += L"; its thread was terminated, so what it held was never released";
+    CompareCounter(check, "handles", L"handles", check.counters.handles, check.before.handles, after.handles, details);
     CompareCounter(check, "GDI objects", L"GDI objects", check.counters.gdiObjects, check.before.gdiObjects,
                    after.gdiObjects);
     CompareCounter(check, "USER objects", L"USER objects", check.counters.userObjects, check.before.userObjects,

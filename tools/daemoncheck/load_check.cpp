@@ -48,8 +48,15 @@ void ReportLoadFailure(Check& check) {
     if (error == ERROR_MOD_NOT_FOUND) ReportMissingImports(check);
 }
 
-const wchar_t* const BelowBoundHint =
-    L"define EntryPoint first in the source, or give EntryPoint ordinal 1 in a .def file";
+// How to get an export above the bound. Linkers number named exports in name
+// order, so with EntryMenu exported the bound is EntryMenu, not EntryPoint.
+std::wstring BelowBoundHint(const Check& check) {
+    const PeExport* first = FindOrdinal(check.image, 1);
+    if (!first || first->name.empty())
+        return L"give ordinal 1 to the function defined first, in a .def file";
+    return L"the export with ordinal 1 is " + kestrune::FromUtf8(first->name) +
+           L": define it first in the source, or give ordinal 1 to the function defined first, in a .def file";
+}
 
 void JudgeBound(Check& check) {
     const void* bound = check.facts.bound;
@@ -79,7 +86,7 @@ void JudgeEntryState(Check& check) {
     } else if (!facts.entryStateCalled) {
         Report(check.findings, Level::Fail, "EntryState",
                L"at " + Hex(facts.entryState) + L", below the bound " + Hex(facts.bound) +
-                   L": the host never calls it and cannot stop the daemon gracefully (" + BelowBoundHint + L")");
+                   L": the host never calls it and cannot stop the daemon gracefully (" + BelowBoundHint(check) + L")");
     } else if (!facts.stateWordReturned) {
         Report(check.findings, Level::Fail, "EntryState",
                L"returned 0: the host has no state word and cannot stop the daemon gracefully");
@@ -101,7 +108,7 @@ void JudgeEntryMenu(Check& check) {
     } else {
         Report(check.findings, Level::Fail, "EntryMenu",
                L"at " + Hex(facts.entryMenu) + L", below the bound " + Hex(facts.bound) + L": the host ignores it (" +
-                   BelowBoundHint + L")");
+                   BelowBoundHint(check) + L")");
     }
 }
 

@@ -96,11 +96,16 @@ void CountHandles(ProcessSnapshot& snapshot) {
     snapshot.handles = count ? count : static_cast<DWORD>(snapshot.handleValues.size());
 }
 
-DWORD WINAPI MakeWindowAndLeave(LPVOID) {
-    HWND window = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+// A thread's first windows bring per-thread helpers along (a message queue, an
+// input-method window), and the process's first one its desktop connection.
+DWORD WINAPI MakeWindowsAndLeave(LPVOID) {
+    HWND messageOnly = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    HWND topLevel = CreateWindowExW(0, L"STATIC", L"", WS_OVERLAPPED, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
     MSG message;
     PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE);
-    if (window) DestroyWindow(window);
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 0, QS_ALLINPUT);
+    if (topLevel) DestroyWindow(topLevel);
+    if (messageOnly) DestroyWindow(messageOnly);
     return 0;
 }
 
@@ -129,14 +134,11 @@ ProcessSnapshot TakeSnapshot() {
 }
 
 CounterSupport WarmUpAndProbeCounters() {
-    MSG message;
-    PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE);
-    // The first wait on the message queue opens a handle to it for good (so under Wine).
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 0, QS_ALLINPUT);
-    HandleOwner thread(CreateThread(nullptr, 4096, MakeWindowAndLeave, nullptr, 0, nullptr));
+    HandleOwner thread(CreateThread(nullptr, 4096, MakeWindowsAndLeave, nullptr, 0, nullptr));
     WaitForSingleObject(thread.get(), INFINITE);
     thread.reset();
-    MakeWindowAndLeave(nullptr);
+    // The first wait on the main thread's message queue opens a handle to it for good (so under Wine).
+    MakeWindowsAndLeave(nullptr);
     kestrune::ClockMilliseconds();
     ThreadStartAddress(GetCurrentThreadId());
     HandleTypeName(reinterpret_cast<uintptr_t>(GetCurrentProcess()));

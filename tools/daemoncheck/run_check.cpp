@@ -34,6 +34,7 @@ void StopThroughStateWord(Check& check) {
            L"still running " + Milliseconds(elapsed) + L" after 255 was written into its state word: " +
                (waitedFullGrace ? L"the host unloads it by force now, terminating its thread"
                                 : L"the host would unload it by force after the 30 s grace, terminating its thread"));
+    check.threadTerminated = true;
     kestrune::SetDaemonRequest(daemon, kestrune::RequestForceStop);
     kestrune::TickDaemon(daemon);
 }
@@ -42,6 +43,7 @@ void StopThroughStateWord(Check& check) {
 void StopByForce(Check& check) {
     Report(check.findings, Level::Info, "stop",
            L"no state word: on Stop the host unloads the daemon at once and terminates its thread");
+    check.threadTerminated = true;
     kestrune::SetDaemonRequest(check.daemon, kestrune::RequestStop);
     kestrune::TickDaemon(check.daemon);
 }
