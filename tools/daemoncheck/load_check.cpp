@@ -13,6 +13,8 @@ std::wstring SystemMessage(DWORD error) {
                                   nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
     std::wstring message = length && text ? std::wstring(text, length) : std::wstring();
     if (text) LocalFree(text);
+    // Messages with an insert name the file as %1.
+    for (size_t at; (at = message.find(L"%1")) != std::wstring::npos;) message.replace(at, 2, L"the file");
     while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' || message.back() == L' '))
         message.pop_back();
     return message;
