@@ -50,8 +50,8 @@ ProgramRun RunProgram(const std::wstring& program, const std::wstring& arguments
     startup.hStdError = output;
     std::wstring commandLine = Quoted(program) + L" " + arguments;
     PROCESS_INFORMATION process{};
-    run.started = CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
-                                 nullptr, nullptr, &startup, &process);
+    run.started = CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+                                 nullptr, &startup, &process);
     CloseHandle(output);
     if (!run.started) return run;
     run.finished = WaitForSingleObject(process.hProcess, timeout) == WAIT_OBJECT_0;

@@ -12,7 +12,7 @@ struct ProgramRun {
     bool started = false;
     bool finished = false;  // false when it was ended for running past the time-out
     DWORD exitCode = 0;
-    std::string output;  // standard output and standard error, as written
+    std::string output;              // standard output and standard error, as written
     std::vector<std::string> lines;  // output split at line ends, without them
 };
 

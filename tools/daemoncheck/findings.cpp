@@ -11,14 +11,14 @@ namespace {
 
 const wchar_t* LevelWord(Level level) {
     switch (level) {
-    case Level::Ok:
-        return L"ok  ";
-    case Level::Warn:
-        return L"WARN";
-    case Level::Fail:
-        return L"FAIL";
-    default:
-        return L"info";
+        case Level::Ok:
+            return L"ok  ";
+        case Level::Warn:
+            return L"WARN";
+        case Level::Fail:
+            return L"FAIL";
+        default:
+            return L"info";
     }
 }
 
@@ -46,7 +46,8 @@ void Report(Findings& findings, Level level, const char* topic, const std::wstri
 }
 
 int WriteVerdict(const Findings& findings) {
-    std::wstring counts = std::to_wstring(findings.failures) + (findings.failures == 1 ? L" failure, " : L" failures, ") +
+    std::wstring counts = std::to_wstring(findings.failures) +
+                          (findings.failures == 1 ? L" failure, " : L" failures, ") +
                           std::to_wstring(findings.warnings) + (findings.warnings == 1 ? L" warning" : L" warnings");
     WriteLine(std::wstring(L"verdict: ") + (findings.failures ? L"FAIL" : L"PASS") + L" (" + counts + L")");
     return findings.failures ? 1 : 0;

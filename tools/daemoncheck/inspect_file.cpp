@@ -34,8 +34,8 @@ void ReportLookalikes(Check& check, const std::string& entry) {
     for (const PeExport& exported : check.image.exports) {
         if (exported.name.empty() || LowerCase(exported.name).find(key) == std::string::npos) continue;
         Report(check.findings, Level::Fail, "exports",
-               L"exports \"" + Wide(exported.name) + L"\" but no \"" + Wide(entry) + L"\", the name the host looks up (" +
-                   LookalikeHint(exported.name) + L")");
+               L"exports \"" + Wide(exported.name) + L"\" but no \"" + Wide(entry) +
+                   L"\", the name the host looks up (" + LookalikeHint(exported.name) + L")");
     }
 }
 
@@ -68,8 +68,8 @@ void InspectFile(Check& check) {
     } else if (check.image.machine == MachineX86 && OwnMachine() == MachineX64) {
         Report(findings, Level::Fail, "file", L"32-bit DLL cannot load into the 64-bit host");
     } else if (check.image.machine != OwnMachine()) {
-        Report(findings, Level::Fail, "file", DescribeMachine(check.image.machine) + L" DLL cannot load into the " +
-                                                  ownBits + L" host");
+        Report(findings, Level::Fail, "file",
+               DescribeMachine(check.image.machine) + L" DLL cannot load into the " + ownBits + L" host");
     } else {
         Report(findings, Level::Ok, "file", ownBits + L" DLL, as the " + ownBits + L" host needs");
     }

@@ -83,8 +83,8 @@ void ReportLeftoverWindows(Check& check) {
         // Windows that went with one destroyed before them (an input-method window, say) are not the daemon's.
         if (!IsWindow(window)) continue;
         DWORD owner = GetWindowThreadProcessId(window, nullptr);
-        std::wstring ownerText = owner == GetCurrentThreadId() ? L"the host's main thread"
-                                                               : L"thread " + std::to_wstring(owner);
+        std::wstring ownerText =
+            owner == GetCurrentThreadId() ? L"the host's main thread" : L"thread " + std::to_wstring(owner);
         Report(check.findings, Level::Fail, "windows",
                WindowKind(window) + L" window of class \"" + WindowClassName(window) + L"\", owned by " + ownerText +
                    L", is still open after the daemon was unloaded");
@@ -107,17 +107,17 @@ void ReportLeftoverClasses(Check& check) {
     }
 }
 
-// what is the plural; a count of one drops its final "s".
-void CompareCounter(Check& check, const char* topic, const std::wstring& what, bool counted, DWORD before, DWORD after,
-                    const std::wstring& details = {}) {
+// what is the plural; a count of one drops its final "s". source names the counter.
+void CompareCounter(Check& check, const char* topic, const std::wstring& what, const wchar_t* source, bool counted,
+                    DWORD before, DWORD after, const std::wstring& details = {}) {
     if (!counted) {
         Report(check.findings, Level::Info, topic,
-               what + L" are not counted on this system: its counter stays at " +
-                   std::to_wstring(after) + L" when one is made");
+               what + L" are not counted on this system: " + source + L" stays at " + std::to_wstring(after) +
+                   L" when one is made");
         return;
     }
-    std::wstring figures = L" (" + std::to_wstring(before) + L" before loading, " + std::to_wstring(after) +
-                           L" after unloading)";
+    std::wstring figures =
+        L" (" + std::to_wstring(before) + L" before loading, " + std::to_wstring(after) + L" after unloading)";
     if (after > before) {
         Report(check.findings, Level::Fail, topic,
                std::to_wstring(after - before) + L" " + (after - before == 1 ? what.substr(0, what.size() - 1) : what) +
@@ -156,11 +156,12 @@ void CheckLeftovers(Check& check) {
     ProcessSnapshot after = TakeSnapshot();
     std::wstring details = ListNewHandles(check, after);
     if (check.threadTerminated) details += L"; its thread was terminated, so what it held was never released";
-    CompareCounter(check, "handles", L"handles", check.counters.handles, check.before.handles, after.handles, details);
-    CompareCounter(check, "GDI objects", L"GDI objects", check.counters.gdiObjects, check.before.gdiObjects,
-                   after.gdiObjects);
-    CompareCounter(check, "USER objects", L"USER objects", check.counters.userObjects, check.before.userObjects,
-                   after.userObjects);
+    CompareCounter(check, "handles", L"handles", L"the handle count", check.counters.handles, check.before.handles,
+                   after.handles, details);
+    CompareCounter(check, "GDI objects", L"GDI objects", L"GetGuiResources", check.counters.gdiObjects,
+                   check.before.gdiObjects, after.gdiObjects);
+    CompareCounter(check, "USER objects", L"USER objects", L"GetGuiResources", check.counters.userObjects,
+                   check.before.userObjects, after.userObjects);
 }
 
 }  // namespace daemoncheck

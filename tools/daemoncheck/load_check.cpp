@@ -8,9 +8,9 @@ using kestrune::Daemon;
 
 std::wstring SystemMessage(DWORD error) {
     wchar_t* text = nullptr;
-    DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                      FORMAT_MESSAGE_IGNORE_INSERTS,
-                                  nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    DWORD length =
+        FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
     std::wstring message = length && text ? std::wstring(text, length) : std::wstring();
     if (text) LocalFree(text);
     // Messages with an insert name the file as %1.
@@ -31,8 +31,9 @@ void ReportMissingImports(Check& check) {
             continue;
         }
         Report(check.findings, Level::Fail, "load",
-               L"needs " + wide + L", which is not on the host's search path (the program's folder, the system "
-                                  L"folders, PATH; the daemon's own folder is not searched)");
+               L"needs " + wide +
+                   L", which is not on the host's search path (the program's folder, the system "
+                   L"folders, PATH; the daemon's own folder is not searched)");
     }
 }
 
@@ -54,8 +55,7 @@ void ReportLoadFailure(Check& check) {
 // order, so with EntryMenu exported the bound is EntryMenu, not EntryPoint.
 std::wstring BelowBoundHint(const Check& check) {
     const PeExport* first = FindOrdinal(check.image, 1);
-    if (!first || first->name.empty())
-        return L"give ordinal 1 to the function defined first, in a .def file";
+    if (!first || first->name.empty()) return L"give ordinal 1 to the function defined first, in a .def file";
     return L"the export with ordinal 1 is " + kestrune::FromUtf8(first->name) +
            L": define it first in the source, or give ordinal 1 to the function defined first, in a .def file";
 }

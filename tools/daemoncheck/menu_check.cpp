@@ -13,7 +13,7 @@ constexpr int MaximumDepth = 16;
 constexpr int MaximumItems = 4096;
 
 struct MenuFacts {
-    int commands = 0;      // items that are not submenus, separators included: the host renumbers all of them
+    int commands = 0;  // items that are not submenus, separators included: the host renumbers all of them
     UINT highestId = 0;
     bool truncated = false;
 };
@@ -123,8 +123,9 @@ void JudgeWindow(Check& check, HWND window, HWND previous) {
                what + L", owned by the daemon's thread, which receives the commands");
     } else if (owner == GetCurrentThreadId()) {
         Report(check.findings, Level::Fail, "menu window",
-               what + L", owned by the host's main thread (made inside EntryMenu?): its commands reach the host's "
-                      L"own loop, and the window outlives the daemon");
+               what +
+                   L", owned by the host's main thread (made inside EntryMenu?): its commands reach the host's "
+                   L"own loop, and the window outlives the daemon");
     } else {
         Report(check.findings, Level::Warn, "menu window",
                what + L", owned by thread " + std::to_wstring(owner) +
@@ -141,7 +142,7 @@ HMENU AskForMenu(Check& check, INT_PTR placement, HWND& window) {
     int result = CallEntryMenu(entryMenu, &menu, &window, placement, leftBytes);
     if (leftBytes != 0) {
         Report(check.findings, Level::Fail, "menu",
-               L"EntryMenu left " + std::to_wstring(leftBytes) +
+               std::wstring(PlacementName(placement)) + L": EntryMenu left " + std::to_wstring(leftBytes) +
                    L" bytes on the stack: it is not stdcall with three arguments, and the host's stack is corrupted "
                    L"(declare it WINAPI as in kestrune/daemon.h)");
     }

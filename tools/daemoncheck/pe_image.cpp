@@ -143,7 +143,8 @@ void ReadImports(const Bytes& bytes, const std::vector<Section>& sections, uint3
         if (descriptor.Name == 0) return;
         uint64_t nameAt = 0;
         std::string name;
-        if (OffsetOfRva(sections, descriptor.Name, nameAt) && bytes.ReadName(nameAt, name)) image.imports.push_back(name);
+        if (OffsetOfRva(sections, descriptor.Name, nameAt) && bytes.ReadName(nameAt, name))
+            image.imports.push_back(name);
     }
 }
 

@@ -3,9 +3,8 @@
 #include <tlhelp32.h>
 #include <winternl.h>
 
-#include <cstddef>
-
 #include <algorithm>
+#include <cstddef>
 
 #include "core/clock.h"
 #include "core/lifecycle.h"
@@ -218,9 +217,9 @@ const void* ThreadStartAddress(DWORD threadId) {
 
 std::wstring ModuleNameAt(const void* address) {
     HMODULE module = nullptr;
-    if (!address || !GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
-                                            GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                                        static_cast<LPCWSTR>(address), &module)) {
+    if (!address ||
+        !GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                            static_cast<LPCWSTR>(address), &module)) {
         return {};
     }
     wchar_t path[MAX_PATH] = {};
