@@ -276,6 +276,11 @@ TEST_F(DaemoncheckMenu, BrokenMenusFail) {
     EXPECT_TRUE(HasLine(notMenu, "FAIL menu: placement 0", "which is not a menu")) << notMenu.output;
     ExpectCleanLeftovers(notMenu);
 
+    ProgramRun reused = Check(L"menu_reused");
+    EXPECT_EQ(reused.exitCode, 1u);
+    EXPECT_TRUE(HasLine(reused, "FAIL menu: EntryMenu handed over the same menu twice")) << reused.output;
+    EXPECT_EQ(CountLines(reused, "FAIL"), 1) << reused.output;
+
     ProgramRun crash = Check(L"menu_crashes");
     EXPECT_EQ(crash.exitCode, 1u) << crash.output;
     EXPECT_TRUE(HasLine(crash, "FAIL crash: exception 0xC0000005", "in menu_crashes.dll")) << crash.output;

@@ -43,7 +43,7 @@ inline bool IsInDaemon(const Check& check, const void* address) {
 }
 
 // The file and its exports, read before anything of it runs.
-void InspectFile(Check& check);
+void ExamineFile(Check& check);
 
 // Loads the daemon with the host's own LoadDaemon and reports what the host made of each export.
 void LoadAndJudge(Check& check);

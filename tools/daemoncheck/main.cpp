@@ -32,7 +32,7 @@ int RunCheck(const Options& options) {
     kestrune::ClockMilliseconds();
 
     WriteLine(L"daemoncheck " + std::wstring(sizeof(void*) == 8 ? L"64-bit" : L"32-bit") + L": " + options.path);
-    InspectFile(check);
+    ExamineFile(check);
     check.counters = WarmUpAndProbeCounters();
     check.before = TakeSnapshot();
     LoadAndJudge(check);

@@ -33,7 +33,8 @@ void StopThroughStateWord(Check& check) {
     Report(check.findings, Level::Fail, "stop",
            L"still running " + Milliseconds(elapsed) + L" after 255 was written into its state word: " +
                (waitedFullGrace ? L"the host unloads it by force now, terminating its thread"
-                                : L"the host would unload it by force after the 30 s grace, terminating its thread"));
+                                : L"the host would unload it by force after the 30 s grace, terminating its thread") +
+               L"; on Quit it holds up the host's exit that long");
     check.threadTerminated = true;
     kestrune::SetDaemonRequest(daemon, kestrune::RequestForceStop);
     kestrune::TickDaemon(daemon);

@@ -53,7 +53,7 @@ void ReportExportList(Check& check) {
 
 }  // namespace
 
-void InspectFile(Check& check) {
+void ExamineFile(Check& check) {
     check.image = ReadPeImage(check.options.path);
     Findings& findings = check.findings;
     if (!check.image.problem.empty()) {
