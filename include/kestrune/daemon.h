@@ -15,8 +15,11 @@
  *               built; see its declaration below.
  *
  * Kestrune accepts EntryState, the address it returns and EntryMenu only if
- * they lie at or above the export with ordinal 1. Define EntryPoint first in
- * your source, or give it ordinal 1 in a .def file, and all is well.
+ * they lie at or above the export with ordinal 1. Without a .def file, linkers
+ * number exports in name order, so ordinal 1 is EntryMenu when you export it
+ * and EntryPoint otherwise: define that function first in your source (with
+ * GCC, also pass -fno-toplevel-reorder so functions keep their order). Or give
+ * EntryPoint ordinal 1 in a .def file and define it first.
  *
  * Usable from C and C++, with MSVC or mingw-w64, for 32-bit and 64-bit hosts.
  */

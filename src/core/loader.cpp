@@ -34,30 +34,49 @@ std::wstring FilePartOf(const std::wstring& path) {
     return separator == std::wstring::npos ? path : path.substr(separator + 1);
 }
 
-Daemon* LoadDaemon(const std::wstring& path) {
+Daemon* LoadDaemon(const std::wstring& path, LoadFacts* facts) {
+    LoadFacts unused;
+    if (!facts) facts = &unused;
     auto daemon = std::make_unique<Daemon>();
     if (IsQuitting()) return nullptr;
     daemon->library.reset(LoadLibraryW(path.c_str()));
-    if (!daemon->library) return nullptr;
+    if (!daemon->library) {
+        facts->loadError = GetLastError();
+        return nullptr;
+    }
     HMODULE library = daemon->library.get();
 
     const void* bound = reinterpret_cast<void*>(GetProcAddress(library, MAKEINTRESOURCEA(1)));
+    facts->bound = bound;
     daemon->entryPointAddress = LookUp<EntryPointFunction>(library, "EntryPoint");
     if (!daemon->entryPointAddress) return nullptr;  // the owner frees the library
-    if (!IsExecutableCode(reinterpret_cast<void*>(daemon->entryPointAddress))) return nullptr;
+    if (!IsExecutableCode(reinterpret_cast<void*>(daemon->entryPointAddress))) {
+        facts->entryPointNotCode = true;
+        return nullptr;
+    }
 
     daemon->fileName = FilePartOf(path);
     daemon->path = path;
 
     auto entryState = LookUp<EntryStateFunction>(library, "EntryState");
+    facts->entryState = reinterpret_cast<void*>(entryState);
+    facts->entryStateNotCode = IsAtOrAboveBound(facts->entryState, bound) && !IsCallable(facts->entryState, bound);
     if (IsCallable(reinterpret_cast<void*>(entryState), bound)) {
         StateWord* word = entryState();
+        facts->entryStateCalled = true;
+        facts->stateWordReturned = const_cast<LONG*>(word);
         // 255 is written there later: it must be a word the daemon can be written to.
-        if (IsAtOrAboveBound(const_cast<LONG*>(word), bound) && IsWritableWord(const_cast<LONG*>(word))) {
-            daemon->stateWordAddress = word;
+        if (IsAtOrAboveBound(const_cast<LONG*>(word), bound)) {
+            if (IsWritableWord(const_cast<LONG*>(word))) {
+                daemon->stateWordAddress = word;
+            } else {
+                facts->stateWordNotWritable = true;
+            }
         }
     }
     auto entryMenu = LookUp<EntryMenuFunction>(library, "EntryMenu");
+    facts->entryMenu = reinterpret_cast<void*>(entryMenu);
+    facts->entryMenuNotCode = IsAtOrAboveBound(facts->entryMenu, bound) && !IsCallable(facts->entryMenu, bound);
     if (IsCallable(reinterpret_cast<void*>(entryMenu), bound)) daemon->entryMenuAddress = entryMenu;
     return daemon.release();
 }

@@ -63,12 +63,14 @@ TEST_F(LifecycleTest, PauseSuspendsOnceAndResumeLiftsEverySuspension) {
     EXPECT_EQ(SuspendCount(thread), 0u);
 }
 
-DWORD WINAPI ReturnAtOnce(LPVOID) {
+DWORD WINAPI BlockUntilSet(LPVOID event) {
+    WaitForSingleObject(event, INFINITE);
     return 0;
 }
 
 TEST_F(LifecycleTest, ResumeThreadFullyLiftsDeepSuspensions) {
-    HANDLE thread = CreateThread(nullptr, 0, ReturnAtOnce, nullptr, CREATE_SUSPENDED, nullptr);
+    HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE thread = CreateThread(nullptr, 0, BlockUntilSet, release, CREATE_SUSPENDED, nullptr);
     ASSERT_NE(thread, nullptr);
     int added = 0;
     while (added < 100 && SuspendThread(thread) != static_cast<DWORD>(-1)) ++added;
@@ -76,9 +78,11 @@ TEST_F(LifecycleTest, ResumeThreadFullyLiftsDeepSuspensions) {
     ASSERT_GE(before, 50u) << "the platform must allow a deep suspension for this check";
     ResumeThreadFully(thread);
     EXPECT_EQ(SuspendCount(thread), 0u);
+    SetEvent(release);
     EXPECT_EQ(WaitForSingleObject(thread, 10000), WAIT_OBJECT_0);
     ResumeThreadFully(thread);  // an ended thread is left alone
     CloseHandle(thread);
+    CloseHandle(release);
 }
 
 TEST_F(LifecycleTest, CooperativeStopWritesTheWordOnceAndUnloadsAfterTheThreadEnds) {

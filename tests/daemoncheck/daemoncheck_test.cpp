@@ -1,0 +1,355 @@
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <string>
+
+#include "run_program.h"
+#include "temp_folder.h"
+#include "test_daemons.h"
+
+namespace kestrune::test {
+namespace {
+
+// Generous: under the 32-bit loader one start of the checker takes about a minute.
+constexpr DWORD CheckTimeout = 600000;
+const std::wstring QuickRun = L"--settle 500 --wait 3000";
+
+class DaemoncheckTest : public ::testing::Test {
+protected:
+    // Copies test daemon name into the test's folder and checks the copy.
+    ProgramRun Check(const std::wstring& name, const std::wstring& options = QuickRun) {
+        return CheckFile(Place(name), options);
+    }
+
+    std::wstring Place(const std::wstring& name) { return CopyTestDaemon(name, folder.path() + name + L".dll"); }
+
+    ProgramRun CheckFile(const std::wstring& path, const std::wstring& options = QuickRun) {
+        return Run(options + L" " + Quoted(path));
+    }
+
+    ProgramRun Run(const std::wstring& arguments) {
+        ProgramRun run =
+            RunProgram(ProgramFolder() + L"daemoncheck.exe", arguments, folder.path() + L"output.txt", CheckTimeout);
+        EXPECT_TRUE(run.started && run.finished) << "daemoncheck did not start or did not end";
+        return run;
+    }
+
+    TempFolder folder;
+};
+
+// True when a line starts with prefix (level and topic, as "FAIL menu ids:") and contains fragment.
+bool HasLine(const ProgramRun& run, const std::string& prefix, const std::string& fragment = "") {
+    for (const std::string& line : run.lines) {
+        if (line.rfind(prefix, 0) == 0 && line.find(fragment) != std::string::npos) return true;
+    }
+    return false;
+}
+
+int CountLines(const ProgramRun& run, const std::string& prefix) {
+    int count = 0;
+    for (const std::string& line : run.lines) count += line.rfind(prefix, 0) == 0;
+    return count;
+}
+
+std::string Verdict(const ProgramRun& run) {
+    for (auto line = run.lines.rbegin(); line != run.lines.rend(); ++line) {
+        if (!line->empty()) return *line;
+    }
+    return {};
+}
+
+// What a daemon that did everything right leaves in the report.
+void ExpectCleanLeftovers(const ProgramRun& run) {
+    EXPECT_TRUE(HasLine(run, "ok   threads:")) << run.output;
+    EXPECT_TRUE(HasLine(run, "ok   windows:")) << run.output;
+    EXPECT_FALSE(HasLine(run, "FAIL handles:")) << run.output;
+    EXPECT_FALSE(HasLine(run, "WARN windows:")) << run.output;
+}
+
+using DaemoncheckCommandLine = DaemoncheckTest;
+
+TEST_F(DaemoncheckCommandLine, WrongArgumentsPrintUsageAndExitTwo) {
+    for (const wchar_t* arguments : {L"", L"--settle", L"--wait 40000 x.dll", L"--frobnicate x.dll", L"a.dll b.dll"}) {
+        ProgramRun run = Run(arguments);
+        EXPECT_EQ(run.exitCode, 2u) << "arguments: " << std::string(arguments, arguments + wcslen(arguments));
+        EXPECT_TRUE(HasLine(run, "usage: daemoncheck")) << run.output;
+        EXPECT_FALSE(HasLine(run, "verdict:")) << run.output;
+    }
+}
+
+TEST_F(DaemoncheckCommandLine, FilesThatAreNoDaemonFailWithoutCrashing) {
+    ProgramRun missing = CheckFile(folder.path() + L"absent.dll");
+    EXPECT_EQ(missing.exitCode, 1u);
+    EXPECT_TRUE(HasLine(missing, "FAIL file:", "cannot be opened")) << missing.output;
+    EXPECT_TRUE(HasLine(missing, "FAIL load:", "LoadLibraryW failed")) << missing.output;
+
+    std::wstring text = folder.Make(L"text.dll");
+    ASSERT_TRUE(WriteFileBytes(text, "not a library at all\r\n"));
+    ProgramRun notPe = CheckFile(text);
+    EXPECT_EQ(notPe.exitCode, 1u);
+    EXPECT_TRUE(HasLine(notPe, "FAIL file:", "no MZ header")) << notPe.output;
+    EXPECT_EQ(Verdict(notPe).rfind("verdict: FAIL", 0), 0u) << notPe.output;
+
+    // The headers of a real daemon whose sections are cut off: every offset in them points past the end.
+    std::wstring whole = Place(L"cooperative");
+    HANDLE file = CreateFileW(whole.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    std::string head(4096, '\0');
+    DWORD read = 0;
+    ReadFile(file, head.data(), static_cast<DWORD>(head.size()), &read, nullptr);
+    CloseHandle(file);
+    head.resize(read);
+    std::wstring cut = folder.Make(L"cut.dll");
+    ASSERT_TRUE(WriteFileBytes(cut, head));
+    ProgramRun truncated = CheckFile(cut);
+    EXPECT_EQ(truncated.exitCode, 1u) << truncated.output;
+    EXPECT_TRUE(HasLine(truncated, "info exports:", "EntryPoint not exported")) << truncated.output;
+    EXPECT_TRUE(HasLine(truncated, "FAIL load:")) << truncated.output;
+    EXPECT_FALSE(HasLine(truncated, "FAIL crash:")) << truncated.output;
+
+    ProgramRun program = CheckFile(ProgramFolder() + L"daemoncheck.exe");
+    EXPECT_EQ(program.exitCode, 1u);
+    EXPECT_TRUE(HasLine(program, "FAIL file:", "a program, not a DLL")) << program.output;
+}
+
+using DaemoncheckLoad = DaemoncheckTest;
+
+TEST_F(DaemoncheckLoad, CooperativeDaemonPassesEveryCheck) {
+    std::wstring path = Place(L"cooperative");
+    ProgramRun run = CheckFile(path);
+    EXPECT_EQ(run.exitCode, 0u) << run.output;
+    EXPECT_EQ(Verdict(run), "verdict: PASS (0 failures, 0 warnings)") << run.output;
+    EXPECT_TRUE(HasLine(run, "ok   file:")) << run.output;
+    EXPECT_TRUE(HasLine(run, "info exports: EntryPoint (ordinal 1), EntryState (ordinal 2), EntryMenu not exported"))
+        << run.output;
+    EXPECT_TRUE(HasLine(run, "info bound:", "ordinal 1 is EntryPoint")) << run.output;
+    EXPECT_TRUE(HasLine(run, "ok   EntryState:", "the host writes 255 there")) << run.output;
+    EXPECT_TRUE(HasLine(run, "ok   stop:", "after 255 was written")) << run.output;
+    EXPECT_TRUE(HasLine(run, "ok   handles:")) << run.output;
+    ExpectCleanLeftovers(run);
+    EXPECT_EQ(ReadEvents(path), (std::vector<std::string>{"attach", "state", "entry", "stop-seen", "return", "detach"}))
+        << "loaded once, EntryState called once, stopped through its word, unloaded";
+}
+
+TEST_F(DaemoncheckLoad, RefusedLibrariesSayWhy) {
+    ProgramRun noEntry = Check(L"no_entry_point");
+    EXPECT_EQ(noEntry.exitCode, 1u);
+    EXPECT_TRUE(HasLine(noEntry, "FAIL load:", "no EntryPoint export")) << noEntry.output;
+    // Found in the file although the host looks nothing else up.
+    EXPECT_TRUE(HasLine(noEntry, "info exports:", "EntryPoint not exported, EntryState (ordinal")) << noEntry.output;
+    EXPECT_TRUE(HasLine(noEntry, "info exports:", "EntryMenu (ordinal")) << noEntry.output;
+    EXPECT_FALSE(HasLine(noEntry, "ok   run:")) << noEntry.output;
+
+    ProgramRun refused = Check(L"dllmain_false");
+    EXPECT_EQ(refused.exitCode, 1u);
+    EXPECT_TRUE(HasLine(refused, "FAIL load:", "error 1114")) << refused.output;
+    EXPECT_TRUE(HasLine(refused, "info load:", "DllMain")) << refused.output;
+}
+
+TEST_F(DaemoncheckLoad, EntriesTheBoundRejectsAreFailures) {
+    ProgramRun stateBelow = Check(L"state_below_bound");
+    EXPECT_EQ(stateBelow.exitCode, 1u);
+    EXPECT_TRUE(HasLine(stateBelow, "FAIL EntryState:", "below the bound")) << stateBelow.output;
+    EXPECT_TRUE(HasLine(stateBelow, "FAIL EntryState:", "the export with ordinal 1 is Anchor")) << stateBelow.output;
+    EXPECT_TRUE(HasLine(stateBelow, "info bound:", "ordinal 1 is Anchor")) << stateBelow.output;
+    EXPECT_TRUE(HasLine(stateBelow, "info stop:", "no state word")) << stateBelow.output;
+
+    ProgramRun zero = Check(L"state_returns_zero");
+    EXPECT_EQ(zero.exitCode, 1u);
+    EXPECT_TRUE(HasLine(zero, "FAIL EntryState:", "returned 0:")) << zero.output;
+
+    ProgramRun header = Check(L"state_address_below_bound");
+    EXPECT_EQ(header.exitCode, 1u);
+    EXPECT_TRUE(HasLine(header, "FAIL EntryState:", ", below the bound")) << header.output;
+    EXPECT_TRUE(HasLine(header, "FAIL EntryState:", "returned 0x")) << header.output;
+
+    ProgramRun menuBelow = Check(L"menu_below_bound");
+    EXPECT_EQ(menuBelow.exitCode, 1u);
+    EXPECT_TRUE(HasLine(menuBelow, "FAIL EntryMenu:", "below the bound")) << menuBelow.output;
+    EXPECT_FALSE(HasLine(menuBelow, "info menu:")) << "the host never calls it: " << menuBelow.output;
+
+    ProgramRun noOrdinalOne = Check(L"no_ordinal_one");
+    EXPECT_EQ(noOrdinalOne.exitCode, 0u) << noOrdinalOne.output;
+    EXPECT_TRUE(HasLine(noOrdinalOne, "info bound:", "no export with ordinal 1")) << noOrdinalOne.output;
+    EXPECT_TRUE(HasLine(noOrdinalOne, "ok   EntryState:")) << noOrdinalOne.output;
+}
+
+TEST_F(DaemoncheckLoad, DllOfTheOtherArchitectureIsNamedAsSuch) {
+    // A real daemon whose header claims the other machine.
+    std::wstring path = Place(L"cooperative");
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    DWORD done = 0;
+    LONG peOffset = 0;
+    SetFilePointer(file, 0x3C, nullptr, FILE_BEGIN);
+    ReadFile(file, &peOffset, sizeof peOffset, &done, nullptr);
+    const bool host64 = sizeof(void*) == 8;
+    WORD otherMachine = host64 ? 0x014c : 0x8664;
+    SetFilePointer(file, peOffset + 4, nullptr, FILE_BEGIN);
+    ASSERT_TRUE(WriteFile(file, &otherMachine, sizeof otherMachine, &done, nullptr));
+    CloseHandle(file);
+
+    ProgramRun run = CheckFile(path);
+    EXPECT_EQ(run.exitCode, 1u);
+    EXPECT_TRUE(
+        HasLine(run, "FAIL file:",
+                host64 ? "32-bit DLL cannot load into the 64-bit host" : "64-bit DLL cannot load into the 32-bit host"))
+        << run.output;
+    EXPECT_TRUE(HasLine(run, "FAIL load:", "LoadLibraryW failed")) << run.output;
+}
+
+using DaemoncheckRun = DaemoncheckTest;
+
+TEST_F(DaemoncheckRun, DaemonThatIgnoresItsWordWouldBeForceUnloaded) {
+    std::wstring path = Place(L"ignores_word");
+    ProgramRun run = CheckFile(path, L"--settle 300 --wait 300");
+    EXPECT_EQ(run.exitCode, 1u) << run.output;
+    EXPECT_TRUE(HasLine(run, "FAIL stop:", "still running")) << run.output;
+    EXPECT_TRUE(HasLine(run, "FAIL stop:", "after the 30 s grace")) << run.output;
+    EXPECT_TRUE(HasLine(run, "ok   threads:")) << "its thread was terminated: " << run.output;
+    EXPECT_TRUE(HasEvent(path, "entry"));
+    EXPECT_TRUE(HasEvent(path, "detach")) << "unloaded after the termination";
+}
+
+TEST_F(DaemoncheckRun, DaemonsWithoutStateWordAreStoppedByForce) {
+    ProgramRun forever = Check(L"only_entry");
+    EXPECT_EQ(forever.exitCode, 0u) << "a missing state word is a warning: " << forever.output;
+    EXPECT_TRUE(HasLine(forever, "WARN EntryState:", "not exported")) << forever.output;
+    EXPECT_TRUE(HasLine(forever, "info stop:", "terminates its thread")) << forever.output;
+    EXPECT_EQ(Verdict(forever), "verdict: PASS (0 failures, 1 warning)") << forever.output;
+    ExpectCleanLeftovers(forever);
+
+    ProgramRun quick = Check(L"returns_at_once");
+    EXPECT_EQ(quick.exitCode, 0u) << quick.output;
+    // Whether the host still saw its thread alive is a race; either way it is reported.
+    EXPECT_TRUE(HasLine(quick, "info run:", "returned by itself") || HasLine(quick, "WARN run:", "already returned"))
+        << quick.output;
+    EXPECT_FALSE(HasLine(quick, "info stop:")) << "a daemon that has returned needs no stop: " << quick.output;
+}
+
+TEST_F(DaemoncheckRun, BusyDaemonStopsWithinTheWait) {
+    ProgramRun run = Check(L"busy");
+    EXPECT_EQ(run.exitCode, 0u) << run.output;
+    EXPECT_TRUE(HasLine(run, "ok   stop:", "returned")) << run.output;
+    ExpectCleanLeftovers(run);
+}
+
+using DaemoncheckMenu = DaemoncheckTest;
+
+TEST_F(DaemoncheckMenu, GoodMenuIsListedWithItsWindow) {
+    std::wstring path = Place(L"menu_good");
+    ProgramRun run = CheckFile(path);
+    EXPECT_EQ(run.exitCode, 0u) << run.output;
+    EXPECT_TRUE(HasLine(run, "info menu: placement 0 (context menu): EntryMenu returned 1")) << run.output;
+    EXPECT_TRUE(HasLine(run, "info menu: placement 1 (tray menu): EntryMenu returned 1")) << run.output;
+    // The tree, in walking order, once per placement.
+    const std::vector<std::string> tree = {"        1      \"First\"",     "        2      \"Second\" (checked)",
+                                           "        0      separator",     "        >      \"More\"",
+                                           "            3      \"Third\"", "            199    \"Last\" (greyed)"};
+    for (const std::string& item : tree) {
+        EXPECT_EQ(std::count(run.lines.begin(), run.lines.end(), item), 2) << item << "\n" << run.output;
+    }
+    EXPECT_EQ(CountLines(run, "ok   menu ids: identifiers up to 199"), 2) << run.output;
+    EXPECT_TRUE(HasLine(run,
+                        "ok   menu window: message-only window of class \"KestruneTestMenuWindow\", owned by "
+                        "the daemon's thread"))
+        << run.output;
+    ExpectCleanLeftovers(run);
+    EXPECT_TRUE(HasEvent(path, "menu 0"));
+    EXPECT_TRUE(HasEvent(path, "menu 1"));
+    for (const std::string& event : ReadEvents(path)) EXPECT_NE(event.rfind("command", 0), 0u) << "nothing is chosen";
+}
+
+TEST_F(DaemoncheckMenu, BrokenMenusFail) {
+    ProgramRun high = Check(L"menu_high_ids");
+    EXPECT_EQ(high.exitCode, 1u);
+    EXPECT_EQ(CountLines(high, "FAIL menu ids: identifiers reach 250"), 2) << high.output;
+
+    ProgramRun null = Check(L"menu_null");
+    EXPECT_EQ(null.exitCode, 1u);
+    EXPECT_EQ(CountLines(null, "FAIL menu:"), 2) << null.output;
+    EXPECT_TRUE(HasLine(null, "FAIL menu: placement 1 (tray menu): EntryMenu returned 1 but no menu")) << null.output;
+
+    ProgramRun notMenu = Check(L"menu_not_a_menu");
+    EXPECT_EQ(notMenu.exitCode, 1u);
+    EXPECT_TRUE(HasLine(notMenu, "FAIL menu: placement 0", "which is not a menu")) << notMenu.output;
+    ExpectCleanLeftovers(notMenu);
+
+    ProgramRun reused = Check(L"menu_reused");
+    EXPECT_EQ(reused.exitCode, 1u);
+    EXPECT_TRUE(HasLine(reused, "FAIL menu: EntryMenu handed over the same menu twice")) << reused.output;
+    EXPECT_EQ(CountLines(reused, "FAIL"), 1) << reused.output;
+
+    ProgramRun crash = Check(L"menu_crashes");
+    EXPECT_EQ(crash.exitCode, 1u) << crash.output;
+    EXPECT_TRUE(HasLine(crash, "FAIL crash: exception 0xC0000005", "in menu_crashes.dll")) << crash.output;
+    EXPECT_EQ(Verdict(crash).rfind("verdict: FAIL", 0), 0u) << crash.output;
+}
+
+TEST_F(DaemoncheckMenu, WindowMadeInsideEntryMenuBelongsToTheHostAndOutlivesTheDaemon) {
+    ProgramRun run = Check(L"menu_window_on_host_thread");
+    EXPECT_EQ(run.exitCode, 1u);
+    EXPECT_TRUE(HasLine(run, "FAIL menu window:", "owned by the host's main thread")) << run.output;
+    EXPECT_TRUE(HasLine(run, "FAIL windows: top-level window of class \"KestruneTestStrayWindow\"", "still open"))
+        << run.output;
+    EXPECT_TRUE(HasLine(run, "WARN windows: window class \"KestruneTestStrayWindow\" is still registered"))
+        << run.output;
+    EXPECT_EQ(CountLines(run, "FAIL windows:"), 1) << run.output;
+}
+
+// The two faults of 32-bit x86 alone: a decorated export name and a caller-cleans EntryMenu.
+TEST_F(DaemoncheckMenu, CallingConventionOfEntryMenuIsChecked) {
+    ProgramRun good = Check(L"menu_good");
+    EXPECT_FALSE(HasLine(good, "FAIL menu:", "bytes on the stack")) << good.output;
+    EXPECT_EQ(good.exitCode, 0u) << good.output;
+
+    // x64 has a single calling convention; on 32-bit x86 a cdecl EntryMenu leaves its 12 bytes behind.
+    ProgramRun callerCleans = Check(L"menu_cdecl");
+    if (sizeof(void*) == 8) {
+        EXPECT_EQ(callerCleans.exitCode, 0u) << callerCleans.output;
+    } else {
+        EXPECT_EQ(callerCleans.exitCode, 1u) << callerCleans.output;
+        EXPECT_TRUE(HasLine(callerCleans, "FAIL menu: placement 0", "EntryMenu left 12 bytes on the stack"))
+            << callerCleans.output;
+        EXPECT_TRUE(HasLine(callerCleans, "FAIL menu: placement 1", "EntryMenu left 12 bytes on the stack"))
+            << callerCleans.output;
+    }
+    EXPECT_TRUE(HasLine(callerCleans, "ok   menu window:")) << "the checker goes on unharmed: " << callerCleans.output;
+}
+
+TEST_F(DaemoncheckMenu, ExportNameOfEntryMenuIsChecked) {
+    ProgramRun decorated = Check(L"menu_decorated");
+    if (sizeof(void*) == 8) {
+        EXPECT_EQ(decorated.exitCode, 0u) << decorated.output;
+        EXPECT_TRUE(HasLine(decorated, "ok   EntryMenu:")) << decorated.output;
+    } else {
+        EXPECT_EQ(decorated.exitCode, 1u) << decorated.output;
+        EXPECT_TRUE(HasLine(decorated, "FAIL exports: exports \"EntryMenu@12\" but no \"EntryMenu\"",
+                            "KESTRUNE_EXPORT_ENTRY_MENU"))
+            << decorated.output;
+        EXPECT_TRUE(HasLine(decorated, "info EntryMenu: not exported")) << decorated.output;
+    }
+}
+
+using DaemoncheckLeaks = DaemoncheckTest;
+
+TEST_F(DaemoncheckLeaks, LeftoverHandleAndThreadAreFound) {
+    ProgramRun handle = Check(L"leaks_handle");
+    EXPECT_EQ(handle.exitCode, 1u);
+    EXPECT_TRUE(HasLine(handle, "FAIL handles: 1 handle left behind")) << handle.output;
+    EXPECT_TRUE(HasLine(handle, "FAIL handles:", "(Event)")) << handle.output;
+    EXPECT_TRUE(HasLine(handle, "ok   threads:")) << handle.output;
+
+    std::wstring path = Place(L"leaks_thread");
+    ProgramRun thread = CheckFile(path);
+    EXPECT_EQ(thread.exitCode, 1u);
+    EXPECT_EQ(CountLines(thread, "FAIL threads:"), 1) << thread.output;
+    EXPECT_TRUE(HasLine(thread, "FAIL threads:", "in the daemon) is still alive after the daemon was unloaded"))
+        << thread.output;
+    EXPECT_TRUE(HasLine(thread, "ok   handles:")) << thread.output;
+    EXPECT_TRUE(HasEvent(path, "detach")) << "unloaded once the thread was ended";
+}
+
+}  // namespace
+}  // namespace kestrune::test

@@ -1,0 +1,230 @@
+#include "process_snapshot.h"
+
+#include <tlhelp32.h>
+#include <winternl.h>
+
+#include <algorithm>
+#include <cstddef>
+
+#include "core/clock.h"
+#include "core/lifecycle.h"
+#include "core/loader.h"
+#include "core/owner.h"
+
+namespace daemoncheck {
+namespace {
+
+using kestrune::HandleOwner;
+
+BOOL CALLBACK CollectOwnWindow(HWND window, LPARAM context) {
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process == GetCurrentProcessId()) reinterpret_cast<std::vector<HWND>*>(context)->push_back(window);
+    return TRUE;
+}
+
+std::vector<DWORD> ProcessThreads() {
+    std::vector<DWORD> threads;
+    HandleOwner snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+    if (snapshot.get() == INVALID_HANDLE_VALUE) {
+        snapshot.release();
+        return threads;
+    }
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Thread32First(snapshot.get(), &entry); more; more = Thread32Next(snapshot.get(), &entry)) {
+        if (entry.th32OwnerProcessID == GetCurrentProcessId()) threads.push_back(entry.th32ThreadID);
+    }
+    return threads;
+}
+
+// The system's table of open handles, as NtQuerySystemInformation hands it out.
+struct HandleTableEntry {
+    PVOID object;
+    ULONG_PTR processId;
+    ULONG_PTR handle;
+    ULONG access;
+    USHORT creatorBackTraceIndex;
+    USHORT typeIndex;
+    ULONG attributes;
+    ULONG reserved;
+};
+struct HandleTable {
+    ULONG_PTR count;
+    ULONG_PTR reserved;
+    HandleTableEntry entries[1];
+};
+constexpr int SystemExtendedHandleInformation = 64;
+constexpr LONG StatusInfoLengthMismatch = static_cast<LONG>(0xC0000004);
+constexpr size_t MaximumHandleTableBytes = 256u * 1024 * 1024;
+
+template <typename Function>
+Function NtdllFunction(const char* name) {
+    return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), name)));
+}
+
+// This process's entries of the system handle table. Some systems keep no usable
+// per-process count (GetProcessHandleCount answers 0 under Wine) but do keep this table.
+bool ReadHandleTable(std::vector<uintptr_t>& values) {
+    using Query = LONG(WINAPI*)(int, PVOID, ULONG, PULONG);
+    auto query = NtdllFunction<Query>("NtQuerySystemInformation");
+    if (!query) return false;
+    std::vector<unsigned char> buffer(64 * 1024);
+    LONG status;
+    ULONG needed = 0;
+    while ((status = query(SystemExtendedHandleInformation, buffer.data(), static_cast<ULONG>(buffer.size()),
+                           &needed)) == StatusInfoLengthMismatch) {
+        if (buffer.size() >= MaximumHandleTableBytes) return false;
+        buffer.resize(buffer.size() * 2);
+    }
+    if (status != 0) return false;
+    auto* table = reinterpret_cast<HandleTable*>(buffer.data());
+    size_t room = (buffer.size() - offsetof(HandleTable, entries)) / sizeof(HandleTableEntry);
+    size_t count = std::min<size_t>(table->count, room);
+    const ULONG_PTR self = GetCurrentProcessId();
+    for (size_t i = 0; i < count; ++i) {
+        if (table->entries[i].processId == self) values.push_back(table->entries[i].handle);
+    }
+    return true;
+}
+
+void CountHandles(ProcessSnapshot& snapshot) {
+    snapshot.handleTableRead = ReadHandleTable(snapshot.handleValues);
+    DWORD count = 0;
+    GetProcessHandleCount(GetCurrentProcess(), &count);
+    snapshot.handles = count ? count : static_cast<DWORD>(snapshot.handleValues.size());
+}
+
+// A thread's first windows bring per-thread helpers along (a message queue, an
+// input-method window), and the process's first one its desktop connection.
+DWORD WINAPI MakeWindowsAndLeave(LPVOID) {
+    HWND messageOnly = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    HWND topLevel = CreateWindowExW(0, L"STATIC", L"", WS_OVERLAPPED, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+    MSG message;
+    PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE);
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 0, QS_ALLINPUT);
+    if (topLevel) DestroyWindow(topLevel);
+    if (messageOnly) DestroyWindow(messageOnly);
+    return 0;
+}
+
+}  // namespace
+
+std::vector<HWND> ProcessWindows() {
+    std::vector<HWND> windows;
+    EnumWindows(CollectOwnWindow, reinterpret_cast<LPARAM>(&windows));
+    // Message-only windows are not enumerated: walk the children of HWND_MESSAGE.
+    for (HWND window = FindWindowExW(HWND_MESSAGE, nullptr, nullptr, nullptr); window;
+         window = FindWindowExW(HWND_MESSAGE, window, nullptr, nullptr)) {
+        CollectOwnWindow(window, reinterpret_cast<LPARAM>(&windows));
+    }
+    return windows;
+}
+
+ProcessSnapshot TakeSnapshot() {
+    ProcessSnapshot snapshot;
+    // Counted first, before this function opens a snapshot handle of its own.
+    CountHandles(snapshot);
+    snapshot.gdiObjects = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
+    snapshot.userObjects = GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS);
+    snapshot.threads = ProcessThreads();
+    snapshot.windows = ProcessWindows();
+    return snapshot;
+}
+
+CounterSupport WarmUpAndProbeCounters() {
+    HandleOwner thread(CreateThread(nullptr, 4096, MakeWindowsAndLeave, nullptr, 0, nullptr));
+    WaitForSingleObject(thread.get(), INFINITE);
+    thread.reset();
+    // The first wait on the main thread's message queue opens a handle to it for good (so under Wine).
+    MakeWindowsAndLeave(nullptr);
+    kestrune::ClockMilliseconds();
+    ThreadStartAddress(GetCurrentThreadId());
+    HandleTypeName(reinterpret_cast<uintptr_t>(GetCurrentProcess()));
+    ModuleNameAt(reinterpret_cast<const void*>(&WarmUpAndProbeCounters));
+    TakeSnapshot();
+
+    CounterSupport support;
+    ProcessSnapshot before = TakeSnapshot();
+    HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HPEN pen = CreatePen(PS_SOLID, 1, 0);
+    HMENU menu = CreatePopupMenu();
+    ProcessSnapshot during = TakeSnapshot();
+    support.handles = during.handles > before.handles;
+    support.gdiObjects = during.gdiObjects > before.gdiObjects;
+    support.userObjects = during.userObjects > before.userObjects;
+    if (menu) DestroyMenu(menu);
+    if (pen) DeleteObject(pen);
+    if (event) CloseHandle(event);
+    return support;
+}
+
+std::wstring WindowClassName(HWND window) {
+    wchar_t name[256] = {};
+    if (!GetClassNameW(window, name, 256)) return L"?";
+    return name;
+}
+
+std::wstring WindowKind(HWND window) {
+    HWND parent = GetAncestor(window, GA_PARENT);
+    if (parent == GetDesktopWindow()) return L"top-level";
+    HWND messageParent = GetAncestor(FindWindowExW(HWND_MESSAGE, nullptr, nullptr, nullptr), GA_PARENT);
+    if (parent && parent == messageParent) return L"message-only";
+    return L"child";
+}
+
+bool WaitPumping(HANDLE thread, DWORD milliseconds) {
+    uint64_t deadline = kestrune::ClockMilliseconds() + milliseconds;
+    for (;;) {
+        uint64_t now = kestrune::ClockMilliseconds();
+        DWORD left = now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
+        DWORD woke = MsgWaitForMultipleObjects(1, &thread, FALSE, left, QS_ALLINPUT);
+        if (woke == WAIT_OBJECT_0) return true;
+        if (woke != WAIT_OBJECT_0 + 1) return !kestrune::IsThreadAlive(thread);
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+    }
+}
+
+std::wstring HandleTypeName(uintptr_t handle) {
+    using Query = LONG(WINAPI*)(HANDLE, int, PVOID, ULONG, PULONG);
+    constexpr int ObjectTypeInformation = 2;
+    auto query = NtdllFunction<Query>("NtQueryObject");
+    if (!query) return L"?";
+    // Starts with the type's name as a counted UTF-16 string.
+    alignas(8) unsigned char buffer[1024] = {};
+    if (query(reinterpret_cast<HANDLE>(handle), ObjectTypeInformation, buffer, sizeof buffer - 2, nullptr) != 0)
+        return L"?";
+    auto* name = reinterpret_cast<UNICODE_STRING*>(buffer);
+    if (!name->Buffer || name->Length == 0) return L"?";
+    return std::wstring(name->Buffer, name->Length / sizeof(wchar_t));
+}
+
+const void* ThreadStartAddress(DWORD threadId) {
+    using Query = LONG(WINAPI*)(HANDLE, int, PVOID, ULONG, PULONG);
+    constexpr int ThreadQuerySetWin32StartAddress = 9;
+    auto query = NtdllFunction<Query>("NtQueryInformationThread");
+    if (!query) return nullptr;
+    HandleOwner thread(OpenThread(THREAD_QUERY_INFORMATION, FALSE, threadId));
+    if (!thread) return nullptr;
+    void* start = nullptr;
+    if (query(thread.get(), ThreadQuerySetWin32StartAddress, &start, sizeof start, nullptr) != 0) return nullptr;
+    return start;
+}
+
+std::wstring ModuleNameAt(const void* address) {
+    HMODULE module = nullptr;
+    if (!address ||
+        !GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                            static_cast<LPCWSTR>(address), &module)) {
+        return {};
+    }
+    wchar_t path[MAX_PATH] = {};
+    DWORD length = GetModuleFileNameW(module, path, MAX_PATH);
+    return kestrune::FilePartOf(std::wstring(path, length));
+}
+
+}  // namespace daemoncheck
