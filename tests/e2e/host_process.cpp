@@ -177,6 +177,13 @@ int HostProcess::RowEndingWith(const std::wstring& suffix) const {
     return -1;
 }
 
+MINMAXINFO HostProcess::MinMaxInfo() const {
+    // The system carries this message's record across processes itself.
+    MINMAXINFO info{};
+    SendMessageW(mainWindow_, WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&info));
+    return info;
+}
+
 bool HostProcess::IsWindowShown() const {
     return mainWindow_ && IsWindowVisible(mainWindow_) && !IsIconic(mainWindow_);
 }

@@ -59,6 +59,8 @@ public:
     int RowEndingWith(const std::wstring& suffix) const;
 
     bool IsWindowShown() const;
+    // What the main window answers to WM_GETMINMAXINFO.
+    MINMAXINFO MinMaxInfo() const;
     DWORD ProcessId() const { return info_.dwProcessId; }
     HANDLE Process() const { return info_.hProcess; }
 
