@@ -8,28 +8,41 @@
 #include "application.h"
 #include "file_info.h"
 #include "owner.h"
-#include "utf8.h"
 
 namespace kestrune {
 namespace {
 
 constexpr int GrowthStep = 2048;
 
-pcre2_code* CompilePattern(const char* pattern) {
+// Compiled once per outermost scan. One match block serves every name of the scan:
+// allocating one per name costs more than many of the matches themselves.
+void CompileScanPattern(ScanState& scan, const char* pattern) {
     int error = 0;
     PCRE2_SIZE offset = 0;
-    return pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern), PCRE2_ZERO_TERMINATED, PCRE2_UTF | PCRE2_NO_UTF_CHECK,
-                         &error, &offset, nullptr);
+    pcre2_code* code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern), PCRE2_ZERO_TERMINATED,
+                                     PCRE2_UTF | PCRE2_NO_UTF_CHECK, &error, &offset, nullptr);
+    scan.pattern = code;
+    scan.matchData = code ? pcre2_match_data_create_from_pattern(code, nullptr) : nullptr;
 }
 
-bool NameMatches(pcre2_code* pattern, const wchar_t* name) {
-    if (!pattern) return false;
-    std::string utf8 = ToUtf8(name);
-    pcre2_match_data* match = pcre2_match_data_create_from_pattern(pattern, nullptr);
-    if (!match) return false;
-    int result = pcre2_match(pattern, reinterpret_cast<PCRE2_SPTR>(utf8.data()), utf8.size(), 0, PCRE2_NO_UTF_CHECK,
-                             match, nullptr);
-    pcre2_match_data_free(match);
+void ReleaseScanPattern(ScanState& scan) {
+    pcre2_match_data_free(static_cast<pcre2_match_data*>(scan.matchData));
+    pcre2_code_free(static_cast<pcre2_code*>(scan.pattern));
+    scan.matchData = nullptr;
+    scan.pattern = nullptr;
+}
+
+// The pattern is compiled without UTF checks, so it must only ever see valid UTF-8:
+// WideCharToMultiByte turns a lone surrogate into U+FFFD rather than passing it on.
+bool NameMatches(const ScanState& scan, const wchar_t* name) {
+    if (!scan.pattern || !scan.matchData) return false;
+    // A name has fewer than MAX_PATH UTF-16 units and none takes more than 3 bytes.
+    char utf8[MAX_PATH * 3];
+    int size = WideCharToMultiByte(CP_UTF8, 0, name, -1, utf8, sizeof utf8, nullptr, nullptr);
+    if (size <= 1) return false;
+    int result = pcre2_match(static_cast<const pcre2_code*>(scan.pattern), reinterpret_cast<PCRE2_SPTR>(utf8),
+                             static_cast<PCRE2_SIZE>(size - 1), 0, PCRE2_NO_UTF_CHECK,
+                             static_cast<pcre2_match_data*>(scan.matchData), nullptr);
     return result >= 0;
 }
 
@@ -45,7 +58,7 @@ void ScanListing(const std::wstring& folder, std::vector<std::wstring>& paths, c
     ++scan.level;
     do {
         bool isFolder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        if (!isFolder && NameMatches(static_cast<pcre2_code*>(scan.pattern), entry.cFileName)) {
+        if (!isFolder && NameMatches(scan, entry.cFileName)) {
             ++scan.accepted;
             if (scan.accepted >= scan.capacity) {
                 scan.capacity += GrowthStep;
@@ -97,7 +110,7 @@ int ScanFolder(std::wstring folder, std::vector<std::wstring>& paths, const char
     if (scan.level == 0) {
         scan.accepted = 0;
         scan.capacity = 0;
-        scan.pattern = CompilePattern(pattern);
+        CompileScanPattern(scan, pattern);
     }
     for (wchar_t& c : folder) {
         if (c == L'/') c = L'\\';
@@ -105,8 +118,7 @@ int ScanFolder(std::wstring folder, std::vector<std::wstring>& paths, const char
     if (folder.empty() || folder.back() != L'\\') folder += L'\\';
     ScanListing(folder, paths, pattern, maxDepth);
     if (scan.level != 0) return 0;
-    pcre2_code_free(static_cast<pcre2_code*>(scan.pattern));
-    scan.pattern = nullptr;
+    ReleaseScanPattern(scan);
     if (scan.accepted == 0) return 0;
     paths.resize(static_cast<size_t>(scan.accepted) + 1);
     return scan.accepted;
