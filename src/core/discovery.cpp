@@ -10,12 +10,47 @@
 #include "owner.h"
 
 namespace kestrune {
+
+// The pattern is compiled without UTF checks, so it must only ever see valid UTF-8: a lone
+// surrogate becomes U+FFFD, as WideCharToMultiByte makes it. Written out because that call
+// costs several times this loop on names this short, once per entry of every folder.
+size_t EncodeFileName(const wchar_t* name, char* out) {
+    char* end = out;
+    for (; *name; ++name) {
+        uint32_t c = static_cast<uint16_t>(*name);
+        if (c < 0x80) {
+            *end++ = static_cast<char>(c);
+            continue;
+        }
+        if (c < 0x800) {
+            *end++ = static_cast<char>(0xC0 | (c >> 6));
+            *end++ = static_cast<char>(0x80 | (c & 0x3F));
+            continue;
+        }
+        uint32_t next = static_cast<uint16_t>(name[1]);
+        if (c >= 0xD800 && c < 0xDC00 && next >= 0xDC00 && next < 0xE000) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (next - 0xDC00);
+            ++name;
+            *end++ = static_cast<char>(0xF0 | (c >> 18));
+            *end++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            *end++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            *end++ = static_cast<char>(0x80 | (c & 0x3F));
+            continue;
+        }
+        if (c >= 0xD800 && c < 0xE000) c = 0xFFFD;
+        *end++ = static_cast<char>(0xE0 | (c >> 12));
+        *end++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        *end++ = static_cast<char>(0x80 | (c & 0x3F));
+    }
+    return static_cast<size_t>(end - out);
+}
+
 namespace {
 
 constexpr int GrowthStep = 2048;
 
-// Compiled once per outermost scan. One match block serves every name of the scan:
-// allocating one per name costs more than many of the matches themselves.
+// Compiled once per outermost scan, with one match block that serves every name of the
+// scan instead of one allocated and freed per name.
 void CompileScanPattern(ScanState& scan, const char* pattern) {
     int error = 0;
     PCRE2_SIZE offset = 0;
@@ -32,18 +67,21 @@ void ReleaseScanPattern(ScanState& scan) {
     scan.pattern = nullptr;
 }
 
-// The pattern is compiled without UTF checks, so it must only ever see valid UTF-8:
-// WideCharToMultiByte turns a lone surrogate into U+FFFD rather than passing it on.
 bool NameMatches(const ScanState& scan, const wchar_t* name) {
     if (!scan.pattern || !scan.matchData) return false;
-    // A name has fewer than MAX_PATH UTF-16 units and none takes more than 3 bytes.
+    // A name has fewer than MAX_PATH UTF-16 units, and none takes more than 3 bytes.
     char utf8[MAX_PATH * 3];
-    int size = WideCharToMultiByte(CP_UTF8, 0, name, -1, utf8, sizeof utf8, nullptr, nullptr);
-    if (size <= 1) return false;
-    int result = pcre2_match(static_cast<const pcre2_code*>(scan.pattern), reinterpret_cast<PCRE2_SPTR>(utf8),
-                             static_cast<PCRE2_SIZE>(size - 1), 0, PCRE2_NO_UTF_CHECK,
-                             static_cast<pcre2_match_data*>(scan.matchData), nullptr);
+    size_t size = EncodeFileName(name, utf8);
+    int result = pcre2_match(static_cast<const pcre2_code*>(scan.pattern), reinterpret_cast<PCRE2_SPTR>(utf8), size, 0,
+                             PCRE2_NO_UTF_CHECK, static_cast<pcre2_match_data*>(scan.matchData), nullptr);
     return result >= 0;
+}
+
+// The folder path followed by the name, in one allocation.
+void StorePath(std::wstring& slot, const std::wstring& folder, const wchar_t* name) {
+    size_t length = wcslen(name);
+    slot.reserve(folder.size() + length);
+    slot.assign(folder).append(name, length);
 }
 
 bool IsDotEntry(const wchar_t* name) {
@@ -64,7 +102,7 @@ void ScanListing(const std::wstring& folder, std::vector<std::wstring>& paths, c
                 scan.capacity += GrowthStep;
                 paths.resize(static_cast<size_t>(scan.capacity) + 1);
             }
-            paths[static_cast<size_t>(scan.accepted)] = folder + entry.cFileName;
+            StorePath(paths[static_cast<size_t>(scan.accepted)], folder, entry.cFileName);
         } else if (isFolder && (scan.level <= maxDepth || maxDepth == -1) && !IsDotEntry(entry.cFileName)) {
             ScanFolder(folder + entry.cFileName, paths, pattern, maxDepth);
         }

@@ -237,6 +237,28 @@ TEST_F(DiscoveryTest, NamesOutsideAsciiAreFoundExactlyAndSuchADaemonRuns) {
     EXPECT_TRUE(WaitForEvent(daemonPath, "return"));
 }
 
+// Names reach the matcher unchecked, so the encoding must be valid UTF-8 and equal the
+// system's for every name, lone surrogates included.
+TEST(FileNameEncodingTest, AgreesWithTheSystemConversion) {
+    const std::wstring names[] = {
+        L"plain.dll",
+        L"caf\u00e9 \u00ff\u0100\u07ff\u0800.dll",
+        L"\u5b88\uffff\ue000\ud7ff.dll",
+        L"\U0001F600\U00010000\U0010FFFF.dll",
+        L"high\xD800",
+        L"high\xDBFFx.dll",
+        L"\xDC00low.dll",
+        L"\xDC00\xD800swapped",
+        L"\xD800\xD800\xDC00",
+        std::wstring(MAX_PATH - 1, L'\u20ac'),
+    };
+    for (const std::wstring& name : names) {
+        char encoded[MAX_PATH * 3];
+        size_t size = EncodeFileName(name.c_str(), encoded);
+        EXPECT_EQ(std::string(encoded, size), ToUtf8(name)) << "name of " << name.size() << " units";
+    }
+}
+
 TEST_F(DiscoveryTest, UnlistableSubFolderIsSkippedAndTheWalkGoesOn) {
     for (const wchar_t* name : {L"a.dll", L"k.dll", L"z.dll", L"b\\b.dll", L"m\\locked.dll", L"y\\y.dll"}) Touch(name);
     std::wstring locked = base + L"m";
