@@ -118,10 +118,6 @@ TEST_F(DiscoveryTest, FindsLowerCaseDllNamesInBaseAndDirectSubFoldersOnly) {
                                        base + L"x.dll\\inner.dll"};
     EXPECT_EQ(AsSet(found), expected);
     EXPECT_EQ(found.size(), expected.size()) << "no path is recorded twice";
-    for (const std::wstring& path : found) {
-        EXPECT_EQ(path.rfind(base, 0), 0u) << ToUtf8(path);
-        EXPECT_EQ(path.find(L'/'), std::wstring::npos) << ToUtf8(path);
-    }
 }
 
 TEST_F(DiscoveryTest, ScanFolderNormalisesTheFolderAndHonoursTheDepthLimit) {
