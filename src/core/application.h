@@ -25,7 +25,8 @@ struct ScanState {
     int level = 0;
     int accepted = 0;
     int capacity = 0;
-    void* pattern = nullptr;  // the compiled pattern while a scan runs
+    void* pattern = nullptr;    // the compiled pattern while a scan runs
+    void* matchData = nullptr;  // one match block for every name of the scan
 };
 
 struct Application {

@@ -1,6 +1,7 @@
 // Finding daemon libraries in wild_magic\ and the folders directly below it.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -8,6 +9,10 @@ namespace kestrune {
 
 // The file-name pattern that selects daemon libraries.
 constexpr const char* DaemonFilePattern = ".*?\\.dll$";
+
+// Writes name (null-terminated UTF-16) as UTF-8 into out, which holds 3 bytes per UTF-16
+// unit; a lone surrogate becomes U+FFFD. Returns the number of bytes, without a terminator.
+size_t EncodeFileName(const wchar_t* name, char* out);
 
 // The folder of the running program followed by "wild_magic\".
 std::wstring DaemonBaseFolder();

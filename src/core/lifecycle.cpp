@@ -14,7 +14,8 @@ namespace {
 constexpr DWORD DaemonStackSize = 4096;
 
 bool IsPriorityRequest(int32_t request) {
-    switch (request - RequestPriorityBase) {
+    // Widened, so that no request value can overflow the subtraction.
+    switch (static_cast<int64_t>(request) - RequestPriorityBase) {
     case THREAD_PRIORITY_IDLE:
     case THREAD_PRIORITY_LOWEST:
     case THREAD_PRIORITY_BELOW_NORMAL:

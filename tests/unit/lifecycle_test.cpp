@@ -251,7 +251,8 @@ TEST_F(LifecycleTest, PriorityRequestsReachTheThread) {
     }
     // Values between the seven are no priority requests.
     SetThreadPriority(daemon->thread.get(), THREAD_PRIORITY_HIGHEST);
-    for (int32_t request : {RequestPriorityBase + 3, RequestPriorityBase - 7, RequestPriorityBase + 16, 5, 64, 96}) {
+    for (int32_t request :
+         {RequestPriorityBase + 3, RequestPriorityBase - 7, RequestPriorityBase + 16, 5, 64, 96, INT32_MIN, INT32_MAX}) {
         SetDaemonRequest(daemon, request);
         EXPECT_TRUE(Tick(daemon));
         EXPECT_EQ(GetThreadPriority(daemon->thread.get()), THREAD_PRIORITY_HIGHEST) << request;
