@@ -55,17 +55,6 @@ size_t OffsetOf(std::string& image, const Headers& headers, uint32_t rva) {
 
 }  // namespace
 
-std::string ReadFileBytes(const std::wstring& path) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return {};
-    std::string bytes(GetFileSize(file, nullptr), '\0');
-    DWORD read = 0;
-    ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr);
-    CloseHandle(file);
-    bytes.resize(read);
-    return bytes;
-}
-
 bool PatchExportRva(std::string& image, const std::string& name, uint32_t rva) {
     Headers headers;
     if (!ReadHeaders(image, headers)) return false;

@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <string>
 
-namespace kestrune::test {
+#include "temp_folder.h"  // ReadFileBytes
 
-std::string ReadFileBytes(const std::wstring& path);
+namespace kestrune::test {
 
 // Points the named export at rva; false when the file has no such export.
 bool PatchExportRva(std::string& image, const std::string& name, uint32_t rva);
