@@ -84,22 +84,22 @@ struct Search {
     HWND found;
 };
 
+BOOL CALLBACK MatchHostWindow(HWND window, LPARAM parameter) {
+    auto* search = reinterpret_cast<Search*>(parameter);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    wchar_t title[64] = {};
+    GetWindowTextW(window, title, 64);
+    if (owner == search->process && wcscmp(title, L"Kestrune 1.0.3.3") == 0) {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
 HWND FindHostWindow(DWORD process) {
     Search search{process, nullptr};
-    EnumWindows(
-        [](HWND window, LPARAM parameter) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(parameter);
-            DWORD owner = 0;
-            GetWindowThreadProcessId(window, &owner);
-            wchar_t title[64] = {};
-            GetWindowTextW(window, title, 64);
-            if (owner == s->process && wcscmp(title, L"Kestrune 1.0.3.3") == 0) {
-                s->found = window;
-                return FALSE;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+    EnumWindows(MatchHostWindow, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 

@@ -32,6 +32,20 @@ BOOL CALLBACK MatchMainWindow(HWND window, LPARAM parameter) {
     return TRUE;
 }
 
+struct VisibleCount {
+    DWORD process;
+    HWND main;
+    int visible;
+};
+
+BOOL CALLBACK CountOtherVisible(HWND window, LPARAM parameter) {
+    auto* count = reinterpret_cast<VisibleCount*>(parameter);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner == count->process && window != count->main && IsWindowVisible(window)) ++count->visible;
+    return TRUE;
+}
+
 }  // namespace
 
 HostProcess::HostProcess(const TempFolder& folder) : HostProcess(folder.path(), true) {}
@@ -175,6 +189,12 @@ int HostProcess::RowEndingWith(const std::wstring& suffix) const {
         }
     }
     return -1;
+}
+
+int HostProcess::OtherVisibleWindows() const {
+    VisibleCount count{info_.dwProcessId, mainWindow_, 0};
+    EnumWindows(CountOtherVisible, reinterpret_cast<LPARAM>(&count));
+    return count.visible;
 }
 
 MINMAXINFO HostProcess::MinMaxInfo() const {

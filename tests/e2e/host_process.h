@@ -59,6 +59,8 @@ public:
     int RowEndingWith(const std::wstring& suffix) const;
 
     bool IsWindowShown() const;
+    // Visible windows of the host other than its main window: a message box, a crash dialog.
+    int OtherVisibleWindows() const;
     // What the main window answers to WM_GETMINMAXINFO.
     MINMAXINFO MinMaxInfo() const;
     DWORD ProcessId() const { return info_.dwProcessId; }

@@ -33,25 +33,6 @@ void ListInOrder(const std::wstring& folder, int level, std::vector<std::wstring
     FindClose(listing);
 }
 
-// Windows of the host that a user could see, other than the main window.
-int OtherVisibleWindows(const HostProcess& host) {
-    struct Count {
-        DWORD process;
-        HWND main;
-        int visible;
-    } count{host.ProcessId(), host.MainWindow(), 0};
-    EnumWindows(
-        [](HWND window, LPARAM parameter) -> BOOL {
-            auto* c = reinterpret_cast<Count*>(parameter);
-            DWORD owner = 0;
-            GetWindowThreadProcessId(window, &owner);
-            if (owner == c->process && window != c->main && IsWindowVisible(window)) ++c->visible;
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&count));
-    return count.visible;
-}
-
 TEST(HostStartTest, RowsFollowDiscoveryOrderForLoadedDaemonsOnly) {
     TempFolder folder;
     HostProcess host(folder);
@@ -96,7 +77,7 @@ TEST(HostStartTest, RowsFollowDiscoveryOrderForLoadedDaemonsOnly) {
     EXPECT_LT(lastAttach, firstEntry);
     EXPECT_TRUE(HasEvent(refusing, "attach-refused"));
     EXPECT_FALSE(host.IsWindowShown()) << "the host starts hidden";
-    EXPECT_EQ(OtherVisibleWindows(host), 0) << "refusals show nothing";
+    EXPECT_EQ(host.OtherVisibleWindows(), 0) << "refusals show nothing";
 
     host.RequestClose();
     DWORD exitCode = 1;

@@ -9,25 +9,6 @@
 namespace kestrune::test {
 namespace {
 
-// Visible windows of the host other than its main window: a message box, a crash dialog.
-int OtherVisibleWindows(const HostProcess& host) {
-    struct Count {
-        DWORD process;
-        HWND main;
-        int visible;
-    } count{host.ProcessId(), host.MainWindow(), 0};
-    EnumWindows(
-        [](HWND window, LPARAM parameter) -> BOOL {
-            auto* c = reinterpret_cast<Count*>(parameter);
-            DWORD owner = 0;
-            GetWindowThreadProcessId(window, &owner);
-            if (owner == c->process && window != c->main && IsWindowVisible(window)) ++c->visible;
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&count));
-    return count.visible;
-}
-
 // Moves the build's folder of 20,000 files to where a test wants it, and back afterwards.
 class ClutterLoan {
 public:
@@ -103,7 +84,7 @@ TEST(HostileFilesTest, DamagedAndOddFilesStopNoOtherDaemon) {
         std::wstring name = path.substr(path.find_last_of(L'\\'));
         EXPECT_GE(host.RowEndingWith(name), 0) << testing::PrintToString(name);
     }
-    EXPECT_EQ(OtherVisibleWindows(host), 0) << "nothing is shown";
+    EXPECT_EQ(host.OtherVisibleWindows(), 0) << "nothing is shown";
     CloseHandle(lock);
 
     host.RequestClose();

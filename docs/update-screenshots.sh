@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Copies the screenshots the end-to-end tests took (build/x86_64/screenshots/*.bmp, written
+# by scripts/test) into docs/ as PNG files, trimming the black around frameless windows.
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+shots="$root/build/x86_64/screenshots"
+[ -d "$shots" ] || { echo "no screenshots: run scripts/test first" >&2; exit 1; }
+for bmp in "$shots"/*.bmp; do
+  name=$(basename "$bmp" .bmp)
+  convert "$bmp" -bordercolor black -border 1 -trim +repage "$root/docs/$name.png"
+  echo "docs/$name.png"
+done
