@@ -156,9 +156,11 @@ void RefreshDaemonRow(Daemon* daemon, bool final) {
 }
 
 std::wstring FormatCpuTime(uint64_t hundredNanoseconds) {
-    double t = static_cast<double>(hundredNanoseconds) * 0.0000001;
-    long long s = static_cast<long long>(t);
-    double fraction = t - static_cast<double>(s);
+    // Whole seconds in integers: a product with 0.0000001 lands just below a whole second on
+    // some floating-point units, and 100 hours would show as 99:59:59.999.
+    constexpr uint64_t UnitsPerSecond = 10000000;
+    long long s = static_cast<long long>(hundredNanoseconds / UnitsPerSecond);
+    double fraction = static_cast<double>(hundredNanoseconds % UnitsPerSecond) / UnitsPerSecond;
     long long m = s / 60;
     s -= 60 * m;
     long long h = m / 60;
