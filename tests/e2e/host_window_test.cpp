@@ -33,22 +33,25 @@ void ListInOrder(const std::wstring& folder, int level, std::vector<std::wstring
     FindClose(listing);
 }
 
+struct VisibleCount {
+    DWORD process;
+    HWND main;
+    int visible;
+};
+
+// A named CALLBACK: a lambda does not convert to the 32-bit stdcall WNDENUMPROC.
+BOOL CALLBACK CountOtherVisible(HWND window, LPARAM parameter) {
+    auto* c = reinterpret_cast<VisibleCount*>(parameter);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner == c->process && window != c->main && IsWindowVisible(window)) ++c->visible;
+    return TRUE;
+}
+
 // Windows of the host that a user could see, other than the main window.
 int OtherVisibleWindows(const HostProcess& host) {
-    struct Count {
-        DWORD process;
-        HWND main;
-        int visible;
-    } count{host.ProcessId(), host.MainWindow(), 0};
-    EnumWindows(
-        [](HWND window, LPARAM parameter) -> BOOL {
-            auto* c = reinterpret_cast<Count*>(parameter);
-            DWORD owner = 0;
-            GetWindowThreadProcessId(window, &owner);
-            if (owner == c->process && window != c->main && IsWindowVisible(window)) ++c->visible;
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&count));
+    VisibleCount count{host.ProcessId(), host.MainWindow(), 0};
+    EnumWindows(CountOtherVisible, reinterpret_cast<LPARAM>(&count));
     return count.visible;
 }
 
