@@ -90,12 +90,26 @@ void AppendUpperCase(FatalErrorText& text, const wchar_t* piece) {
 }
 
 // unmarked: the fault path must not move the position it reports.
+DWORD WINAPI ReportOnFreshStack(LPVOID) {
+    FatalErrorHandler();
+    return 0;
+}
+
+// unmarked: the fault path must not move the position it reports.
 LONG WINAPI HostExceptionFilter(EXCEPTION_POINTERS* pointers) {
     const uint32_t position = SourcePosition.load(std::memory_order_relaxed);
     static constexpr EXCEPTION_RECORD NoRecord{};
     const EXCEPTION_RECORD* exception = pointers && pointers->ExceptionRecord ? pointers->ExceptionRecord : &NoRecord;
     faultRecord = DescribeFault(*exception, position);
-    FatalErrorHandler();
+    if (faultRecord.exceptionCode == EXCEPTION_STACK_OVERFLOW) {
+        // The few pages left on an exhausted stack do not hold a message box: it would
+        // fault again, and the system would end the thread silently while the host ran
+        // on. The box is shown from a thread with a stack of its own while this one waits.
+        HANDLE reporter = CreateThread(nullptr, 0, ReportOnFreshStack, nullptr, 0, nullptr);
+        if (reporter) WaitForSingleObject(reporter, INFINITE);
+    } else {
+        FatalErrorHandler();
+    }
     // Exit code 0, and nothing else runs: no daemon is asked to stop, no library is
     // freed, the tray icon stays, and no other filter or system report sees the fault.
     TerminateProcess(GetCurrentProcess(), 0);

@@ -268,6 +268,8 @@ TEST(FatalErrorTest, FaultInEntryPointWithSeveralDaemonsRunningIsReportedAndEnds
         {L"fault_divide", L"DIVISION BY ZERO  [ 0x00000000 ]"},
         {L"fault_breakpoint", L"DEBUGGER BREAKPOINT REACHED [ 0x00000000 ]"},
         {L"fault_unknown_code", L"UNKNOWN ERROR CODE [ 0x00000000 ]"},
+        // A box on the exhausted stack would fault again and end the thread without a word.
+        {L"fault_stack_exhausted", L"STACK OVERFLOW [ 0x00000000 ]"},
     };
     for (const DaemonFault& fault : faults) {
         SCOPED_TRACE(testing::Message() << "daemon " << std::wstring(fault.daemon));
