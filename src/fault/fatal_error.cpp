@@ -2,6 +2,7 @@
 
 #include <string_view>
 
+#include "../core/owner.h"
 #include "source_position.h"
 
 namespace kestrune {
@@ -105,8 +106,8 @@ LONG WINAPI HostExceptionFilter(EXCEPTION_POINTERS* pointers) {
         // The few pages left on an exhausted stack do not hold a message box: it would
         // fault again, and the system would end the thread silently while the host ran
         // on. The box is shown from a thread with a stack of its own while this one waits.
-        HANDLE reporter = CreateThread(nullptr, 0, ReportOnFreshStack, nullptr, 0, nullptr);
-        if (reporter) WaitForSingleObject(reporter, INFINITE);
+        HandleOwner reporter(CreateThread(nullptr, 0, ReportOnFreshStack, nullptr, 0, nullptr));
+        if (reporter) WaitForSingleObject(reporter.get(), INFINITE);
     } else {
         FatalErrorHandler();
     }

@@ -22,7 +22,9 @@ struct FaultRecord {
 // Process-wide and unlocked: a second fault overwrites it.
 extern FaultRecord faultRecord;
 
-// Installs the host's unhandled-exception filter, remembering the previous one.
+// Installs the host's unhandled-exception filter, remembering the previous one. The
+// filter fills faultRecord, runs FatalErrorHandler on the faulting thread (on a thread
+// of its own for a stack overflow) and ends the process with exit code 0.
 void InstallFatalErrorHandler();
 
 // Puts the remembered filter back at the orderly end of the program.
