@@ -20,6 +20,9 @@ It also checks that every file with a marked statement is listed in SourceFileNa
 (src/fault/source_files.h) and that file names in src/ differ.
 
 Exit code 0 when nothing is found, 1 otherwise. --summary prints counts per file instead.
+--fix puts LN before every statement that lacks it (the findings are still printed, as
+they were before the fix); continuation lines aligned under the first line then need
+three more blanks, and the other kinds of finding need a person.
 """
 import argparse
 import os
@@ -36,11 +39,12 @@ CONTROL = {"if", "while", "for", "switch"}
 
 
 class Token:
-    __slots__ = ("text", "line")
+    __slots__ = ("text", "line", "offset")
 
-    def __init__(self, text, line):
+    def __init__(self, text, line, offset):
         self.text = text
         self.line = line
+        self.offset = offset
 
     def __repr__(self):
         return f"{self.text}@{self.line}"
@@ -100,11 +104,11 @@ def tokenize(source):
                 notes.add(line)
             line += text.count("\n")
         elif kind != "space":
-            tokens.append(Token(text, line))
+            tokens.append(Token(text, line, position))
             line += text.count("\n")
             at_line_start = False
         position = match.end()
-    tokens.append(Token("<end>", line))
+    tokens.append(Token("<end>", line, len(source)))
     return tokens, notes
 
 
@@ -113,6 +117,7 @@ class Checker:
         self.path = path
         self.tokens, self.notes = tokenize(source)
         self.findings = []
+        self.missing = []  # source offsets of statements without a marker
         self.marked = 0
 
     def report(self, line, message):
@@ -256,6 +261,7 @@ class Checker:
             text in COMPILE_TIME or (text == "static" and self.text(i + 1) in COMPILE_TIME))
         if needs_marker and not marked:
             self.report(line, f"statement without {MARKER}")
+            self.missing.append(self.tokens[i].offset)
         if text in ("if", "while", "for", "switch"):
             i += 1
             if self.text(i) == "constexpr":
@@ -381,13 +387,29 @@ def source_files(root):
     return sorted(found)
 
 
-def check(paths, root):
+def add_markers(source, offsets):
+    """source with the marker put before the statement at each offset, and the marker's
+    header included after the last include when it is not yet."""
+    for offset in sorted(offsets, reverse=True):
+        source = source[:offset] + MARKER + " " + source[offset:]
+    if offsets and "source_position.h\"" not in source:
+        includes = list(re.finditer(r"^#include [<\"].*\n", source, re.MULTILINE))
+        at = includes[-1].end() if includes else 0
+        source = source[:at] + '#include "fault/source_position.h"\n' + source[at:]
+    return source
+
+
+def check(paths, root, fix=False):
     findings, marked_files = [], []
     for path in paths:
         with open(path, encoding="utf-8") as file:
-            checker = Checker(os.path.relpath(path, root), file.read())
+            source = file.read()
+        checker = Checker(os.path.relpath(path, root), source)
         findings += checker.run()
-        if checker.marked or any(message.startswith("statement without") for _, _, message in checker.findings):
+        if fix and checker.missing:
+            with open(path, "w", encoding="utf-8") as file:
+                file.write(add_markers(source, checker.missing))
+        if checker.marked or checker.missing:
             marked_files.append(path)
     names = table_names(root)
     if names is None:
@@ -408,10 +430,12 @@ def main(arguments):
     parser.add_argument("files", nargs="*", help="files to check (default: every .cpp and .h under src/)")
     parser.add_argument("--root", default=os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
     parser.add_argument("--summary", action="store_true", help="print the number of findings per file")
+    parser.add_argument("--fix", action="store_true",
+                        help="put the marker before every statement that lacks one (other findings stay for a person)")
     options = parser.parse_args(arguments)
     root = os.path.abspath(options.root)
     paths = [os.path.abspath(path) for path in options.files] or source_files(root)
-    findings = check(paths, root)
+    findings = check(paths, root, options.fix)
     if options.summary:
         for path, count in sorted(Counter(path for path, _, _ in findings).items()):
             print(f"{count:5d}  {path}")

@@ -6,7 +6,7 @@ import textwrap
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from check_source_positions import Checker  # noqa: E402
+from check_source_positions import Checker, add_markers  # noqa: E402
 
 
 def findings(source):
@@ -156,6 +156,43 @@ class DeclarationsTest(unittest.TestCase):
             #endif
             }
             """), [11])
+
+
+class FixTest(unittest.TestCase):
+    def test_fix_marks_every_statement_and_leaves_nothing_to_find(self):
+        source = textwrap.dedent("""
+            #include "lifecycle.h"
+
+            bool Tick(Daemon* daemon) {
+                bool keep = true;
+                switch (daemon->request) {
+                case 1: keep = Stop(daemon); break;
+                default:
+                    if (Ready(daemon)) Refresh(daemon);
+                }
+                Visit([&](int x) { Use(x); });
+                return keep;
+            }
+            """).lstrip("\n")
+        checker = Checker("sample.cpp", source)
+        checker.run()
+        fixed = add_markers(source, checker.missing)
+        self.assertEqual(fixed, textwrap.dedent("""
+            #include "lifecycle.h"
+            #include "fault/source_position.h"
+
+            bool Tick(Daemon* daemon) {
+                LN bool keep = true;
+                LN switch (daemon->request) {
+                case 1: LN keep = Stop(daemon); break;
+                default:
+                    LN if (Ready(daemon)) Refresh(daemon);
+                }
+                LN Visit([&](int x) { LN Use(x); });
+                LN return keep;
+            }
+            """).lstrip("\n"))
+        self.assertEqual(Checker("sample.cpp", fixed).run(), [])
 
 
 if __name__ == "__main__":
