@@ -6,6 +6,7 @@
 #include "clock.h"
 #include "loader.h"
 #include "priority.h"
+#include "../fault/source_position.h"
 #include "../ui/daemon_rows.h"
 
 namespace kestrune {
@@ -15,7 +16,7 @@ constexpr DWORD DaemonStackSize = 4096;
 
 bool IsPriorityRequest(int32_t request) {
     // Widened, so that no request value can overflow the subtraction.
-    switch (static_cast<int64_t>(request) - RequestPriorityBase) {
+    LN switch (static_cast<int64_t>(request) - RequestPriorityBase) {
     case THREAD_PRIORITY_IDLE:
     case THREAD_PRIORITY_LOWEST:
     case THREAD_PRIORITY_BELOW_NORMAL:
@@ -23,115 +24,115 @@ bool IsPriorityRequest(int32_t request) {
     case THREAD_PRIORITY_ABOVE_NORMAL:
     case THREAD_PRIORITY_HIGHEST:
     case THREAD_PRIORITY_TIME_CRITICAL:
-        return true;
+        LN return true;
     default:
-        return false;
+        LN return false;
     }
 }
 
 int32_t LowBitsOfClock() {
-    return static_cast<int32_t>(static_cast<uint32_t>(ClockMilliseconds()));
+    LN return static_cast<int32_t>(static_cast<uint32_t>(ClockMilliseconds()));
 }
 
 // Returns false when the daemon is finished by the request.
 bool ApplyStopRequest(Daemon* daemon) {
-    if (daemon->Has(FlagStopping)) return true;  // the first request's grace runs on
-    if (!daemon->Has(FlagStarted)) return false;
-    bool keep = true;
-    if (daemon->Has(FlagPaused)) {
-        daemon->flags &= ~FlagPaused;
-        ResumeThreadFully(daemon->thread.get());
+    LN if (daemon->Has(FlagStopping)) return true;  // the first request's grace runs on
+    LN if (!daemon->Has(FlagStarted)) return false;
+    LN bool keep = true;
+    LN if (daemon->Has(FlagPaused)) {
+        LN daemon->flags &= ~FlagPaused;
+        LN ResumeThreadFully(daemon->thread.get());
     }
-    if (!daemon->stateWordAddress) {
-        keep = false;
+    LN if (!daemon->stateWordAddress) {
+        LN keep = false;
     } else {
-        WriteStateWord(daemon, StateWordStop);
-        daemon->stopRequestTime = LowBitsOfClock();
+        LN WriteStateWord(daemon, StateWordStop);
+        LN daemon->stopRequestTime = LowBitsOfClock();
     }
-    daemon->flags |= FlagStopping;
-    return keep;
+    LN daemon->flags |= FlagStopping;
+    LN return keep;
 }
 
 void ApplyPauseRequest(Daemon* daemon) {
-    daemon->flags |= FlagPaused;
-    HANDLE thread = daemon->thread.get();
-    if (!IsThreadAlive(thread)) return;
+    LN daemon->flags |= FlagPaused;
+    LN HANDLE thread = daemon->thread.get();
+    LN if (!IsThreadAlive(thread)) return;
     // A thread the host pauses is never suspended more than once by the host.
-    DWORD previous = SuspendThread(thread);
-    if (previous != static_cast<DWORD>(-1) && previous >= 1) ResumeThread(thread);
+    LN DWORD previous = SuspendThread(thread);
+    LN if (previous != static_cast<DWORD>(-1) && previous >= 1) ResumeThread(thread);
 }
 
 bool HasFinished(const Daemon& daemon) {
-    if (daemon.Has(FlagStarted) && !IsThreadAlive(daemon.thread.get())) return true;
-    if (daemon.Has(FlagStopping) && std::llabs(MillisecondsSinceStopRequest(daemon)) > StopGracePeriod) return true;
-    return false;
+    LN if (daemon.Has(FlagStarted) && !IsThreadAlive(daemon.thread.get())) return true;
+    LN if (daemon.Has(FlagStopping) && std::llabs(MillisecondsSinceStopRequest(daemon)) > StopGracePeriod) return true;
+    LN return false;
 }
 
 }  // namespace
 
 bool IsThreadAlive(HANDLE thread) {
-    return thread != nullptr && WaitForSingleObject(thread, 0) != WAIT_OBJECT_0;
+    LN return thread != nullptr && WaitForSingleObject(thread, 0) != WAIT_OBJECT_0;
 }
 
 void SetDaemonRequest(Daemon* daemon, int32_t request) {
-    if (daemon) daemon->request = request;
+    LN if (daemon) daemon->request = request;
 }
 
 void StartDaemonThread(Daemon* daemon, int32_t request) {
-    if (!daemon || IsQuitting()) return;
-    daemon->request = request;
-    daemon->thread.reset(CreateThread(nullptr, DaemonStackSize, DaemonThreadMain, daemon, 0, nullptr));
-    if (IsThreadAlive(daemon->thread.get())) daemon->flags |= FlagStarted;
+    LN if (!daemon || IsQuitting()) return;
+    LN daemon->request = request;
+    LN daemon->thread.reset(CreateThread(nullptr, DaemonStackSize, DaemonThreadMain, daemon, 0, nullptr));
+    LN if (IsThreadAlive(daemon->thread.get())) daemon->flags |= FlagStarted;
 }
 
 bool TickDaemon(Daemon* daemon) {
-    bool keep = true;
-    const int32_t request = daemon->request;
-    switch (request) {
+    LN bool keep = true;
+    LN const int32_t request = daemon->request;
+    LN switch (request) {
     case RequestStop:
-        keep = ApplyStopRequest(daemon);
+        LN keep = ApplyStopRequest(daemon);
         break;
     case RequestForceStop:
-        keep = false;
+        LN keep = false;
         break;
     case RequestPause:
-        ApplyPauseRequest(daemon);
+        LN ApplyPauseRequest(daemon);
         break;
     case RequestResume:
-        daemon->flags &= ~FlagPaused;
-        ResumeThreadFully(daemon->thread.get());
+        LN daemon->flags &= ~FlagPaused;
+        LN ResumeThreadFully(daemon->thread.get());
         break;
     default:
-        if (IsPriorityRequest(request)) SetDaemonPriority(daemon->thread.get(), request - RequestPriorityBase);
+        LN if (IsPriorityRequest(request)) SetDaemonPriority(daemon->thread.get(), request - RequestPriorityBase);
         break;
     }
-    if (keep && HasFinished(*daemon)) keep = false;
-    if (keep) {
-        if (request != RequestNone) RefreshDaemonRow(daemon, false);
-        daemon->request = RequestNone;
-        return true;
+    LN if (keep && HasFinished(*daemon)) keep = false;
+    LN if (keep) {
+        LN if (request != RequestNone) RefreshDaemonRow(daemon, false);
+        LN daemon->request = RequestNone;
+        LN return true;
     }
-    RefreshDaemonRow(daemon, true);
-    UnloadDaemon(daemon);
-    return false;
+    LN RefreshDaemonRow(daemon, true);
+    LN UnloadDaemon(daemon);
+    LN return false;
 }
 
 bool WriteStateWord(Daemon* daemon, LONG value) {
-    if (!daemon || !daemon->stateWordAddress) return false;
-    *daemon->stateWordAddress = value;
-    return true;
+    LN if (!daemon || !daemon->stateWordAddress) return false;
+    LN *daemon->stateWordAddress = value;
+    LN return true;
 }
 
 void ResumeThreadFully(HANDLE thread) {
-    if (!IsThreadAlive(thread)) return;
-    for (int counter = 255;; --counter) {
-        if (ResumeThread(thread) == 0 || counter == 0) break;
+    LN if (!IsThreadAlive(thread)) return;
+    LN for (int counter = 255;; --counter) {
+        LN if (ResumeThread(thread) == 0 || counter == 0) break;
     }
 }
 
 int32_t MillisecondsSinceStopRequest(const Daemon& daemon) {
-    return static_cast<int32_t>(static_cast<uint32_t>(ClockMilliseconds()) -
-                                static_cast<uint32_t>(daemon.stopRequestTime));
+    LN return static_cast<int32_t>(static_cast<uint32_t>(ClockMilliseconds()) -
+                                   static_cast<uint32_t>(daemon.stopRequestTime));
 }
 
 }  // namespace kestrune

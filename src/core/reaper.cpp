@@ -4,29 +4,30 @@
 
 #include "application.h"
 #include "lifecycle.h"
+#include "../fault/source_position.h"
 
 namespace kestrune {
 
 UINT ReaperPeriod(int daemonCount) {
-    return static_cast<UINT>(512 / (daemonCount + 1));
+    LN return static_cast<UINT>(512 / (daemonCount + 1));
 }
 
 ReapResult ReapOneDaemon(int& position) {
-    int last = LastDaemonIndex();
-    if (last == 0) return IsQuitting() ? ReapResult::Finish : ReapResult::Idle;
-    if (++position > last) position = 1;
-    if (TickDaemon(app.DaemonTable[static_cast<size_t>(position)])) return ReapResult::Kept;
+    LN int last = LastDaemonIndex();
+    LN if (last == 0) return IsQuitting() ? ReapResult::Finish : ReapResult::Idle;
+    LN if (++position > last) position = 1;
+    LN if (TickDaemon(app.DaemonTable[static_cast<size_t>(position)])) return ReapResult::Kept;
     // The record is gone; the last entry takes its slot and is visited after the position wraps.
-    std::swap(app.DaemonTable[static_cast<size_t>(position)], app.DaemonTable[static_cast<size_t>(last)]);
-    app.DaemonTable.pop_back();
-    return ReapResult::Removed;
+    LN std::swap(app.DaemonTable[static_cast<size_t>(position)], app.DaemonTable[static_cast<size_t>(last)]);
+    LN app.DaemonTable.pop_back();
+    LN return ReapResult::Removed;
 }
 
 void ArmReaperTimer(HWND window) {
-    if (!window) return;
-    KillTimer(window, ReaperTimerId);
-    UINT period = IsQuitting() ? QuittingReaperPeriod : ReaperPeriod(LastDaemonIndex());
-    SetTimer(window, ReaperTimerId, period, nullptr);
+    LN if (!window) return;
+    LN KillTimer(window, ReaperTimerId);
+    LN UINT period = IsQuitting() ? QuittingReaperPeriod : ReaperPeriod(LastDaemonIndex());
+    LN SetTimer(window, ReaperTimerId, period, nullptr);
 }
 
 }  // namespace kestrune

@@ -1,0 +1,75 @@
+// The host's source files by number. A source position carries the number of the
+// file that holds its line, so that a fatal error report names that file and not
+// only a line number that could belong to any of them.
+#pragma once
+
+#include <cstdint>
+#include <iterator>
+#include <string_view>
+
+namespace kestrune {
+
+// Names without any folder part. Number 0 is the main file: a position stored
+// there equals the bare line number, and a position of 0 (nothing reached yet)
+// names it too. A file whose statements are marked must be listed here, or its
+// markers do not compile; scripts/lib/check_source_positions.py checks the rest.
+inline constexpr std::string_view SourceFileNames[] = {
+    "kestrune.cpp",
+    // core/
+    "application.cpp",
+    "case_fold.cpp",
+    "clock.cpp",
+    "daemon_record.h",
+    "daemon_table.cpp",
+    "discovery.cpp",
+    "file_info.cpp",
+    "lifecycle.cpp",
+    "loader.cpp",
+    "owner.h",
+    "priority.cpp",
+    "reaper.cpp",
+    "thread_time.cpp",
+    "utf8.cpp",
+    // ui/
+    "daemon_list.cpp",
+    "daemon_rows.cpp",
+    "dpi.cpp",
+    "host_events.cpp",
+    "main_window.cpp",
+    "tray_icon.cpp",
+    // fault/
+    "fatal_error.cpp",
+};
+
+inline constexpr uint32_t SourceFileCount = static_cast<uint32_t>(std::size(SourceFileNames));
+
+// Declared, never defined and not constexpr: a compile-time lookup that reaches
+// one of these stops the build with the function's name as the message.
+void SourceFileMissingFromTable();
+void SourceLineBeyondPositionRange();
+
+consteval std::string_view FilePartOfSourcePath(std::string_view path) {
+    const size_t separator = path.find_last_of("/\\");
+    return separator == std::string_view::npos ? path : path.substr(separator + 1);
+}
+
+consteval uint32_t SourceFileNumber(std::string_view path) {
+    const std::string_view name = FilePartOfSourcePath(path);
+    for (uint32_t number = 0; number < SourceFileCount; ++number) {
+        if (SourceFileNames[number] == name) return number;
+    }
+    SourceFileMissingFromTable();
+    return 0;
+}
+
+consteval bool SourceFileNamesDiffer() {
+    for (uint32_t first = 0; first < SourceFileCount; ++first) {
+        for (uint32_t second = first + 1; second < SourceFileCount; ++second) {
+            if (SourceFileNames[first] == SourceFileNames[second]) return false;
+        }
+    }
+    return true;
+}
+static_assert(SourceFileNamesDiffer(), "a report names a file without its folder, so names must differ");
+
+}  // namespace kestrune
