@@ -1,35 +1,36 @@
 #include "application.h"
+#include "fault/source_position.h"
 
 namespace kestrune {
 
 Application app;
 
 void ResetApplication() {
-    app.trayIcon = nullptr;
-    app.windowShown = 0;
-    app.taskbarCreatedMessage = 0;
-    app.quitting.store(0, std::memory_order_relaxed);
-    app.AboutText = nullptr;
-    app.AboutWindow = nullptr;
-    app.mainWindow = nullptr;
-    app.trayIconPresent = 0;
-    app.trayTooltip.clear();
-    app.menuHandler = nullptr;
-    app.MenuRouteCount = 0;
-    app.trayIconId = 0;
-    app.menuUnderConstruction = nullptr;
-    app.scan = ScanState{};
-    app.DiscoveredPaths.assign(1, std::wstring());
-    app.DaemonTable.assign(1, nullptr);
-    app.MenuRoutes.assign(1, MenuRoute{});
+    LN app.trayIcon = nullptr;
+    LN app.windowShown = 0;
+    LN app.taskbarCreatedMessage = 0;
+    LN app.quitting.store(0, std::memory_order_relaxed);
+    LN app.AboutText = nullptr;
+    LN app.AboutWindow = nullptr;
+    LN app.mainWindow = nullptr;
+    LN app.trayIconPresent = 0;
+    LN app.trayTooltip.clear();
+    LN app.menuHandler = nullptr;
+    LN app.MenuRouteCount = 0;
+    LN app.trayIconId = 0;
+    LN app.menuUnderConstruction = nullptr;
+    LN app.scan = ScanState{};
+    LN app.DiscoveredPaths.assign(1, std::wstring());
+    LN app.DaemonTable.assign(1, nullptr);
+    LN app.MenuRoutes.assign(1, MenuRoute{});
 }
 
 bool IsQuitting() {
-    return app.quitting.load(std::memory_order_relaxed) != 0;
+    LN return app.quitting.load(std::memory_order_relaxed) != 0;
 }
 
 int LastDaemonIndex() {
-    return static_cast<int>(app.DaemonTable.size()) - 1;
+    LN return static_cast<int>(app.DaemonTable.size()) - 1;
 }
 
 }  // namespace kestrune

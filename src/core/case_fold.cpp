@@ -1,19 +1,20 @@
 #include "case_fold.h"
 
 #include <windows.h>
+#include "fault/source_position.h"
 
 namespace kestrune {
 
 std::wstring LowerCaseCopy(std::wstring_view text) {
-    std::wstring copy(text);
-    if (!copy.empty()) CharLowerBuffW(copy.data(), static_cast<DWORD>(copy.size()));
-    return copy;
+    LN std::wstring copy(text);
+    LN if (!copy.empty()) CharLowerBuffW(copy.data(), static_cast<DWORD>(copy.size()));
+    LN return copy;
 }
 
 std::wstring UpperCaseCopy(std::wstring_view text) {
-    std::wstring copy(text);
-    if (!copy.empty()) CharUpperBuffW(copy.data(), static_cast<DWORD>(copy.size()));
-    return copy;
+    LN std::wstring copy(text);
+    LN if (!copy.empty()) CharUpperBuffW(copy.data(), static_cast<DWORD>(copy.size()));
+    LN return copy;
 }
 
 }  // namespace kestrune

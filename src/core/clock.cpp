@@ -1,6 +1,7 @@
 #include "clock.h"
 
 #include <windows.h>
+#include "fault/source_position.h"
 
 namespace kestrune {
 namespace {
@@ -11,24 +12,24 @@ struct ClockBase {
 };
 
 ClockBase ReadClockBase() {
-    ClockBase base;
-    LARGE_INTEGER frequency, now;
-    if (QueryPerformanceFrequency(&frequency) && frequency.QuadPart >= 1000 &&
+    LN ClockBase base;
+    LN LARGE_INTEGER frequency, now;
+    LN if (QueryPerformanceFrequency(&frequency) && frequency.QuadPart >= 1000 &&
         QueryPerformanceCounter(&now)) {
-        base.start = now.QuadPart;
-        base.ticksPerMillisecond = frequency.QuadPart / 1000;
+        LN base.start = now.QuadPart;
+        LN base.ticksPerMillisecond = frequency.QuadPart / 1000;
     }
-    return base;
+    LN return base;
 }
 
 }  // namespace
 
 uint64_t ClockMilliseconds() {
-    static const ClockBase base = ReadClockBase();
-    if (base.ticksPerMillisecond == 0) return GetTickCount64();
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return static_cast<uint64_t>((now.QuadPart - base.start) / base.ticksPerMillisecond);
+    LN static const ClockBase base = ReadClockBase();
+    LN if (base.ticksPerMillisecond == 0) return GetTickCount64();
+    LN LARGE_INTEGER now;
+    LN QueryPerformanceCounter(&now);
+    LN return static_cast<uint64_t>((now.QuadPart - base.start) / base.ticksPerMillisecond);
 }
 
 }  // namespace kestrune

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "owner.h"
+#include "fault/source_position.h"
 
 namespace kestrune {
 
@@ -45,7 +46,7 @@ struct Daemon {
     int32_t stopRequestTime = 0;
     uint64_t lastThreadTime = 0;
 
-    bool Has(DaemonFlag flag) const { return (flags & flag) != 0; }
+    bool Has(DaemonFlag flag) const { LN return (flags & flag) != 0; }
 };
 
 }  // namespace kestrune

@@ -4,26 +4,27 @@
 #include "case_fold.h"
 #include "file_info.h"
 #include "loader.h"
+#include "fault/source_position.h"
 
 namespace kestrune {
 
 Daemon* AddDaemon(const std::wstring& path, std::vector<Daemon*>& table) {
-    if (IsQuitting()) return nullptr;
-    FileInfo file = QueryFile(path);
-    if (!file.exists || file.isFolder) return nullptr;
-    Daemon* daemon = LoadDaemon(path);
-    if (!daemon) return nullptr;
-    table.push_back(daemon);
-    return daemon;
+    LN if (IsQuitting()) return nullptr;
+    LN FileInfo file = QueryFile(path);
+    LN if (!file.exists || file.isFolder) return nullptr;
+    LN Daemon* daemon = LoadDaemon(path);
+    LN if (!daemon) return nullptr;
+    LN table.push_back(daemon);
+    LN return daemon;
 }
 
 Daemon* FindDaemonByPath(const std::wstring& key) {
-    std::wstring lowerKey = LowerCaseCopy(key);
-    for (size_t i = 1; i < app.DaemonTable.size(); ++i) {
-        Daemon* daemon = app.DaemonTable[i];
-        if (daemon && LowerCaseCopy(daemon->path) == lowerKey) return daemon;
+    LN std::wstring lowerKey = LowerCaseCopy(key);
+    LN for (size_t i = 1; i < app.DaemonTable.size(); ++i) {
+        LN Daemon* daemon = app.DaemonTable[i];
+        LN if (daemon && LowerCaseCopy(daemon->path) == lowerKey) return daemon;
     }
-    return nullptr;
+    LN return nullptr;
 }
 
 }  // namespace kestrune

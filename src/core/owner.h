@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <utility>
+#include "fault/source_position.h"
 
 namespace kestrune {
 
@@ -14,25 +15,25 @@ public:
 
     Owner() noexcept = default;
     explicit Owner(Handle handle) noexcept : handle_(handle) {}
-    ~Owner() { reset(); }
+    ~Owner() { LN reset(); }
 
     Owner(const Owner&) = delete;
     Owner& operator=(const Owner&) = delete;
     Owner(Owner&& other) noexcept : handle_(other.release()) {}
     Owner& operator=(Owner&& other) noexcept {
-        if (this != &other) reset(other.release());
-        return *this;
+        LN if (this != &other) reset(other.release());
+        LN return *this;
     }
 
-    Handle get() const noexcept { return handle_; }
-    explicit operator bool() const noexcept { return handle_ != Traits::Empty(); }
+    Handle get() const noexcept { LN return handle_; }
+    explicit operator bool() const noexcept { LN return handle_ != Traits::Empty(); }
 
     // Gives the handle up without releasing it.
-    Handle release() noexcept { return std::exchange(handle_, Traits::Empty()); }
+    Handle release() noexcept { LN return std::exchange(handle_, Traits::Empty()); }
 
     void reset(Handle handle = Traits::Empty()) noexcept {
-        Handle old = std::exchange(handle_, handle);
-        if (old != Traits::Empty()) Traits::Release(old);
+        LN Handle old = std::exchange(handle_, handle);
+        LN if (old != Traits::Empty()) Traits::Release(old);
     }
 
 private:
@@ -42,14 +43,14 @@ private:
 template <typename H, auto ReleaseFunction>
 struct NullEmptyTraits {
     using Handle = H;
-    static Handle Empty() noexcept { return nullptr; }
-    static void Release(Handle handle) noexcept { ReleaseFunction(handle); }
+    static Handle Empty() noexcept { LN return nullptr; }
+    static void Release(Handle handle) noexcept { LN ReleaseFunction(handle); }
 };
 
 struct FindTraits {
     using Handle = HANDLE;
-    static Handle Empty() noexcept { return INVALID_HANDLE_VALUE; }
-    static void Release(Handle handle) noexcept { FindClose(handle); }
+    static Handle Empty() noexcept { LN return INVALID_HANDLE_VALUE; }
+    static void Release(Handle handle) noexcept { LN FindClose(handle); }
 };
 
 using ModuleOwner = Owner<NullEmptyTraits<HMODULE, FreeLibrary>>;
@@ -65,7 +66,7 @@ template <typename F>
 class ScopeExit {
 public:
     explicit ScopeExit(F f) : f_(std::move(f)) {}
-    ~ScopeExit() { f_(); }
+    ~ScopeExit() { LN f_(); }
     ScopeExit(const ScopeExit&) = delete;
     ScopeExit& operator=(const ScopeExit&) = delete;
 

@@ -16,6 +16,7 @@ namespace kestrune {
 inline constexpr std::string_view SourceFileNames[] = {
     "kestrune.cpp",
     // core/
+    "address_check.cpp",
     "application.cpp",
     "case_fold.cpp",
     "clock.cpp",

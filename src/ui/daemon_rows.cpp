@@ -11,6 +11,7 @@
 #include "../core/case_fold.h"
 #include "../core/lifecycle.h"
 #include "../core/priority.h"
+#include "fault/source_position.h"
 
 namespace kestrune {
 namespace {
@@ -26,34 +27,34 @@ constexpr const wchar_t* BlackStar = L"\u2605";
 constexpr const wchar_t* DownArrow = L"\u2193";
 
 void SetCellText(HWND list, int row, int column, const std::wstring& text) {
-    LVITEMW item{};
-    item.iSubItem = column;
-    item.pszText = const_cast<wchar_t*>(text.c_str());
-    SendMessageW(list, LVM_SETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item));
+    LN LVITEMW item{};
+    LN item.iSubItem = column;
+    LN item.pszText = const_cast<wchar_t*>(text.c_str());
+    LN SendMessageW(list, LVM_SETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item));
 }
 
 // The status colour lives in the row's item data, where custom draw reads it.
 void SetStatusColour(HWND list, int row, COLORREF colour) {
-    LVITEMW item{};
-    item.mask = LVIF_PARAM;
-    item.iItem = row;
-    item.lParam = static_cast<LPARAM>(colour);
-    SendMessageW(list, LVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+    LN LVITEMW item{};
+    LN item.mask = LVIF_PARAM;
+    LN item.iItem = row;
+    LN item.lParam = static_cast<LPARAM>(colour);
+    LN SendMessageW(list, LVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&item));
 }
 
 // Pads a decimal number with "0" on the left to width, and cuts a longer one to its first width digits.
 std::wstring FixedField(long long value, size_t width) {
-    std::wstring digits = std::to_wstring(value);
-    if (digits.size() < width) digits.insert(0, width - digits.size(), L'0');
-    return digits.substr(0, width);
+    LN std::wstring digits = std::to_wstring(value);
+    LN if (digits.size() < width) digits.insert(0, width - digits.size(), L'0');
+    LN return digits.substr(0, width);
 }
 
 std::wstring Countdown(const Daemon& daemon) {
-    if (daemon.stopRequestTime == 0) return {};
-    float elapsed = static_cast<float>(std::llabs(MillisecondsSinceStopRequest(daemon)));
-    float left = 100.0f - 100.0f * (elapsed / static_cast<float>(StopGracePeriod));
-    if (!(left < 99.0f)) return {};
-    return std::to_wstring(std::lround(left));
+    LN if (daemon.stopRequestTime == 0) return {};
+    LN float elapsed = static_cast<float>(std::llabs(MillisecondsSinceStopRequest(daemon)));
+    LN float left = 100.0f - 100.0f * (elapsed / static_cast<float>(StopGracePeriod));
+    LN if (!(left < 99.0f)) return {};
+    LN return std::to_wstring(std::lround(left));
 }
 
 // Rows are only ever appended and never move, so the first row of each lower-cased
@@ -68,108 +69,108 @@ RowIndex rowIndex;
 
 // Brings the index up to the list's current rows, re-reading them all if the list changed.
 void UpdateRowIndex(HWND list) {
-    int count = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
-    if (rowIndex.list != list || count < rowIndex.rows) rowIndex = RowIndex{list, 0, {}};
-    for (; rowIndex.rows < count; ++rowIndex.rows) {
-        rowIndex.firstRowOfPath.try_emplace(LowerCaseCopy(RowCellText(rowIndex.rows, ColumnPath)), rowIndex.rows);
+    LN int count = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+    LN if (rowIndex.list != list || count < rowIndex.rows) rowIndex = RowIndex{list, 0, {}};
+    LN for (; rowIndex.rows < count; ++rowIndex.rows) {
+        LN rowIndex.firstRowOfPath.try_emplace(LowerCaseCopy(RowCellText(rowIndex.rows, ColumnPath)), rowIndex.rows);
     }
 }
 
 }  // namespace
 
 HWND DaemonList() {
-    return app.mainWindow ? GetDlgItem(app.mainWindow, DaemonListId) : nullptr;
+    LN return app.mainWindow ? GetDlgItem(app.mainWindow, DaemonListId) : nullptr;
 }
 
 void AddDaemonRow(Daemon* daemon) {
-    if (!daemon) return;
-    if (FindRowByPath(daemon->path) >= 0) return;
-    HWND list = DaemonList();
-    if (!list) return;
-    LVITEMW item{};
-    item.mask = LVIF_TEXT | LVIF_PARAM;
-    item.iItem = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
-    item.pszText = const_cast<wchar_t*>(daemon->fileName.c_str());
-    item.lParam = static_cast<LPARAM>(Grey);
-    int row = static_cast<int>(SendMessageW(list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
-    if (row < 0) return;
-    SetCellText(list, row, ColumnPath, daemon->path);
-    RefreshDaemonRow(daemon, false);
+    LN if (!daemon) return;
+    LN if (FindRowByPath(daemon->path) >= 0) return;
+    LN HWND list = DaemonList();
+    LN if (!list) return;
+    LN LVITEMW item{};
+    LN item.mask = LVIF_TEXT | LVIF_PARAM;
+    LN item.iItem = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+    LN item.pszText = const_cast<wchar_t*>(daemon->fileName.c_str());
+    LN item.lParam = static_cast<LPARAM>(Grey);
+    LN int row = static_cast<int>(SendMessageW(list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
+    LN if (row < 0) return;
+    LN SetCellText(list, row, ColumnPath, daemon->path);
+    LN RefreshDaemonRow(daemon, false);
 }
 
 int FindRowByPath(const std::wstring& path) {
-    HWND list = DaemonList();
-    if (!list) return -1;
-    UpdateRowIndex(list);
-    std::wstring key = LowerCaseCopy(path);
-    auto found = rowIndex.firstRowOfPath.find(key);
-    if (found == rowIndex.firstRowOfPath.end()) return -1;
+    LN HWND list = DaemonList();
+    LN if (!list) return -1;
+    LN UpdateRowIndex(list);
+    LN std::wstring key = LowerCaseCopy(path);
+    LN auto found = rowIndex.firstRowOfPath.find(key);
+    LN if (found == rowIndex.firstRowOfPath.end()) return -1;
     // A row rewritten behind the index's back would be caught here.
-    if (LowerCaseCopy(RowCellText(found->second, ColumnPath)) == key) return found->second;
-    rowIndex = RowIndex{};
-    UpdateRowIndex(list);
-    found = rowIndex.firstRowOfPath.find(key);
-    return found == rowIndex.firstRowOfPath.end() ? -1 : found->second;
+    LN if (LowerCaseCopy(RowCellText(found->second, ColumnPath)) == key) return found->second;
+    LN rowIndex = RowIndex{};
+    LN UpdateRowIndex(list);
+    LN found = rowIndex.firstRowOfPath.find(key);
+    LN return found == rowIndex.firstRowOfPath.end() ? -1 : found->second;
 }
 
 std::wstring RowCellText(int row, int column) {
-    HWND list = DaemonList();
-    if (!list) return {};
-    std::wstring text(MAX_PATH, L'\0');
-    for (;;) {
-        LVITEMW item{};
-        item.iSubItem = column;
-        item.pszText = text.data();
-        item.cchTextMax = static_cast<int>(text.size());
-        size_t length = static_cast<size_t>(SendMessageW(list, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item)));
-        if (length + 1 < text.size()) {
-            text.resize(length);
-            return text;
+    LN HWND list = DaemonList();
+    LN if (!list) return {};
+    LN std::wstring text(MAX_PATH, L'\0');
+    LN for (;;) {
+        LN LVITEMW item{};
+        LN item.iSubItem = column;
+        LN item.pszText = text.data();
+        LN item.cchTextMax = static_cast<int>(text.size());
+        LN size_t length = static_cast<size_t>(SendMessageW(list, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item)));
+        LN if (length + 1 < text.size()) {
+            LN text.resize(length);
+            LN return text;
         }
-        text.resize(text.size() * 2);  // the text may have been cut: ask again with room to spare
+        LN text.resize(text.size() * 2);  // the text may have been cut: ask again with room to spare
     }
 }
 
 StatusLook ChooseStatusLook(const Daemon& daemon, bool final) {
-    if (final) return {WhiteStar, Grey};
-    if (daemon.Has(FlagStopping)) return {std::wstring(DownArrow) + Countdown(daemon), DarkRed};
-    if (daemon.Has(FlagPaused)) return {std::wstring(BlackStar) + WhiteStar, Blue};
-    if (daemon.Has(FlagStarted)) return {BlackStar, daemon.stateWordAddress ? Green : Olive};
-    return {WhiteStar, Grey};
+    LN if (final) return {WhiteStar, Grey};
+    LN if (daemon.Has(FlagStopping)) return {std::wstring(DownArrow) + Countdown(daemon), DarkRed};
+    LN if (daemon.Has(FlagPaused)) return {std::wstring(BlackStar) + WhiteStar, Blue};
+    LN if (daemon.Has(FlagStarted)) return {BlackStar, daemon.stateWordAddress ? Green : Olive};
+    LN return {WhiteStar, Grey};
 }
 
 void RefreshDaemonRow(Daemon* daemon, bool final) {
-    if (!daemon) return;
-    int row = FindRowByPath(daemon->path);
-    if (row < 0) return;
-    HWND list = DaemonList();
-    StatusLook look = ChooseStatusLook(*daemon, final);
-    std::wstring cpu, priority;
-    if (!final && IsThreadAlive(daemon->thread.get())) {
-        priority = LowerCaseCopy(PriorityName(GetDaemonPriority(daemon->thread.get())));
-        cpu = FormatCpuTime(daemon->lastThreadTime);
+    LN if (!daemon) return;
+    LN int row = FindRowByPath(daemon->path);
+    LN if (row < 0) return;
+    LN HWND list = DaemonList();
+    LN StatusLook look = ChooseStatusLook(*daemon, final);
+    LN std::wstring cpu, priority;
+    LN if (!final && IsThreadAlive(daemon->thread.get())) {
+        LN priority = LowerCaseCopy(PriorityName(GetDaemonPriority(daemon->thread.get())));
+        LN cpu = FormatCpuTime(daemon->lastThreadTime);
     }
-    SetStatusColour(list, row, look.colour);
-    SetCellText(list, row, ColumnStatus, L" " + look.glyph);
-    SetCellText(list, row, ColumnPriority, priority);
-    SetCellText(list, row, ColumnCpu, cpu);
+    LN SetStatusColour(list, row, look.colour);
+    LN SetCellText(list, row, ColumnStatus, L" " + look.glyph);
+    LN SetCellText(list, row, ColumnPriority, priority);
+    LN SetCellText(list, row, ColumnCpu, cpu);
 }
 
 std::wstring FormatCpuTime(uint64_t hundredNanoseconds) {
     // Whole seconds in integers: a product with 0.0000001 lands just below a whole second on
     // some floating-point units, and 100 hours would show as 99:59:59.999.
     constexpr uint64_t UnitsPerSecond = 10000000;
-    long long s = static_cast<long long>(hundredNanoseconds / UnitsPerSecond);
-    double fraction = static_cast<double>(hundredNanoseconds % UnitsPerSecond) / UnitsPerSecond;
-    long long m = s / 60;
-    s -= 60 * m;
-    long long h = m / 60;
-    m -= 60 * h;
-    std::wstring text = FixedField(h, h > 99 ? 3 : 2) + L":" + FixedField(m, 2) + L":" + FixedField(s, 2);
-    if (h > 99) return text + L" +";
+    LN long long s = static_cast<long long>(hundredNanoseconds / UnitsPerSecond);
+    LN double fraction = static_cast<double>(hundredNanoseconds % UnitsPerSecond) / UnitsPerSecond;
+    LN long long m = s / 60;
+    LN s -= 60 * m;
+    LN long long h = m / 60;
+    LN m -= 60 * h;
+    LN std::wstring text = FixedField(h, h > 99 ? 3 : 2) + L":" + FixedField(m, 2) + L":" + FixedField(s, 2);
+    LN if (h > 99) return text + L" +";
     // A fraction of .9995 or more would round to 1000: show 999 rather than a fourth digit.
-    long long milliseconds = std::min(std::llround(fraction * 1000.0), 999LL);
-    return text + L"." + FixedField(milliseconds, 3);
+    LN long long milliseconds = std::min(std::llround(fraction * 1000.0), 999LL);
+    LN return text + L"." + FixedField(milliseconds, 3);
 }
 
 }  // namespace kestrune

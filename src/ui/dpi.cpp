@@ -1,6 +1,7 @@
 #include "dpi.h"
 
 #include <windows.h>
+#include "fault/source_position.h"
 
 namespace kestrune {
 namespace {
@@ -11,29 +12,29 @@ int dpiY = 96;
 }  // namespace
 
 void ReadDisplayDpi() {
-    HDC screen = GetDC(nullptr);
-    if (!screen) return;
-    dpiX = GetDeviceCaps(screen, LOGPIXELSX);
-    dpiY = GetDeviceCaps(screen, LOGPIXELSY);
-    ReleaseDC(nullptr, screen);
-    if (dpiX <= 0) dpiX = 96;
-    if (dpiY <= 0) dpiY = 96;
+    LN HDC screen = GetDC(nullptr);
+    LN if (!screen) return;
+    LN dpiX = GetDeviceCaps(screen, LOGPIXELSX);
+    LN dpiY = GetDeviceCaps(screen, LOGPIXELSY);
+    LN ReleaseDC(nullptr, screen);
+    LN if (dpiX <= 0) dpiX = 96;
+    LN if (dpiY <= 0) dpiY = 96;
 }
 
 int ScaleX(int logical) {
-    return MulDiv(logical, dpiX, 96);
+    LN return MulDiv(logical, dpiX, 96);
 }
 
 int ScaleY(int logical) {
-    return MulDiv(logical, dpiY, 96);
+    LN return MulDiv(logical, dpiY, 96);
 }
 
 int UnscaleX(int pixels) {
-    return MulDiv(pixels, 96, dpiX);
+    LN return MulDiv(pixels, 96, dpiX);
 }
 
 int UnscaleY(int pixels) {
-    return MulDiv(pixels, 96, dpiY);
+    LN return MulDiv(pixels, 96, dpiY);
 }
 
 }  // namespace kestrune

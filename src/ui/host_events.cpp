@@ -5,6 +5,7 @@
 #include <deque>
 
 #include "../core/application.h"
+#include "fault/source_position.h"
 
 namespace kestrune {
 namespace {
@@ -14,20 +15,20 @@ std::deque<HostEvent> pending;
 }  // namespace
 
 void QueueHostEvent(HostEvent event) {
-    pending.push_back(event);
+    LN pending.push_back(event);
     // The loop may be waiting in GetMessage with nothing else to wake it.
-    if (app.mainWindow) PostMessageW(app.mainWindow, WM_NULL, 0, 0);
+    LN if (app.mainWindow) PostMessageW(app.mainWindow, WM_NULL, 0, 0);
 }
 
 bool TakeHostEvent(HostEvent& event) {
-    if (pending.empty()) return false;
-    event = pending.front();
-    pending.pop_front();
-    return true;
+    LN if (pending.empty()) return false;
+    LN event = pending.front();
+    LN pending.pop_front();
+    LN return true;
 }
 
 void ClearHostEvents() {
-    pending.clear();
+    LN pending.clear();
 }
 
 }  // namespace kestrune
