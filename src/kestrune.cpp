@@ -10,12 +10,18 @@
 #include "core/lifecycle.h"
 #include "core/reaper.h"
 #include "fault/fatal_error.h"
+#include "core/commands.h"
+#include "ui/context_menu.h"
 #include "ui/daemon_list.h"
+#include "ui/daemon_menus.h"
 #include "ui/daemon_rows.h"
 #include "ui/dpi.h"
 #include "ui/host_events.h"
 #include "ui/main_window.h"
+#include "ui/menu_builder.h"
+#include "ui/selected_row.h"
 #include "ui/tray_icon.h"
+#include "ui/tray_menu.h"
 
 namespace kestrune {
 namespace {
@@ -76,13 +82,22 @@ LoopStep HandleHostEvent(HostEvent event) {
     case HostEvent::TrayLeftPress:
         ShowFromTray();
         return LoopStep::Continue;
+    case HostEvent::TrayRightPress:
+        ShowTrayMenu();
+        return LoopStep::Continue;
+    case HostEvent::ListRightClick:
+        if (SelectedRow() >= 0 && !IsContextMenuOpen()) ShowDaemonContextMenu(app.mainWindow);
+        return LoopStep::Continue;
+    case HostEvent::ListDoubleClick:
+        ExecuteDaemonCommand(CmdOpenFolder);
+        return LoopStep::Continue;
     default:
         return LoopStep::Continue;
     }
 }
 
-// One GetMessageW-based loop; the reaper, the tooltip check, menus and the close
-// request run here and nowhere else, so never inside a modal loop.
+// One GetMessageW-based loop; the reaper, the tooltip check, menus, routing and the
+// close request run here and nowhere else, so never inside a modal loop.
 void RunEventLoop() {
     int reaperPosition = 0;
     MSG message;
@@ -96,6 +111,10 @@ void RunEventLoop() {
             TranslateMessage(&message);
             DispatchMessageW(&message);
             if (mine && message.message == WM_TIMER && message.wParam == RefreshTimerId) CheckTrayTooltip();
+            // Every menu command, host or daemon, reaches the route lookup after its handler.
+            if (mine && message.message == WM_COMMAND && IsMenuCommand(message.wParam, message.lParam)) {
+                RouteMenuCommand(LOWORD(message.wParam));
+            }
         }
         HostEvent event;
         while (TakeHostEvent(event)) {

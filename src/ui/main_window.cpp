@@ -3,10 +3,12 @@
 #include <commctrl.h>
 
 #include "../core/application.h"
+#include "context_menu.h"
 #include "daemon_list.h"
 #include "daemon_rows.h"
 #include "dpi.h"
 #include "host_events.h"
+#include "menu_builder.h"
 #include "tray_icon.h"
 
 namespace kestrune {
@@ -48,7 +50,7 @@ LRESULT OnNotify(NMHDR* header) {
         return DrawDaemonListItem(reinterpret_cast<NMLVCUSTOMDRAW*>(header));
     case NM_RCLICK:
     case NM_RDBLCLK:
-        QueueHostEvent(HostEvent::ListRightClick);
+        if (!IsContextMenuOpen()) QueueHostEvent(HostEvent::ListRightClick);
         return 0;
     case NM_DBLCLK:
         QueueHostEvent(HostEvent::ListDoubleClick);
@@ -85,6 +87,10 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return 0;
     case WM_NOTIFY:
         return OnNotify(reinterpret_cast<NMHDR*>(lParam));
+    case WM_COMMAND:
+        // The chosen item's handler runs here; the event loop then routes the identifier.
+        if (IsMenuCommand(wParam, lParam)) RunMenuItemHandler(LOWORD(wParam));
+        return 0;
     case WM_CLOSE:
         // Never destroyed by a close request: the event loop asks the daemons to stop first.
         QueueHostEvent(HostEvent::CloseRequest);
