@@ -5,12 +5,12 @@
 #include <shellapi.h>
 
 #include "core/application.h"
+#include "core/commands.h"
 #include "core/daemon_table.h"
 #include "core/discovery.h"
 #include "core/lifecycle.h"
 #include "core/reaper.h"
 #include "fault/fatal_error.h"
-#include "core/commands.h"
 #include "ui/context_menu.h"
 #include "ui/daemon_list.h"
 #include "ui/daemon_menus.h"

@@ -1,4 +1,4 @@
-/* Runs until "<its own path>.quit" exists, or until asked to stop, then returns by itself. */
+/* Ignores its state word and runs until "<its own path>.quit" exists, then returns by itself. */
 #include <kestrune/daemon.h>
 
 #include "report.h"
@@ -18,7 +18,7 @@ void EntryPoint(void) {
     if (length == 0 || length >= MAX_PATH) return;
     lstrcpyW(signal + length, L".quit");
     Report("entry");
-    while (state != StateWordStop && GetFileAttributesW(signal) == INVALID_FILE_ATTRIBUTES) Sleep(10);
+    while (GetFileAttributesW(signal) == INVALID_FILE_ATTRIBUTES) Sleep(10);
     Report("return");
 }
 

@@ -259,9 +259,10 @@ HWND HostProcess::OpenContextMenu(int row) const {
     if (!WaitForNoPopupMenu()) return nullptr;
     // A window shown a moment ago may not be mapped on the X server yet, and a click
     // there goes to whatever lies below: click again, as a user would.
-    for (int attempt = 0; attempt < 4; ++attempt) {
+    // The wait is long: a second click while a slow menu opens would land on its items.
+    for (int attempt = 0; attempt < 3; ++attempt) {
         RightClickRow(row);
-        if (HWND popup = WaitForPopupMenu(5s)) return popup;
+        if (HWND popup = WaitForPopupMenu(10s)) return popup;
     }
     return nullptr;
 }

@@ -58,6 +58,9 @@ public:
 
     bool IsWindowShown() const;
 
+    DWORD ProcessId() const { return info_.dwProcessId; }
+    HANDLE Process() const { return info_.hProcess; }
+
     // The centre of a row of the daemon list, in screen coordinates.
     POINT RowPoint(int row) const;
     // Real mouse input on a row, as the user gives it.
@@ -70,8 +73,6 @@ public:
     HWND OpenContextMenu(int row) const;
     // Opens the tray menu and returns the popup, or null.
     HWND OpenTrayMenu();
-    DWORD ProcessId() const { return info_.dwProcessId; }
-    HANDLE Process() const { return info_.hProcess; }
 
 private:
     std::wstring folder_;

@@ -65,26 +65,28 @@ public:
     std::vector<std::wstring> paths;
 };
 
+struct WindowSearch {
+    DWORD process;
+    const wchar_t* className;
+    std::vector<HWND> found;
+};
+
+BOOL CALLBACK CollectWindow(HWND window, LPARAM parameter) {
+    auto* search = reinterpret_cast<WindowSearch*>(parameter);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    wchar_t name[64] = {};
+    GetClassNameW(window, name, 64);
+    if (owner == search->process && wcscmp(name, search->className) == 0 && IsWindowVisible(window)) {
+        search->found.push_back(window);
+    }
+    return TRUE;
+}
+
 // Every visible window of a process with the given class.
 std::vector<HWND> WindowsOf(DWORD process, const wchar_t* className) {
-    struct Search {
-        DWORD process;
-        const wchar_t* className;
-        std::vector<HWND> found;
-    } search{process, className, {}};
-    EnumWindows(
-        [](HWND window, LPARAM parameter) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(parameter);
-            DWORD owner = 0;
-            GetWindowThreadProcessId(window, &owner);
-            wchar_t name[64] = {};
-            GetClassNameW(window, name, 64);
-            if (owner == s->process && wcscmp(name, s->className) == 0 && IsWindowVisible(window)) {
-                s->found.push_back(window);
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+    WindowSearch search{process, className, {}};
+    EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 
@@ -108,10 +110,7 @@ TEST(ContextMenuEndToEndTest, DrivesADaemonThroughPausePriorityStopAndStartAgain
     const std::wstring& path = shown.paths[0];
     const int row = 0;
 
-    HWND popup = host.OpenContextMenu(row);
-    ASSERT_NE(popup, nullptr) << "a right click on a row opens the menu";
-    Sleep(300);  // let it paint
-    SaveScreenshotOf(L"context-menu", {host.MainWindow(), popup});
+    ASSERT_NE(host.OpenContextMenu(row), nullptr) << "a right click on a row opens the menu";
     ChooseMenuItem(ItemPause);
     ASSERT_TRUE(WaitUntil([&] { return host.Cell(row, 1) == Paused; })) << "paused at the next reaper visit";
     EXPECT_EQ(host.StatusColour(row), Blue);
@@ -260,14 +259,19 @@ TEST(ContextMenuEndToEndTest, DoubleClickAndOpenFolderShowTheFolderEvenAfterTheD
 }
 
 TEST(DaemonMenuEndToEndTest, ItemsFromBothMenusReachTheDaemonThreadWithTheirOwnIds) {
-    ShownHost shown{{L"menu_ids", L""}, {L"cooperative", L""}};
+    ShownHost shown{{L"routed_ids", L""}, {L"cooperative", L""}};
     ASSERT_TRUE(shown.Start());
     HostProcess& host = shown.host;
     const std::wstring& path = shown.paths[0];
-    int row = shown.Row(L"\\menu_ids.dll");
+    int row = shown.Row(L"\\routed_ids.dll");
 
     ASSERT_NE(host.OpenContextMenu(row), nullptr);
-    ChooseMenuItem(2, 1);  // menu_ids.dll > "Two"
+    PressKeys({VK_DOWN, VK_DOWN, VK_DOWN, VK_RIGHT});  // routed_ids.dll, opened on "One"
+    ASSERT_TRUE(WaitUntil([&] { return WindowsOf(host.ProcessId(), L"#32768").size() == 2; }));
+    Sleep(300);  // let both paint
+    std::vector<HWND> open = WindowsOf(host.ProcessId(), L"#32768");
+    SaveScreenshotOf(L"context-menu", {host.MainWindow(), open[0], open[1]});
+    PressKeys({VK_DOWN, VK_RETURN});  // "Two"
     ASSERT_TRUE(WaitForEvent(path, "command 2"));
     EXPECT_EQ(LastNumber(path, "menu"), 0) << "asked for the context menu";
     long long windowThread = LastNumber(path, "window-thread");

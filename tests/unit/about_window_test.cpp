@@ -119,17 +119,16 @@ protected:
         return text;
     }
 
+    static BOOL CALLBACK CountAboutWindow(HWND window, LPARAM parameter) {
+        wchar_t name[64] = {};
+        GetClassNameW(window, name, 64);
+        if (wcscmp(name, L"KestruneAboutWindow") == 0) ++*reinterpret_cast<int*>(parameter);
+        return TRUE;
+    }
+
     static int AboutWindowsOpen() {
         int count = 0;
-        EnumThreadWindows(
-            GetCurrentThreadId(),
-            [](HWND window, LPARAM parameter) -> BOOL {
-                wchar_t name[64] = {};
-                GetClassNameW(window, name, 64);
-                if (wcscmp(name, L"KestruneAboutWindow") == 0) ++*reinterpret_cast<int*>(parameter);
-                return TRUE;
-            },
-            reinterpret_cast<LPARAM>(&count));
+        EnumThreadWindows(GetCurrentThreadId(), CountAboutWindow, reinterpret_cast<LPARAM>(&count));
         return count;
     }
 

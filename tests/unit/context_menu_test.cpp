@@ -110,13 +110,13 @@ TEST_F(ContextMenuTest, RunningDaemonWithoutItsOwnMenuChecksItsCurrentPriority) 
 }
 
 TEST_F(ContextMenuTest, PausedDaemonOffersResumeAndIsNotAskedForItsMenu) {
-    Daemon* daemon = Run(L"menu_ids");
+    Daemon* daemon = Run(L"routed_ids");
     ASSERT_NE(daemon, nullptr);
     SelectDaemon(daemon);
     {
         MenuOwner menu(BuildDaemonContextMenu());
         ExpectItems(DescribeMenu(menu.get()),
-                    {L"Start 6 grey", L"Open folder 7", L"menu_ids.dll > 3", L"----", L"Priority > 9", L"----",
+                    {L"Start 6 grey", L"Open folder 7", L"routed_ids.dll > 3", L"----", L"Priority > 9", L"----",
                      L"Pause 15", L"Pause all 16", L"----", L"Stop [F] 17", L"Stop 18"},
                     __LINE__);
     }
@@ -127,7 +127,7 @@ TEST_F(ContextMenuTest, PausedDaemonOffersResumeAndIsNotAskedForItsMenu) {
     ASSERT_TRUE(daemon->Has(FlagPaused));
     MenuOwner paused(BuildDaemonContextMenu());
     ExpectItems(DescribeMenu(paused.get()),
-                {L"Start 6 grey", L"Open folder 7", L"menu_ids.dll grey > 0", L"----", L"Priority > 9", L"----",
+                {L"Start 6 grey", L"Open folder 7", L"routed_ids.dll grey > 0", L"----", L"Priority > 9", L"----",
                  L"Resume 15", L"Resume all 16", L"----", L"Stop [F] 17", L"Stop 18"},
                 __LINE__);
     EXPECT_EQ(CountEvents(daemon->path, "menu "), 1) << "a paused daemon is not asked";
@@ -138,7 +138,7 @@ TEST_F(ContextMenuTest, PausedDaemonOffersResumeAndIsNotAskedForItsMenu) {
 }
 
 TEST_F(ContextMenuTest, StoppingDaemonKeepsOnlyPriorityAndForceStop) {
-    Daemon* daemon = Run(L"ignores_word");
+    Daemon* daemon = Run(L"returns_on_signal");
     ASSERT_NE(daemon, nullptr);
     SelectDaemon(daemon);
     SetDaemonRequest(daemon, RequestStop);
@@ -149,6 +149,8 @@ TEST_F(ContextMenuTest, StoppingDaemonKeepsOnlyPriorityAndForceStop) {
                 {L"Start 6 grey", L"Open folder 7", L"----", L"Priority > 9", L"----", L"Pause 15 grey",
                  L"Pause all 16 grey", L"----", L"Stop [F] 17", L"Stop 18 grey"},
                 __LINE__);
+    ASSERT_TRUE(WriteFileBytes(daemon->path + L".quit", ""));  // it ignores its state word
+    EXPECT_TRUE(WaitForEvent(daemon->path, "return"));
 }
 
 TEST_F(ContextMenuTest, StartedDaemonWhoseThreadEndedShowsNormalChecked) {

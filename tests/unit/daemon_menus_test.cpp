@@ -63,11 +63,11 @@ protected:
 };
 
 TEST_F(DaemonMenusTest, ContextMenuShiftsIdsAndTheChosenOneReachesTheDaemonThread) {
-    Daemon* daemon = Run(L"menu_ids");
+    Daemon* daemon = Run(L"routed_ids");
     ASSERT_NE(daemon, nullptr);
     const std::wstring& path = daemon->path;
     MenuOwner menu = BuildFor(daemon);
-    ASSERT_EQ(FindItem(menu.get(), L"menu_ids.dll"), 2) << "between Open folder and the first separator";
+    ASSERT_EQ(FindItem(menu.get(), L"routed_ids.dll"), 2) << "between Open folder and the first separator";
     ExpectItems(DescribeMenu(SubmenuAt(menu.get(), 2)), {L"One 16001", L"Two 16002", L"Three 16003"}, __LINE__);
     ASSERT_EQ(app.MenuRouteCount, 1);
     EXPECT_EQ(Range(1), L"16000..16003");
@@ -89,7 +89,7 @@ TEST_F(DaemonMenusTest, ContextMenuShiftsIdsAndTheChosenOneReachesTheDaemonThrea
 }
 
 TEST_F(DaemonMenusTest, NestedItemsAndSeparatorsShiftWhilePopupItemsKeepTheirIds) {
-    Daemon* daemon = Run(L"menu_nested");
+    Daemon* daemon = Run(L"routed_nested");
     ASSERT_NE(daemon, nullptr);
     MenuOwner menu = BuildFor(daemon);
     HMENU own = SubmenuAt(menu.get(), 2);
@@ -115,7 +115,7 @@ TEST_F(DaemonMenusTest, NestedItemsAndSeparatorsShiftWhilePopupItemsKeepTheirIds
 }
 
 TEST_F(DaemonMenusTest, MenuWithoutCommandItemsGivesARangeOfItsBaseAlone) {
-    Daemon* daemon = Run(L"menu_no_commands");
+    Daemon* daemon = Run(L"routed_no_commands");
     ASSERT_NE(daemon, nullptr);
     MenuOwner menu = BuildFor(daemon);
     ExpectItems(DescribeMenu(SubmenuAt(menu.get(), 2)), {L"Nothing here > 0"}, __LINE__);
@@ -124,7 +124,7 @@ TEST_F(DaemonMenusTest, MenuWithoutCommandItemsGivesARangeOfItsBaseAlone) {
 }
 
 TEST_F(DaemonMenusTest, DismissedMenusStayRoutedUntilTheNextCommandAndTheNewestWins) {
-    Daemon* daemon = Run(L"menu_ids");
+    Daemon* daemon = Run(L"routed_ids");
     ASSERT_NE(daemon, nullptr);
     const std::wstring path = daemon->path;
     BuildFor(daemon);  // shown and dismissed: no command follows
@@ -156,10 +156,10 @@ TEST_F(DaemonMenusTest, DismissedMenusStayRoutedUntilTheNextCommandAndTheNewestW
 }
 
 TEST_F(DaemonMenusTest, DecliningDaemonGetsAGreyedStandInAndNoRoute) {
-    Daemon* daemon = Run(L"menu_declines");
+    Daemon* daemon = Run(L"routed_declines");
     ASSERT_NE(daemon, nullptr);
     MenuOwner menu = BuildFor(daemon);
-    EXPECT_EQ(DescribeItem(menu.get(), 2), L"menu_declines.dll grey > 0");
+    EXPECT_EQ(DescribeItem(menu.get(), 2), L"routed_declines.dll grey > 0");
     EXPECT_EQ(LastNumber(daemon->path, "menu"), MenuPlacementContext) << "it was asked";
     EXPECT_EQ(app.MenuRouteCount, 0);
 }
@@ -173,8 +173,8 @@ TEST_F(DaemonMenusTest, FaultyMenusAndWindowsNeverPostAstray) {
         const wchar_t* name;
         bool attached;
     } cases[] = {
-        {L"menu_null_menu", false}, {L"menu_not_a_menu", false}, {L"menu_dead_window", true},
-        {L"menu_null_window", true}, {L"menu_broadcast", true},
+        {L"routed_null_menu", false}, {L"routed_not_a_menu", false}, {L"routed_dead_window", true},
+        {L"routed_null_window", true}, {L"routed_broadcast", true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << testing::PrintToString(std::wstring(c.name)));
@@ -201,6 +201,21 @@ TEST_F(DaemonMenusTest, FaultyMenusAndWindowsNeverPostAstray) {
     }
 }
 
+// A thread of this process that owns a window until told to finish.
+struct WindowThread {
+    HWND* window;
+    HANDLE ready, done;
+};
+
+DWORD WINAPI RunWindowThread(LPVOID parameter) {
+    auto* shared = static_cast<WindowThread*>(parameter);
+    *shared->window = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    SetEvent(shared->ready);
+    WaitForSingleObject(shared->done, INFINITE);
+    DestroyWindow(*shared->window);
+    return 0;
+}
+
 TEST_F(DaemonMenusTest, OnlyExistingWindowsOfThisProcessReceiveCommands) {
     HWND dead = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
     ASSERT_TRUE(DestroyWindow(dead));
@@ -213,21 +228,8 @@ TEST_F(DaemonMenusTest, OnlyExistingWindowsOfThisProcessReceiveCommands) {
     HWND onOtherThread = nullptr;
     HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    struct Shared {
-        HWND* window;
-        HANDLE ready, done;
-    } shared{&onOtherThread, ready, done};
-    HandleOwner thread(CreateThread(
-        nullptr, 0,
-        [](LPVOID parameter) -> DWORD {
-            auto* s = static_cast<Shared*>(parameter);
-            *s->window = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
-            SetEvent(s->ready);
-            WaitForSingleObject(s->done, INFINITE);
-            DestroyWindow(*s->window);
-            return 0;
-        },
-        &shared, 0, nullptr));
+    WindowThread shared{&onOtherThread, ready, done};
+    HandleOwner thread(CreateThread(nullptr, 0, RunWindowThread, &shared, 0, nullptr));
     WaitForSingleObject(ready, 10000);
 
     EXPECT_FALSE(CanReceiveDaemonCommand(nullptr));
@@ -254,7 +256,7 @@ void MergeManyTimes() {
 }
 
 TEST_F(DaemonMenusTest, StdcallEntryMenuLeavesTheStackBalanced) {
-    Daemon* daemon = Run(L"menu_ids");
+    Daemon* daemon = Run(L"routed_ids");
     ASSERT_NE(daemon, nullptr);
     probeDaemon = daemon;
     EXPECT_EQ(MeasureStackShift(MergeManyTimes), 0);

@@ -74,11 +74,23 @@ protected:
         ASSERT_TRUE(CreateDaemonList());
     }
     void TearDown() override {
+        StopDaemonsGently();
         DestroyHostWindows();
         for (Daemon* record : records_) delete record;
         HostFixture::TearDown();
         MSG message;  // nothing of one test may reach the next
         while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        }
+    }
+
+    // Daemons that watch their state word are asked to return, so that few are terminated:
+    // under qemu terminating a thread sometimes takes the 32-bit process down.
+    static void StopDaemonsGently() {
+        for (size_t i = 1; i < app.DaemonTable.size(); ++i) {
+            Daemon* daemon = app.DaemonTable[i];
+            if (!daemon || !IsThreadAlive(daemon->thread.get())) continue;
+            ResumeThreadFully(daemon->thread.get());
+            if (WriteStateWord(daemon, StateWordStop)) WaitForSingleObject(daemon->thread.get(), 5000);
         }
     }
 

@@ -26,9 +26,9 @@ TEST_F(TrayMenuTest, WithoutDaemonMenusItHoldsTheThreeHostItemsAndNothingWhileQu
 }
 
 TEST_F(TrayMenuTest, SeveralDaemonMenusTakeRangesByTablePositionAndOverlapsGoHigher) {
-    Daemon* wide = Run(L"menu_wide");
-    Daemon* ids = Run(L"menu_ids");
-    Daemon* paused = Run(L"menu_nested");
+    Daemon* wide = Run(L"routed_wide");
+    Daemon* ids = Run(L"routed_ids");
+    Daemon* paused = Run(L"routed_nested");
     ASSERT_TRUE(wide && ids && paused);
     ASSERT_NE(Run(L"cooperative"), nullptr);  // no EntryMenu: no entry, no separator of its own
     SetDaemonRequest(paused, RequestPause);
@@ -37,7 +37,7 @@ TEST_F(TrayMenuTest, SeveralDaemonMenusTakeRangesByTablePositionAndOverlapsGoHig
 
     MenuOwner menu(BuildTrayMenu());
     ExpectItems(DescribeMenu(menu.get()),
-                {L"menu_wide.dll > 3", L"menu_ids.dll > 3", L"menu_nested.dll grey > 0", L"----", L"Explore 21",
+                {L"routed_wide.dll > 3", L"routed_ids.dll > 3", L"routed_nested.dll grey > 0", L"----", L"Explore 21",
                  L"About program... 22", L"Quit Kestrune 23"},
                 __LINE__);
     ExpectItems(DescribeMenu(SubmenuAt(menu.get(), 0)),
