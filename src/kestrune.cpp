@@ -5,153 +5,173 @@
 #include <shellapi.h>
 
 #include "core/application.h"
+#include "core/commands.h"
 #include "core/daemon_table.h"
 #include "core/discovery.h"
 #include "core/lifecycle.h"
 #include "core/reaper.h"
 #include "fault/fatal_error.h"
+#include "ui/context_menu.h"
 #include "ui/daemon_list.h"
+#include "ui/daemon_menus.h"
 #include "ui/daemon_rows.h"
 #include "ui/dpi.h"
 #include "ui/host_events.h"
 #include "ui/main_window.h"
+#include "ui/menu_builder.h"
+#include "ui/selected_row.h"
 #include "ui/tray_icon.h"
+#include "ui/tray_menu.h"
+#include "fault/source_position.h"
 
 namespace kestrune {
 namespace {
 
 std::wstring ProgramPath() {
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (length < path.size()) {
-            path.resize(length);
-            return path;
+    LN std::wstring path(MAX_PATH, L'\0');
+    LN for (;;) {
+        LN DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        LN if (length < path.size()) {
+            LN path.resize(length);
+            LN return path;
         }
-        path.resize(path.size() * 2);
+        LN path.resize(path.size() * 2);
     }
 }
 
 void LoadDiscoveredDaemons() {
-    DiscoverDaemons(app.DiscoveredPaths);
-    for (size_t i = 1; i < app.DiscoveredPaths.size(); ++i) {
-        AddDaemonRow(AddDaemon(app.DiscoveredPaths[i], app.DaemonTable));
+    LN DiscoverDaemons(app.DiscoveredPaths);
+    LN for (size_t i = 1; i < app.DiscoveredPaths.size(); ++i) {
+        LN AddDaemonRow(AddDaemon(app.DiscoveredPaths[i], app.DaemonTable));
     }
     // Every daemon is loaded before the first one starts.
-    int count = LastDaemonIndex();
-    for (int i = 1; i <= count; ++i) StartDaemonThread(app.DaemonTable[static_cast<size_t>(i)], RequestNone);
+    LN int count = LastDaemonIndex();
+    LN for (int i = 1; i <= count; ++i) StartDaemonThread(app.DaemonTable[static_cast<size_t>(i)], RequestNone);
 }
 
 // Asks every daemon to stop and lets the reaper finish them quickly.
 void RunCloseSequence() {
-    for (size_t i = 1; i < app.DaemonTable.size(); ++i) SetDaemonRequest(app.DaemonTable[i], RequestStop);
-    app.quitting.store(1, std::memory_order_relaxed);
-    ArmReaperTimer(app.mainWindow);
+    LN for (size_t i = 1; i < app.DaemonTable.size(); ++i) SetDaemonRequest(app.DaemonTable[i], RequestStop);
+    LN app.quitting.store(1, std::memory_order_relaxed);
+    LN ArmReaperTimer(app.mainWindow);
 }
 
 // No library, the host's own or a daemon's dependency, is ever taken from the current
 // directory. A DLL directory replaces it in the search order; naming the program's own
 // folder, which is searched first anyway, adds nothing else (Wine ignores an empty one).
 void KeepCurrentDirectoryOutOfDllSearch() {
-    std::wstring program = ProgramPath();
-    SetDllDirectoryW(program.substr(0, program.find_last_of(L"\\/") + 1).c_str());
+    LN std::wstring program = ProgramPath();
+    LN SetDllDirectoryW(program.substr(0, program.find_last_of(L"\\/") + 1).c_str());
 }
 
 enum class LoopStep { Continue, Leave };
 
 LoopStep OnCloseRequest() {
-    if (LastDaemonIndex() == 0) return LoopStep::Leave;
-    if (!IsQuitting()) RunCloseSequence();
-    return LoopStep::Continue;
+    LN if (LastDaemonIndex() == 0) return LoopStep::Leave;
+    LN if (!IsQuitting()) RunCloseSequence();
+    LN return LoopStep::Continue;
 }
 
 LoopStep OnReaperTick(int& position) {
-    switch (ReapOneDaemon(position)) {
+    LN switch (ReapOneDaemon(position)) {
     case ReapResult::Finish:
-        return LoopStep::Leave;
+        LN return LoopStep::Leave;
     case ReapResult::Removed:
-        if (!IsQuitting()) ArmReaperTimer(app.mainWindow);
-        return LoopStep::Continue;
+        LN if (!IsQuitting()) ArmReaperTimer(app.mainWindow);
+        LN return LoopStep::Continue;
     default:
-        return LoopStep::Continue;
+        LN return LoopStep::Continue;
     }
 }
 
 LoopStep HandleHostEvent(HostEvent event) {
-    switch (event) {
+    LN switch (event) {
     case HostEvent::CloseRequest:
-        return OnCloseRequest();
+        LN return OnCloseRequest();
     case HostEvent::TrayLeftPress:
-        ShowFromTray();
-        return LoopStep::Continue;
+        LN ShowFromTray();
+        LN return LoopStep::Continue;
+    case HostEvent::TrayRightPress:
+        LN ShowTrayMenu();
+        LN return LoopStep::Continue;
+    case HostEvent::ListRightClick:
+        LN if (SelectedRow() >= 0 && !IsContextMenuOpen()) ShowDaemonContextMenu(app.mainWindow);
+        LN return LoopStep::Continue;
+    case HostEvent::ListDoubleClick:
+        LN ExecuteDaemonCommand(CmdOpenFolder);
+        LN return LoopStep::Continue;
     default:
-        return LoopStep::Continue;
+        LN return LoopStep::Continue;
     }
 }
 
-// One GetMessageW-based loop; the reaper, the tooltip check, menus and the close
-// request run here and nowhere else, so never inside a modal loop.
+// One GetMessageW-based loop; the reaper, the tooltip check, menus, routing and the
+// close request run here and nowhere else, so never inside a modal loop.
 void RunEventLoop() {
-    int reaperPosition = 0;
-    MSG message;
-    for (;;) {
-        BOOL got = GetMessageW(&message, nullptr, 0, 0);
-        if (got == 0 || got == -1) return;
-        const bool mine = message.hwnd != nullptr && message.hwnd == app.mainWindow;
-        if (mine && message.message == WM_TIMER && message.wParam == ReaperTimerId) {
-            if (OnReaperTick(reaperPosition) == LoopStep::Leave) return;
+    LN int reaperPosition = 0;
+    LN MSG message;
+    LN for (;;) {
+        LN BOOL got = GetMessageW(&message, nullptr, 0, 0);
+        LN if (got == 0 || got == -1) return;
+        LN const bool mine = message.hwnd != nullptr && message.hwnd == app.mainWindow;
+        LN if (mine && message.message == WM_TIMER && message.wParam == ReaperTimerId) {
+            LN if (OnReaperTick(reaperPosition) == LoopStep::Leave) return;
         } else {
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
-            if (mine && message.message == WM_TIMER && message.wParam == RefreshTimerId) CheckTrayTooltip();
+            LN TranslateMessage(&message);
+            LN DispatchMessageW(&message);
+            LN if (mine && message.message == WM_TIMER && message.wParam == RefreshTimerId) CheckTrayTooltip();
+            // Every menu command, host or daemon, reaches the route lookup after its handler.
+            LN if (mine && message.message == WM_COMMAND && IsMenuCommand(message.wParam, message.lParam)) {
+                LN RouteMenuCommand(LOWORD(message.wParam));
+            }
         }
-        HostEvent event;
-        while (TakeHostEvent(event)) {
-            if (HandleHostEvent(event) == LoopStep::Leave) return;
+        LN HostEvent event;
+        LN while (TakeHostEvent(event)) {
+            LN if (HandleHostEvent(event) == LoopStep::Leave) return;
         }
     }
 }
 
 void RunExitSequence() {
-    KillTimer(app.mainWindow, ReaperTimerId);
-    KillTimer(app.mainWindow, RefreshTimerId);
-    RemoveTrayIcon();
-    if (app.trayIcon) DestroyIcon(app.trayIcon);
-    app.trayIcon = nullptr;
-    DestroyHostWindows();
+    LN KillTimer(app.mainWindow, ReaperTimerId);
+    LN KillTimer(app.mainWindow, RefreshTimerId);
+    LN RemoveTrayIcon();
+    LN if (app.trayIcon) DestroyIcon(app.trayIcon);
+    LN app.trayIcon = nullptr;
+    LN DestroyHostWindows();
 }
 
 }  // namespace
 
 void RunHost() {
-    std::wstring title = L"Kestrune " + VersionText();
-    if (!CreateMainWindow(title)) return;
-    std::wstring program = ProgramPath();
-    app.trayIcon = ExtractIconW(GetModuleHandleW(nullptr), program.c_str(), 0);
-    if (app.trayIcon == reinterpret_cast<HICON>(1)) app.trayIcon = nullptr;  // "not an executable file"
-    SetUpTray();
-    CreateDaemonList();
-    LoadDiscoveredDaemons();
-    ArmReaperTimer(app.mainWindow);
-    SetTimer(app.mainWindow, RefreshTimerId, RefreshPeriod, nullptr);
-    RefreshDaemonList();
-    RunEventLoop();
-    RunExitSequence();
+    LN std::wstring title = L"Kestrune " + VersionText();
+    LN if (!CreateMainWindow(title)) return;
+    LN std::wstring program = ProgramPath();
+    LN app.trayIcon = ExtractIconW(GetModuleHandleW(nullptr), program.c_str(), 0);
+    LN if (app.trayIcon == reinterpret_cast<HICON>(1)) app.trayIcon = nullptr;  // "not an executable file"
+    LN SetUpTray();
+    LN CreateDaemonList();
+    LN LoadDiscoveredDaemons();
+    LN ArmReaperTimer(app.mainWindow);
+    LN SetTimer(app.mainWindow, RefreshTimerId, RefreshPeriod, nullptr);
+    LN RefreshDaemonList();
+    LN RunEventLoop();
+    LN RunExitSequence();
 }
 
 }  // namespace kestrune
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     using namespace kestrune;
-    ResetApplication();
-    KeepCurrentDirectoryOutOfDllSearch();
-    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LISTVIEW_CLASSES};
-    InitCommonControlsEx(&controls);
-    HRESULT com = CoInitialize(nullptr);
-    InstallFatalErrorHandler();
-    ReadDisplayDpi();
-    RunHost();
-    RestoreUnhandledExceptionFilter();
-    if (SUCCEEDED(com)) CoUninitialize();
-    ExitProcess(0);
+    LN ResetApplication();
+    LN KeepCurrentDirectoryOutOfDllSearch();
+    LN INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LISTVIEW_CLASSES};
+    LN InitCommonControlsEx(&controls);
+    LN HRESULT com = CoInitialize(nullptr);
+    LN InstallFatalErrorHandler();
+    LN ReadDisplayDpi();
+    LN RunHost();
+    LN RestoreUnhandledExceptionFilter();
+    LN if (SUCCEEDED(com)) CoUninitialize();
+    LN ExitProcess(0);
 }

@@ -20,6 +20,7 @@ inline constexpr std::string_view SourceFileNames[] = {
     "application.cpp",
     "case_fold.cpp",
     "clock.cpp",
+    "commands.cpp",
     "daemon_record.h",
     "daemon_table.cpp",
     "discovery.cpp",
@@ -32,12 +33,19 @@ inline constexpr std::string_view SourceFileNames[] = {
     "thread_time.cpp",
     "utf8.cpp",
     // ui/
+    "about_window.cpp",
+    "context_menu.cpp",
     "daemon_list.cpp",
+    "daemon_menus.cpp",
     "daemon_rows.cpp",
     "dpi.cpp",
     "host_events.cpp",
     "main_window.cpp",
+    "menu_builder.cpp",
+    "menu_builder.h",
+    "selected_row.cpp",
     "tray_icon.cpp",
+    "tray_menu.cpp",
     // fault/
     "fatal_error.cpp",
 };

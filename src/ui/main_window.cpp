@@ -3,11 +3,14 @@
 #include <commctrl.h>
 
 #include "../core/application.h"
+#include "context_menu.h"
 #include "daemon_list.h"
 #include "daemon_rows.h"
 #include "dpi.h"
 #include "host_events.h"
+#include "menu_builder.h"
 #include "tray_icon.h"
+#include "fault/source_position.h"
 
 namespace kestrune {
 namespace {
@@ -18,53 +21,53 @@ constexpr int AppIconResource = 1;
 
 // The outer size of a window of the main window's styles around a client area in logical units.
 SIZE OuterSize(HWND window, int clientWidth, int clientHeight) {
-    RECT rect{0, 0, ScaleX(clientWidth), ScaleY(clientHeight)};
-    DWORD style = window ? static_cast<DWORD>(GetWindowLongPtrW(window, GWL_STYLE)) : MainWindowStyle;
-    DWORD exStyle = window ? static_cast<DWORD>(GetWindowLongPtrW(window, GWL_EXSTYLE)) : 0;
-    AdjustWindowRectEx(&rect, style, FALSE, exStyle);
-    return {rect.right - rect.left, rect.bottom - rect.top};
+    LN RECT rect{0, 0, ScaleX(clientWidth), ScaleY(clientHeight)};
+    LN DWORD style = window ? static_cast<DWORD>(GetWindowLongPtrW(window, GWL_STYLE)) : MainWindowStyle;
+    LN DWORD exStyle = window ? static_cast<DWORD>(GetWindowLongPtrW(window, GWL_EXSTYLE)) : 0;
+    LN AdjustWindowRectEx(&rect, style, FALSE, exStyle);
+    LN return {rect.right - rect.left, rect.bottom - rect.top};
 }
 
 void OnGetMinMaxInfo(HWND window, MINMAXINFO* info) {
-    SIZE smallest = OuterSize(window, MinClientWidth, ClientHeight);
-    SIZE largest = OuterSize(window, MaxClientWidth, ClientHeight);
-    info->ptMinTrackSize = {smallest.cx, smallest.cy};
-    info->ptMaxTrackSize = {largest.cx, largest.cy};
-    info->ptMaxSize = {largest.cx, largest.cy};
+    LN SIZE smallest = OuterSize(window, MinClientWidth, ClientHeight);
+    LN SIZE largest = OuterSize(window, MaxClientWidth, ClientHeight);
+    LN info->ptMinTrackSize = {smallest.cx, smallest.cy};
+    LN info->ptMaxTrackSize = {largest.cx, largest.cy};
+    LN info->ptMaxSize = {largest.cx, largest.cy};
 }
 
 void OnSize(WPARAM kind) {
-    if (kind == SIZE_MINIMIZED) {
-        if (app.trayIconPresent) HideToTray();
-        return;
+    LN if (kind == SIZE_MINIMIZED) {
+        LN if (app.trayIconPresent) HideToTray();
+        LN return;
     }
-    ResizeDaemonList();
+    LN ResizeDaemonList();
 }
 
 LRESULT OnNotify(NMHDR* header) {
-    if (header->idFrom != static_cast<UINT_PTR>(DaemonListId)) return 0;
-    switch (header->code) {
+    LN if (header->idFrom != static_cast<UINT_PTR>(DaemonListId)) return 0;
+    LN switch (header->code) {
     case NM_CUSTOMDRAW:
-        return DrawDaemonListItem(reinterpret_cast<NMLVCUSTOMDRAW*>(header));
+        LN return DrawDaemonListItem(reinterpret_cast<NMLVCUSTOMDRAW*>(header));
     case NM_RCLICK:
     case NM_RDBLCLK:
-        QueueHostEvent(HostEvent::ListRightClick);
-        return 0;
+        LN if (!IsContextMenuOpen()) QueueHostEvent(HostEvent::ListRightClick);
+        LN return 0;
     case NM_DBLCLK:
-        QueueHostEvent(HostEvent::ListDoubleClick);
-        return 0;
+        LN QueueHostEvent(HostEvent::ListDoubleClick);
+        LN return 0;
     default:
-        return 0;
+        LN return 0;
     }
 }
 
 void OnTrayNotify(LPARAM mouseMessage) {
-    switch (mouseMessage) {
+    LN switch (mouseMessage) {
     case WM_LBUTTONDOWN:
-        QueueHostEvent(HostEvent::TrayLeftPress);
+        LN QueueHostEvent(HostEvent::TrayLeftPress);
         break;
     case WM_RBUTTONDOWN:
-        QueueHostEvent(HostEvent::TrayRightPress);
+        LN QueueHostEvent(HostEvent::TrayRightPress);
         break;
     default:  // the first press of a double-click has already acted
         break;
@@ -72,78 +75,82 @@ void OnTrayNotify(LPARAM mouseMessage) {
 }
 
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    switch (message) {
+    LN switch (message) {
     case WM_GETMINMAXINFO:
-        OnGetMinMaxInfo(window, reinterpret_cast<MINMAXINFO*>(lParam));
-        return 0;
+        LN OnGetMinMaxInfo(window, reinterpret_cast<MINMAXINFO*>(lParam));
+        LN return 0;
     case WM_SIZE:
-        OnSize(wParam);
-        return 0;
+        LN OnSize(wParam);
+        LN return 0;
     case WM_TIMER:
         // The reaper runs from the event loop only; the refresh also inside modal loops.
-        if (wParam == RefreshTimerId) RefreshDaemonList();
-        return 0;
+        LN if (wParam == RefreshTimerId) RefreshDaemonList();
+        LN return 0;
     case WM_NOTIFY:
-        return OnNotify(reinterpret_cast<NMHDR*>(lParam));
+        LN return OnNotify(reinterpret_cast<NMHDR*>(lParam));
+    case WM_COMMAND:
+        // The chosen item's handler runs here; the event loop then routes the identifier.
+        LN if (IsMenuCommand(wParam, lParam)) RunMenuItemHandler(LOWORD(wParam));
+        LN return 0;
     case WM_CLOSE:
         // Never destroyed by a close request: the event loop asks the daemons to stop first.
-        QueueHostEvent(HostEvent::CloseRequest);
-        return 0;
+        LN QueueHostEvent(HostEvent::CloseRequest);
+        LN return 0;
     case TrayCallbackMessage:
-        OnTrayNotify(lParam);
-        return 0;
+        LN OnTrayNotify(lParam);
+        LN return 0;
     default:
-        if (app.taskbarCreatedMessage != 0 && message == app.taskbarCreatedMessage) HandleTaskbarCreated(message);
-        return DefWindowProcW(window, message, wParam, lParam);
+        LN if (app.taskbarCreatedMessage != 0 && message == app.taskbarCreatedMessage) HandleTaskbarCreated(message);
+        LN return DefWindowProcW(window, message, wParam, lParam);
     }
 }
 
 bool RegisterMainWindowClass(HINSTANCE instance) {
-    WNDCLASSEXW windowClass{};
-    windowClass.cbSize = sizeof windowClass;
-    windowClass.style = CS_DBLCLKS;
-    windowClass.lpfnWndProc = MainWindowProc;
-    windowClass.hInstance = instance;
-    windowClass.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(AppIconResource));
-    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1));
-    windowClass.lpszClassName = MainWindowClass;
-    return RegisterClassExW(&windowClass) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+    LN WNDCLASSEXW windowClass{};
+    LN windowClass.cbSize = sizeof windowClass;
+    LN windowClass.style = CS_DBLCLKS;
+    LN windowClass.lpfnWndProc = MainWindowProc;
+    LN windowClass.hInstance = instance;
+    LN windowClass.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(AppIconResource));
+    LN windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    LN windowClass.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1));
+    LN windowClass.lpszClassName = MainWindowClass;
+    LN return RegisterClassExW(&windowClass) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
 }
 
 }  // namespace
 
 std::wstring VersionText() {
-    const int parts[] = {0, 3, 3};
-    std::wstring text = L"1";
-    for (int part : parts) text += L"." + std::to_wstring(part);
-    return text;
+    LN const int parts[] = {0, 3, 3};
+    LN std::wstring text = L"1";
+    LN for (int part : parts) text += L"." + std::to_wstring(part);
+    LN return text;
 }
 
 bool CreateMainWindow(const std::wstring& title) {
-    HINSTANCE instance = GetModuleHandleW(nullptr);
-    if (!RegisterMainWindowClass(instance)) return false;
-    SIZE outer = OuterSize(nullptr, MinClientWidth, ClientHeight);
-    int left = (GetSystemMetrics(SM_CXSCREEN) - outer.cx) / 2;
-    int top = (GetSystemMetrics(SM_CYSCREEN) - outer.cy) / 2;
-    app.mainWindow = CreateWindowExW(0, MainWindowClass, title.c_str(), MainWindowStyle, left < 0 ? 0 : left,
+    LN HINSTANCE instance = GetModuleHandleW(nullptr);
+    LN if (!RegisterMainWindowClass(instance)) return false;
+    LN SIZE outer = OuterSize(nullptr, MinClientWidth, ClientHeight);
+    LN int left = (GetSystemMetrics(SM_CXSCREEN) - outer.cx) / 2;
+    LN int top = (GetSystemMetrics(SM_CYSCREEN) - outer.cy) / 2;
+    LN app.mainWindow = CreateWindowExW(0, MainWindowClass, title.c_str(), MainWindowStyle, left < 0 ? 0 : left,
                                      top < 0 ? 0 : top, outer.cx, outer.cy, nullptr, nullptr, instance, nullptr);
-    return app.mainWindow != nullptr;
+    LN return app.mainWindow != nullptr;
 }
 
 void HideToTray() {
-    ShowWindow(app.mainWindow, SW_RESTORE);
-    app.windowShown = 0;
-    ShowWindow(app.mainWindow, SW_HIDE);
+    LN ShowWindow(app.mainWindow, SW_RESTORE);
+    LN app.windowShown = 0;
+    LN ShowWindow(app.mainWindow, SW_HIDE);
 }
 
 void DestroyHostWindows() {
-    if (app.AboutWindow) DestroyWindow(app.AboutWindow);
-    app.AboutWindow = nullptr;
-    app.AboutText = nullptr;
-    if (app.mainWindow) DestroyWindow(app.mainWindow);
-    app.mainWindow = nullptr;
-    ReleaseDaemonListFont();
+    LN if (app.AboutWindow) DestroyWindow(app.AboutWindow);
+    LN app.AboutWindow = nullptr;
+    LN app.AboutText = nullptr;
+    LN if (app.mainWindow) DestroyWindow(app.mainWindow);
+    LN app.mainWindow = nullptr;
+    LN ReleaseDaemonListFont();
 }
 
 }  // namespace kestrune

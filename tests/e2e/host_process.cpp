@@ -208,6 +208,166 @@ bool HostProcess::IsWindowShown() const {
     return mainWindow_ && IsWindowVisible(mainWindow_) && !IsIconic(mainWindow_);
 }
 
+POINT HostProcess::RowPoint(int row) const {
+    POINT point{-1, -1};
+    HWND list = List();
+    HANDLE process = OpenProcess(PROCESS_VM_READ | PROCESS_VM_WRITE | PROCESS_VM_OPERATION, FALSE, info_.dwProcessId);
+    if (!list || !process || !remote_) return point;
+    RECT rect{LVIR_BOUNDS, 0, 0, 0};
+    SIZE_T done = 0;
+    WriteProcessMemory(process, remote_, &rect, sizeof rect, &done);
+    if (SendMessageW(list, LVM_GETITEMRECT, row, reinterpret_cast<LPARAM>(remote_))) {
+        ReadProcessMemory(process, remote_, &rect, sizeof rect, &done);
+        // Left part of the row: the columns are wider than the list.
+        point = {rect.left + 40, (rect.top + rect.bottom) / 2};
+        ClientToScreen(list, &point);
+    }
+    CloseHandle(process);
+    return point;
+}
+
+namespace {
+
+void MouseButton(DWORD down, DWORD up, int times) {
+    for (int i = 0; i < times; ++i) {
+        INPUT click[2] = {};
+        click[0].type = click[1].type = INPUT_MOUSE;
+        click[0].mi.dwFlags = down;
+        click[1].mi.dwFlags = up;
+        SendInput(2, click, sizeof(INPUT));
+    }
+}
+
+struct PopupSearch {
+    DWORD processId;
+    HWND found;
+};
+
+BOOL CALLBACK MatchPopup(HWND window, LPARAM parameter) {
+    auto* search = reinterpret_cast<PopupSearch*>(parameter);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    wchar_t className[16] = {};
+    GetClassNameW(window, className, 16);
+    if (owner == search->processId && wcscmp(className, L"#32768") == 0 && IsWindowVisible(window)) {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+HWND FindPopup(DWORD processId) {
+    PopupSearch search{processId, nullptr};
+    EnumWindows(MatchPopup, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+}  // namespace
+
+void HostProcess::RightClickRow(int row) const {
+    POINT point = RowPoint(row);
+    SetCursorPos(point.x, point.y);
+    MouseButton(MOUSEEVENTF_RIGHTDOWN, MOUSEEVENTF_RIGHTUP, 1);
+}
+
+void HostProcess::DoubleClickRow(int row) const {
+    POINT point = RowPoint(row);
+    SetCursorPos(point.x, point.y);
+    MouseButton(MOUSEEVENTF_LEFTDOWN, MOUSEEVENTF_LEFTUP, 2);
+}
+
+HWND HostProcess::WaitForPopupMenu(std::chrono::milliseconds timeout) const {
+    HWND popup = nullptr;
+    WaitUntil([&] { return (popup = FindPopup(info_.dwProcessId)) != nullptr; }, timeout);
+    return popup;
+}
+
+bool HostProcess::WaitForNoPopupMenu(std::chrono::milliseconds timeout) const {
+    return WaitUntil([&] { return FindPopup(info_.dwProcessId) == nullptr; }, timeout);
+}
+
+HWND HostProcess::OpenContextMenu(int row) const {
+    if (!WaitForNoPopupMenu()) return nullptr;
+    // A window shown a moment ago may not be mapped on the X server yet, and a click
+    // there goes to whatever lies below: click again, as a user would.
+    // The wait is long: a second click while a slow menu opens would land on its items.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        RightClickRow(row);
+        if (HWND popup = WaitForPopupMenu(10s)) return popup;
+    }
+    return nullptr;
+}
+
+HWND HostProcess::OpenTrayMenu() {
+    if (!WaitForNoPopupMenu()) return nullptr;
+    PressTrayIcon(WM_RBUTTONDOWN);
+    return WaitForPopupMenu();
+}
+
+void PressKeys(std::initializer_list<WORD> keys) {
+    for (WORD key : keys) {
+        INPUT press[2] = {};
+        press[0].type = press[1].type = INPUT_KEYBOARD;
+        press[0].ki.wVk = press[1].ki.wVk = key;
+        press[1].ki.dwFlags = KEYEVENTF_KEYUP;
+        SendInput(2, press, sizeof(INPUT));
+        // Each key is handled before the next arrives, as when a person types.
+        std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    }
+}
+
+void ChooseMenuItem(int index, int submenuIndex) {
+    for (int i = 0; i <= index; ++i) PressKeys({VK_DOWN});
+    if (submenuIndex >= 0) {
+        PressKeys({VK_RIGHT});  // opens the submenu on its first item
+        for (int i = 0; i < submenuIndex; ++i) PressKeys({VK_DOWN});
+    }
+    PressKeys({VK_RETURN});
+}
+
+namespace {
+
+struct ForeignSearch {
+    DWORD hostProcess;
+    const std::wstring* className;
+    const std::wstring* title;
+    HWND found;
+};
+
+BOOL CALLBACK MatchForeign(HWND window, LPARAM parameter) {
+    auto* search = reinterpret_cast<ForeignSearch*>(parameter);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner == search->hostProcess || owner == GetCurrentProcessId() || !IsWindowVisible(window)) return TRUE;
+    wchar_t className[64] = {};
+    GetClassNameW(window, className, 64);
+    if (*search->className != className) return TRUE;
+    wchar_t title[MAX_PATH] = {};
+    GetWindowTextW(window, title, MAX_PATH);
+    if (*search->title != title) return TRUE;
+    search->found = window;
+    return FALSE;
+}
+
+}  // namespace
+
+HWND WaitForForeignWindow(DWORD hostProcess, const std::wstring& className, const std::wstring& title,
+                          std::chrono::milliseconds timeout) {
+    ForeignSearch search{hostProcess, &className, &title, nullptr};
+    WaitUntil(
+        [&] {
+            EnumWindows(MatchForeign, reinterpret_cast<LPARAM>(&search));
+            return search.found != nullptr;
+        },
+        timeout);
+    return search.found;
+}
+
+bool CloseForeignWindow(HWND window) {
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    return WaitUntil([&] { return !IsWindow(window); }, 20s);
+}
+
 std::wstring OtherArchitectureTestDaemon(const std::wstring& name) {
 #ifdef _WIN64
     const wchar_t* other = L"i686";
@@ -218,8 +378,19 @@ std::wstring OtherArchitectureTestDaemon(const std::wstring& name) {
 }
 
 bool SaveScreenshot(const std::wstring& name, HWND window) {
+    if (window) return SaveScreenshotOf(name, {window});
+    return SaveScreenshotOf(name, {});
+}
+
+bool SaveScreenshotOf(const std::wstring& name, std::initializer_list<HWND> windows) {
     RECT area{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
-    if (window) GetWindowRect(window, &area);
+    if (windows.size() > 0) {
+        SetRectEmpty(&area);
+        for (HWND window : windows) {
+            RECT part{};
+            if (window && GetWindowRect(window, &part)) UnionRect(&area, &area, &part);
+        }
+    }
     int width = area.right - area.left, height = area.bottom - area.top;
     if (width <= 0 || height <= 0) return false;
     HDC screen = GetDC(nullptr);

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <chrono>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -66,6 +67,19 @@ public:
     DWORD ProcessId() const { return info_.dwProcessId; }
     HANDLE Process() const { return info_.hProcess; }
 
+    // The centre of a row of the daemon list, in screen coordinates.
+    POINT RowPoint(int row) const;
+    // Real mouse input on a row, as the user gives it.
+    void RightClickRow(int row) const;
+    void DoubleClickRow(int row) const;
+    // The host's visible popup menu, or null when none opened within timeout.
+    HWND WaitForPopupMenu(std::chrono::milliseconds timeout = 20s) const;
+    bool WaitForNoPopupMenu(std::chrono::milliseconds timeout = 20s) const;
+    // Opens the context menu of a row and returns the popup, or null.
+    HWND OpenContextMenu(int row) const;
+    // Opens the tray menu and returns the popup, or null.
+    HWND OpenTrayMenu();
+
 private:
     std::wstring folder_;
     PROCESS_INFORMATION info_{};
@@ -74,10 +88,28 @@ private:
     void* remote_ = nullptr;
 };
 
+// Keyboard input, one key press and release per key, to whatever has the focus.
+void PressKeys(std::initializer_list<WORD> keys);
+
+// In an open popup menu: moves down to the item at index (separators do not count,
+// greyed items do) and chooses it; submenu then names the item's index in its submenu.
+void ChooseMenuItem(int index, int submenuIndex = -1);
+
+// A visible top-level window of a process other than this one and the host, of the
+// given class and title; null after timeout.
+HWND WaitForForeignWindow(DWORD hostProcess, const std::wstring& className, const std::wstring& title,
+                          std::chrono::milliseconds timeout = 30s);
+
+// Closes a window of another process and waits until it is gone.
+bool CloseForeignWindow(HWND window);
+
 // The x64 or x86 build folder of the other architecture's test daemons.
 std::wstring OtherArchitectureTestDaemon(const std::wstring& name);
 
 // Saves the screen (or a window's part of it) as a BMP under the build's screenshots folder.
 bool SaveScreenshot(const std::wstring& name, HWND window = nullptr);
+
+// Saves the part of the screen that holds all the given windows.
+bool SaveScreenshotOf(const std::wstring& name, std::initializer_list<HWND> windows);
 
 }  // namespace kestrune::test

@@ -1,0 +1,24 @@
+// The daemon list's context menu, and the one handler of every host menu item.
+#pragma once
+
+#include <windows.h>
+
+namespace kestrune {
+
+// Builds the menu for the selected row, shows it at the mouse and destroys it.
+void ShowDaemonContextMenu(HWND owner);
+
+// The context menu for the selected row as it would be shown; the caller owns it.
+// Route entries for a merged daemon menu are added as for a shown menu.
+HMENU BuildDaemonContextMenu();
+
+// True while the context menu is being shown.
+bool IsContextMenuOpen();
+
+// Host items 5 to 19 go to the daemon commands, 20 to 24 to the tray commands.
+void DispatchMenuCommand(int id);
+
+// Shows popup at the mouse position, owned by owner, after bringing owner to the front.
+void TrackPopupAtCursor(HMENU popup, HWND owner);
+
+}  // namespace kestrune

@@ -1,0 +1,41 @@
+// Builds a popup menu item by item and binds host identifiers to their handler.
+#pragma once
+
+#include <windows.h>
+
+#include "../core/application.h"
+#include "fault/source_position.h"
+
+namespace kestrune {
+
+// An empty popup under construction that remembers handler; 0 when it cannot be created.
+// The caller owns the menu; EndPopupMenu lets the builder forget it.
+HMENU BeginPopupMenu(MenuHandler handler);
+
+// Forgets the popup under construction and its open submenus; destroys nothing.
+void EndPopupMenu();
+
+// Appends an item to the innermost open menu and binds id to the remembered handler.
+void AddMenuItem(int id, const wchar_t* text, bool enabled);
+
+// Appends a popup item and opens it: later items go into it.
+HMENU OpenSubmenu(const wchar_t* text, bool enabled);
+void CloseSubmenu();
+void AddMenuSeparator();
+
+// Change an item this builder added to the popup under construction.
+void SetMenuItemText(int id, const wchar_t* text);
+void MarkMenuItem(int id);
+
+// The innermost open menu of the popup under construction, or 0.
+HMENU CurrentMenu();
+
+// Runs the handler bound to a chosen item's identifier; false when none is bound.
+bool RunMenuItemHandler(int id);
+
+// A WM_COMMAND from a menu: high word 0, no control window.
+inline bool IsMenuCommand(WPARAM wParam, LPARAM lParam) {
+    LN return lParam == 0 && HIWORD(wParam) == 0;
+}
+
+}  // namespace kestrune
