@@ -333,9 +333,8 @@ TEST(FatalErrorTest, FaultOnTheMainThreadInEntryStateIsReported) {
     EXPECT_FALSE(HasEvent(bystander, "detach"));
 }
 
-// EntryMenu runs on the main thread while the tray menu is built. Enabled once the
-// tray menu asks daemons for their menus.
-TEST(FatalErrorTest, DISABLED_FaultOnTheMainThreadInEntryMenuIsReported) {
+// EntryMenu runs on the main thread while the tray menu is built.
+TEST(FatalErrorTest, FaultOnTheMainThreadInEntryMenuIsReported) {
     TempFolder folder;
     HostProcess host(folder);
     std::wstring faulting = host.AddDaemon(L"fault_in_menu");
