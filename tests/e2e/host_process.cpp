@@ -316,13 +316,40 @@ void PressKeys(std::initializer_list<WORD> keys) {
     }
 }
 
+namespace {
+
+// Keys go straight into the queue of the thread that tracks the menu: the menu's own loop
+// reads them there. Input through the X server could be lost when the focus moves.
+void PostKey(HWND popup, WORD key) {
+    PostMessageW(popup, WM_KEYDOWN, key, 1);
+    PostMessageW(popup, WM_KEYUP, key, 0xC0000001);
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+}
+
+struct AnyPopupSearch {
+    HWND found;
+};
+
+BOOL CALLBACK MatchAnyPopup(HWND window, LPARAM parameter) {
+    wchar_t className[16] = {};
+    GetClassNameW(window, className, 16);
+    if (wcscmp(className, L"#32768") != 0 || !IsWindowVisible(window)) return TRUE;
+    reinterpret_cast<AnyPopupSearch*>(parameter)->found = window;
+    return FALSE;
+}
+
+}  // namespace
+
 void ChooseMenuItem(int index, int submenuIndex) {
-    for (int i = 0; i <= index; ++i) PressKeys({VK_DOWN});
+    AnyPopupSearch search{nullptr};
+    EnumWindows(MatchAnyPopup, reinterpret_cast<LPARAM>(&search));
+    if (!search.found) return;
+    for (int i = 0; i <= index; ++i) PostKey(search.found, VK_DOWN);
     if (submenuIndex >= 0) {
-        PressKeys({VK_RIGHT});  // opens the submenu on its first item
-        for (int i = 0; i < submenuIndex; ++i) PressKeys({VK_DOWN});
+        PostKey(search.found, VK_RIGHT);  // opens the submenu on its first item
+        for (int i = 0; i < submenuIndex; ++i) PostKey(search.found, VK_DOWN);
     }
-    PressKeys({VK_RETURN});
+    PostKey(search.found, VK_RETURN);
 }
 
 namespace {

@@ -169,7 +169,9 @@ TEST(ContextMenuEndToEndTest, ForceStopBoxHoldsTheReaperButNotTheRefreshAndOnlyY
     ASSERT_NE(host.OpenContextMenu(target), nullptr);
     ChooseMenuItem(ItemForceStop);
     HWND box = WaitForMessageBox(host.ProcessId(), title);
-    ASSERT_NE(box, nullptr) << "titled Kestrune, two backslashes and the file name";
+    ASSERT_NE(box, nullptr) << "titled Kestrune, two backslashes and the file name; status "
+                            << testing::PrintToString(host.Cell(target, 1)) << ", popup " << host.WaitForPopupMenu(0s)
+                            << ", other windows " << host.OtherVisibleWindows();
     EXPECT_EQ(MessageBoxText(box),
               L"Are you sure to terminate thread?\r\rThis can lead to OS handles leaks or other unexpected shit");
     EXPECT_TRUE(HasButton(box, IDYES) && HasButton(box, IDNO));
