@@ -1,4 +1,5 @@
-// Sizes in 1/96 inch: the host at 96 and at 144 DPI (Wine's LogPixels setting).
+// Sizes in 1/96 inch: the host's window, list and About window at 96 and at 144 DPI
+// (Wine's LogPixels setting).
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -90,6 +91,9 @@ void CheckSizesAt(int dpi) {
     EXPECT_EQ(limits.ptMaxTrackSize.x, largest.cx);
     EXPECT_EQ(limits.ptMaxTrackSize.y, largest.cy);
 
+    Sleep(300);  // let it paint; at its widest it would not fit the test screen at 144 DPI
+    SaveScreenshot(L"main-window-" + std::to_wstring(dpi) + L"dpi", window);
+
     // Widening follows the list; the list keeps its 8-unit margins.
     RECT outer{};
     GetWindowRect(window, &outer);
@@ -98,7 +102,28 @@ void CheckSizesAt(int dpi) {
     GetWindowRect(list, &listRect);
     GetClientRect(window, &client);
     EXPECT_EQ(listRect.right - listRect.left, Scaled(MulDiv(client.right, 96, dpi) - 16, dpi));
-    SaveScreenshot(L"main-window-" + std::to_wstring(dpi) + L"dpi", window);
+
+    // The About window's inner 800 x 600 scales too, and its text fills it.
+    ASSERT_NE(host.OpenTrayMenu(), nullptr);
+    ChooseMenuItem(1);  // Explore, About program..., Quit Kestrune
+    HWND about = nullptr;
+    ASSERT_TRUE(WaitUntil([&] {
+        about = FindWindowW(L"KestruneAboutWindow", L"About Kestrune");
+        DWORD owner = 0;
+        if (about) GetWindowThreadProcessId(about, &owner);
+        return about != nullptr && owner == host.ProcessId();
+    }, 30s));
+    GetClientRect(about, &client);
+    EXPECT_EQ(client.right, Scaled(800, dpi));
+    EXPECT_EQ(client.bottom, Scaled(600, dpi));
+    HWND text = GetWindow(about, GW_CHILD);
+    ASSERT_NE(text, nullptr);
+    RECT textRect{};
+    GetWindowRect(text, &textRect);
+    EXPECT_EQ(textRect.right - textRect.left, client.right);
+    EXPECT_EQ(textRect.bottom - textRect.top, client.bottom);
+    Sleep(300);  // let it paint
+    SaveScreenshot(L"about-window-" + std::to_wstring(dpi) + L"dpi", about);
 
     host.RequestClose();
     ASSERT_TRUE(host.WaitForExit(60s));

@@ -79,7 +79,10 @@ bool HostProcess::Start(const std::wstring& currentDirectory) {
                         &startup, &info_)) {
         return false;
     }
-    remote_ = nullptr;
+    // The buffer for list calls is made now, while the host's first thread is its only one:
+    // under the 32-bit emulation, the signal that carries this request to another process
+    // must reach the newest thread there.
+    remote_ = VirtualAllocEx(info_.hProcess, nullptr, RemoteSize, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
     return true;
 }
 
@@ -96,13 +99,6 @@ HWND HostProcess::WaitForMainWindow(std::chrono::milliseconds timeout) {
             return mainWindow_ != nullptr || !IsRunning();
         },
         timeout);
-    if (mainWindow_ && !remote_) {
-        HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, ProcessId());
-        if (process) {
-            remote_ = VirtualAllocEx(process, nullptr, RemoteSize, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
-            CloseHandle(process);
-        }
-    }
     return mainWindow_;
 }
 
@@ -300,6 +296,8 @@ HWND HostProcess::OpenContextMenu(int row) const {
 
 HWND HostProcess::OpenTrayMenu() {
     if (!WaitForNoPopupMenu()) return nullptr;
+    // The menu opens at the cursor: keep the cursor off its items, or hovering picks one.
+    SetCursorPos(GetSystemMetrics(SM_CXSCREEN) / 2, GetSystemMetrics(SM_CYSCREEN) / 2);
     PressTrayIcon(WM_RBUTTONDOWN);
     return WaitForPopupMenu();
 }
@@ -344,6 +342,8 @@ void ChooseMenuItem(int index, int submenuIndex) {
     AnyPopupSearch search{nullptr};
     EnumWindows(MatchAnyPopup, reinterpret_cast<LPARAM>(&search));
     if (!search.found) return;
+    // The popup is visible a moment before its menu loop reads input (longer when emulated).
+    std::this_thread::sleep_for(std::chrono::milliseconds(sizeof(void*) == 4 ? 1500 : 200));
     for (int i = 0; i <= index; ++i) PostKey(search.found, VK_DOWN);
     if (submenuIndex >= 0) {
         PostKey(search.found, VK_RIGHT);  // opens the submenu on its first item

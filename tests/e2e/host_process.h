@@ -91,6 +91,10 @@ private:
 // Keyboard input, one key press and release per key, to whatever has the focus.
 void PressKeys(std::initializer_list<WORD> keys);
 
+// Positions of the context menu's items as the arrow keys reach them (separators skipped),
+// for a daemon without a menu of its own.
+enum ContextItem { ItemStart = 0, ItemOpenFolder, ItemPriority, ItemPause, ItemPauseAll, ItemForceStop, ItemStop };
+
 // In an open popup menu: moves down to the item at index (separators do not count,
 // greyed items do) and chooses it; submenu then names the item's index in its submenu.
 void ChooseMenuItem(int index, int submenuIndex = -1);

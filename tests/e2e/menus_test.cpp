@@ -18,7 +18,6 @@ const std::wstring Paused = L" \u2605\u2606";
 
 // Context menu positions, separators not counted, for a daemon without a menu of its own;
 // a daemon with one has its submenu at 2 and everything after it one further down.
-enum ContextItem { ItemStart = 0, ItemOpenFolder, ItemPriority, ItemPause, ItemPauseAll, ItemForceStop, ItemStop };
 
 int CountEvents(const std::wstring& path, const std::string& prefix) {
     int count = 0;

@@ -80,8 +80,8 @@ bool WaitForEvent(const std::wstring& dllPath, const std::string& event, std::ch
     return WaitUntil([&] { return HasEvent(dllPath, event); }, timeout);
 }
 
-bool WaitForEntry(const std::wstring& dllPath) {
-    if (!WaitForEvent(dllPath, "entry")) return false;
+bool WaitForEntry(const std::wstring& dllPath, std::chrono::milliseconds timeout) {
+    if (!WaitForEvent(dllPath, "entry", timeout)) return false;
     Sleep(250);
     return true;
 }

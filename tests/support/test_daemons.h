@@ -33,7 +33,7 @@ bool WaitForEvent(const std::wstring& dllPath, const std::string& event,
 
 // Waits for the daemon's "entry" event, then lets it settle into its loop, so that
 // suspending or terminating it cannot catch it inside a system call holding a lock.
-bool WaitForEntry(const std::wstring& dllPath);
+bool WaitForEntry(const std::wstring& dllPath, std::chrono::milliseconds timeout = std::chrono::seconds(20));
 
 // True when a module with this path is loaded in the test process.
 bool IsModuleLoaded(const std::wstring& dllPath);

@@ -1,0 +1,75 @@
+// One run of the host through what every user does, kept short enough to run on the 32-bit
+// build too (under emulation there each process start costs about a minute).
+#include <gtest/gtest.h>
+
+#include "host_process.h"
+#include "test_daemons.h"
+
+namespace kestrune::test {
+namespace {
+
+// Under the 32-bit emulation only the newest thread may receive a signal, and a daemon that
+// makes a window on its own thread must be the newest when it does: names order the starts.
+// Nor can another process's memory be read there, so these tests look at the list through
+// calls that carry no pointer, and at the daemons through what they report.
+
+TEST(JourneyTest, DiscoverShowRouteStopAndClose) {
+    TempFolder folder;
+    HostProcess host(folder);
+    std::wstring cooperative = host.AddDaemon(L"cooperative", L"a_cooperative.dll");
+    std::wstring routed = host.AddDaemon(L"routed_ids", L"menu\\routed.dll");
+    std::wstring foreign = host.WildMagic() + L"foreign.dll";
+    ASSERT_TRUE(CopyFileW(OtherArchitectureTestDaemon(L"cooperative").c_str(), foreign.c_str(), FALSE))
+        << "the other target's test daemons must be built";
+
+    ASSERT_TRUE(host.Start());
+    HWND window = host.WaitForMainWindow(180s);
+    ASSERT_NE(window, nullptr);
+    for (const std::wstring& path : {cooperative, routed}) ASSERT_TRUE(WaitForEntry(path, 180s));
+    EXPECT_FALSE(IsWindowVisible(window));
+    EXPECT_FALSE(HasEvent(foreign, "attach")) << "a DLL of the other architecture is refused quietly";
+
+    host.PressTrayIcon();
+    ASSERT_TRUE(WaitUntil([&] { return host.IsWindowShown(); }, 60s));
+    EXPECT_EQ(host.RowCount(), 2) << "a row for the daemon in wild_magic and one for the daemon a folder down";
+    EXPECT_EQ(host.OtherVisibleWindows(), 0);
+
+    // The tray menu: the routed daemon's own submenu first, its second item posted to its window.
+    ASSERT_NE(host.OpenTrayMenu(), nullptr);
+    ChooseMenuItem(0, 1);
+    EXPECT_TRUE(WaitForEvent(routed, "command 2", 60s)) << "wParam 2 on the daemon's window, through a stdcall EntryMenu";
+    EXPECT_TRUE(HasEvent(routed, "menu 1")) << "asked for its tray menu";
+    ASSERT_TRUE(host.WaitForNoPopupMenu(60s));
+
+    // The close stops both through their state words.
+    host.RequestClose();
+    DWORD exitCode = 1;
+    ASSERT_TRUE(host.WaitForExit(180s, &exitCode));
+    EXPECT_EQ(exitCode, 0u);
+    EXPECT_TRUE(HasEvent(cooperative, "stop-seen"));
+    EXPECT_TRUE(HasEvent(routed, "return")) << "asked to stop at the close";
+}
+
+TEST(JourneyTest, DaemonWithoutStateWordIsEndedByForceAtTheClose) {
+    TempFolder folder;
+    HostProcess host(folder);
+    std::wstring cooperative = host.AddDaemon(L"cooperative", L"a_cooperative.dll");
+    std::wstring plain = host.AddDaemon(L"only_entry", L"z_plain.dll");
+    ASSERT_TRUE(host.Start());
+    ASSERT_NE(host.WaitForMainWindow(180s), nullptr);
+    for (const std::wstring& path : {cooperative, plain}) ASSERT_TRUE(WaitForEntry(path, 180s));
+    host.PressTrayIcon();
+    ASSERT_TRUE(WaitUntil([&] { return host.IsWindowShown(); }, 60s));
+    EXPECT_EQ(host.RowCount(), 2);
+
+    host.RequestClose();
+    DWORD exitCode = 1;
+    ASSERT_TRUE(host.WaitForExit(180s, &exitCode));
+    EXPECT_EQ(exitCode, 0u);
+    EXPECT_TRUE(HasEvent(cooperative, "return"));
+    EXPECT_FALSE(HasEvent(plain, "return")) << "no state word: ended by force";
+    EXPECT_TRUE(HasEvent(plain, "detach"));
+}
+
+}  // namespace
+}  // namespace kestrune::test
