@@ -7,6 +7,7 @@
 
 #include "host_process.h"
 #include "test_daemons.h"
+#include "top_level_windows.h"
 
 namespace kestrune::test {
 namespace {
@@ -108,10 +109,9 @@ void CheckSizesAt(int dpi) {
     ChooseMenuItem(1);  // Explore, About program..., Quit Kestrune
     HWND about = nullptr;
     ASSERT_TRUE(WaitUntil([&] {
-        about = FindWindowW(L"KestruneAboutWindow", L"About Kestrune");
-        DWORD owner = 0;
-        if (about) GetWindowThreadProcessId(about, &owner);
-        return about != nullptr && owner == host.ProcessId();
+        std::vector<HWND> found = VisibleWindowsOf(host.ProcessId(), L"KestruneAboutWindow");
+        about = found.empty() ? nullptr : found.front();
+        return about != nullptr;
     }, 30s));
     GetClientRect(about, &client);
     EXPECT_EQ(client.right, Scaled(800, dpi));

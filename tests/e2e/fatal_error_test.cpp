@@ -5,12 +5,14 @@
 #include <windows.h>
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <fstream>
 #include <regex>
 #include <string_view>
 
 #include "host_process.h"
 #include "test_daemons.h"
+#include "top_level_windows.h"
 
 namespace kestrune::test {
 namespace {
@@ -37,33 +39,14 @@ std::string HostSourceLine(const std::string& name, unsigned number) {
     return {};
 }
 
-struct Search {
-    DWORD processId;
-    const wchar_t* className;
-    const wchar_t* title;
-    HWND found;
-};
-
-BOOL CALLBACK MatchTopLevel(HWND window, LPARAM parameter) {
-    auto* search = reinterpret_cast<Search*>(parameter);
-    DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
-    wchar_t name[64] = {}, caption[64] = {};
-    GetClassNameW(window, name, 64);
-    GetWindowTextW(window, caption, 64);
-    if ((search->processId == 0 || owner == search->processId) &&
-        (!search->className || wcscmp(name, search->className) == 0) && wcscmp(caption, search->title) == 0) {
-        search->found = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
 // A top-level window with this title (and class, when given) of the process, or of any process for 0.
 HWND FindTopLevel(DWORD processId, const wchar_t* className, const wchar_t* title) {
-    Search search{processId, className, title, nullptr};
-    EnumWindows(MatchTopLevel, reinterpret_cast<LPARAM>(&search));
-    return search.found;
+    for (HWND window : TopLevelWindows()) {
+        if (processId != 0 && OwnerProcess(window) != processId) continue;
+        if (className && ClassNameOf(window) != className) continue;
+        if (TitleOf(window) == title) return window;
+    }
+    return nullptr;
 }
 
 // The box once it is shown: it exists, hidden, while its dialog sets itself up.
@@ -206,25 +189,10 @@ void ExpectNoOtherErrorReport(const HostProcess& host, const char* when) {
     }
 }
 
-struct VisibleCount {
-    DWORD processId;
-    HWND except;
-    int visible;
-};
-
-BOOL CALLBACK CountVisible(HWND window, LPARAM parameter) {
-    auto* count = reinterpret_cast<VisibleCount*>(parameter);
-    DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
-    if (owner == count->processId && window != count->except && IsWindowVisible(window)) ++count->visible;
-    return TRUE;
-}
-
 // Visible top-level windows of the host other than except.
 int VisibleWindowsBesides(const HostProcess& host, HWND except) {
-    VisibleCount count{host.ProcessId(), except, 0};
-    EnumWindows(CountVisible, reinterpret_cast<LPARAM>(&count));
-    return count.visible;
+    std::vector<HWND> visible = VisibleWindowsOf(host.ProcessId());
+    return static_cast<int>(std::count_if(visible.begin(), visible.end(), [&](HWND window) { return window != except; }));
 }
 
 // Checks the box's title, type and text: the first line must name a host source file

@@ -2,9 +2,11 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <thread>
 
 #include "test_daemons.h"
+#include "top_level_windows.h"
 
 namespace kestrune::test {
 namespace {
@@ -14,36 +16,12 @@ constexpr int DaemonListId = 52;
 constexpr size_t RemoteSize = 64 * 1024;
 constexpr wchar_t MainWindowTitle[] = L"Kestrune 1.0.3.3";
 
-struct Search {
-    DWORD processId;
-    HWND found;
-};
-
-BOOL CALLBACK MatchMainWindow(HWND window, LPARAM parameter) {
-    auto* search = reinterpret_cast<Search*>(parameter);
-    DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
-    wchar_t title[64] = {};
-    GetWindowTextW(window, title, 64);
-    if (owner == search->processId && wcscmp(title, MainWindowTitle) == 0) {
-        search->found = window;
-        return FALSE;
+// The main window starts hidden: it is known by its title.
+HWND FindMainWindow(DWORD processId) {
+    for (HWND window : TopLevelWindows()) {
+        if (OwnerProcess(window) == processId && TitleOf(window) == MainWindowTitle) return window;
     }
-    return TRUE;
-}
-
-struct VisibleCount {
-    DWORD process;
-    HWND main;
-    int visible;
-};
-
-BOOL CALLBACK CountOtherVisible(HWND window, LPARAM parameter) {
-    auto* count = reinterpret_cast<VisibleCount*>(parameter);
-    DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
-    if (owner == count->process && window != count->main && IsWindowVisible(window)) ++count->visible;
-    return TRUE;
+    return nullptr;
 }
 
 }  // namespace
@@ -93,9 +71,7 @@ bool HostProcess::IsRunning() const {
 HWND HostProcess::WaitForMainWindow(std::chrono::milliseconds timeout) {
     WaitUntil(
         [&] {
-            Search search{info_.dwProcessId, nullptr};
-            EnumWindows(MatchMainWindow, reinterpret_cast<LPARAM>(&search));
-            mainWindow_ = search.found;
+            mainWindow_ = FindMainWindow(info_.dwProcessId);
             return mainWindow_ != nullptr || !IsRunning();
         },
         timeout);
@@ -188,9 +164,8 @@ int HostProcess::RowEndingWith(const std::wstring& suffix) const {
 }
 
 int HostProcess::OtherVisibleWindows() const {
-    VisibleCount count{info_.dwProcessId, mainWindow_, 0};
-    EnumWindows(CountOtherVisible, reinterpret_cast<LPARAM>(&count));
-    return count.visible;
+    std::vector<HWND> visible = VisibleWindowsOf(info_.dwProcessId);
+    return static_cast<int>(std::count_if(visible.begin(), visible.end(), [&](HWND window) { return window != mainWindow_; }));
 }
 
 MINMAXINFO HostProcess::MinMaxInfo() const {
@@ -234,28 +209,9 @@ void MouseButton(DWORD down, DWORD up, int times) {
     }
 }
 
-struct PopupSearch {
-    DWORD processId;
-    HWND found;
-};
-
-BOOL CALLBACK MatchPopup(HWND window, LPARAM parameter) {
-    auto* search = reinterpret_cast<PopupSearch*>(parameter);
-    DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
-    wchar_t className[16] = {};
-    GetClassNameW(window, className, 16);
-    if (owner == search->processId && wcscmp(className, L"#32768") == 0 && IsWindowVisible(window)) {
-        search->found = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
 HWND FindPopup(DWORD processId) {
-    PopupSearch search{processId, nullptr};
-    EnumWindows(MatchPopup, reinterpret_cast<LPARAM>(&search));
-    return search.found;
+    std::vector<HWND> popups = VisibleWindowsOf(processId, L"#32768");
+    return popups.empty() ? nullptr : popups.front();
 }
 
 }  // namespace
@@ -324,70 +280,36 @@ void PostKey(HWND popup, WORD key) {
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
 }
 
-struct AnyPopupSearch {
-    HWND found;
-};
-
-BOOL CALLBACK MatchAnyPopup(HWND window, LPARAM parameter) {
-    wchar_t className[16] = {};
-    GetClassNameW(window, className, 16);
-    if (wcscmp(className, L"#32768") != 0 || !IsWindowVisible(window)) return TRUE;
-    reinterpret_cast<AnyPopupSearch*>(parameter)->found = window;
-    return FALSE;
-}
-
 }  // namespace
 
 void ChooseMenuItem(int index, int submenuIndex) {
-    AnyPopupSearch search{nullptr};
-    EnumWindows(MatchAnyPopup, reinterpret_cast<LPARAM>(&search));
-    if (!search.found) return;
+    HWND popup = FindPopup(0);
+    if (!popup) return;
     // The popup is visible a moment before its menu loop reads input (longer when emulated).
     std::this_thread::sleep_for(std::chrono::milliseconds(sizeof(void*) == 4 ? 1500 : 200));
-    for (int i = 0; i <= index; ++i) PostKey(search.found, VK_DOWN);
+    for (int i = 0; i <= index; ++i) PostKey(popup, VK_DOWN);
     if (submenuIndex >= 0) {
-        PostKey(search.found, VK_RIGHT);  // opens the submenu on its first item
-        for (int i = 0; i < submenuIndex; ++i) PostKey(search.found, VK_DOWN);
+        PostKey(popup, VK_RIGHT);  // opens the submenu on its first item
+        for (int i = 0; i < submenuIndex; ++i) PostKey(popup, VK_DOWN);
     }
-    PostKey(search.found, VK_RETURN);
+    PostKey(popup, VK_RETURN);
 }
-
-namespace {
-
-struct ForeignSearch {
-    DWORD hostProcess;
-    const std::wstring* className;
-    const std::wstring* title;
-    HWND found;
-};
-
-BOOL CALLBACK MatchForeign(HWND window, LPARAM parameter) {
-    auto* search = reinterpret_cast<ForeignSearch*>(parameter);
-    DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
-    if (owner == search->hostProcess || owner == GetCurrentProcessId() || !IsWindowVisible(window)) return TRUE;
-    wchar_t className[64] = {};
-    GetClassNameW(window, className, 64);
-    if (*search->className != className) return TRUE;
-    wchar_t title[MAX_PATH] = {};
-    GetWindowTextW(window, title, MAX_PATH);
-    if (*search->title != title) return TRUE;
-    search->found = window;
-    return FALSE;
-}
-
-}  // namespace
 
 HWND WaitForForeignWindow(DWORD hostProcess, const std::wstring& className, const std::wstring& title,
                           std::chrono::milliseconds timeout) {
-    ForeignSearch search{hostProcess, &className, &title, nullptr};
+    HWND found = nullptr;
     WaitUntil(
         [&] {
-            EnumWindows(MatchForeign, reinterpret_cast<LPARAM>(&search));
-            return search.found != nullptr;
+            for (HWND window : VisibleWindowsOf(0, className.c_str())) {
+                DWORD owner = OwnerProcess(window);
+                if (owner == hostProcess || owner == GetCurrentProcessId() || TitleOf(window) != title) continue;
+                found = window;
+                return true;
+            }
+            return false;
         },
         timeout);
-    return search.found;
+    return found;
 }
 
 bool CloseForeignWindow(HWND window) {

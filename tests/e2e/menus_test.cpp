@@ -7,6 +7,7 @@
 #include "host_process.h"
 #include "message_box.h"
 #include "test_daemons.h"
+#include "top_level_windows.h"
 
 namespace kestrune::test {
 namespace {
@@ -64,30 +65,6 @@ public:
     std::vector<std::wstring> paths;
 };
 
-struct WindowSearch {
-    DWORD process;
-    const wchar_t* className;
-    std::vector<HWND> found;
-};
-
-BOOL CALLBACK CollectWindow(HWND window, LPARAM parameter) {
-    auto* search = reinterpret_cast<WindowSearch*>(parameter);
-    DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
-    wchar_t name[64] = {};
-    GetClassNameW(window, name, 64);
-    if (owner == search->process && wcscmp(name, search->className) == 0 && IsWindowVisible(window)) {
-        search->found.push_back(window);
-    }
-    return TRUE;
-}
-
-// Every visible window of a process with the given class.
-std::vector<HWND> WindowsOf(DWORD process, const wchar_t* className) {
-    WindowSearch search{process, className, {}};
-    EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
 
 std::string ReadFileText(const std::wstring& path) {
     std::string text;
@@ -280,9 +257,9 @@ TEST(DaemonMenuEndToEndTest, ItemsFromBothMenusReachTheDaemonThreadWithTheirOwnI
 
     ASSERT_NE(host.OpenContextMenu(row), nullptr);
     PressKeys({VK_DOWN, VK_DOWN, VK_DOWN, VK_RIGHT});  // routed_ids.dll, opened on "One"
-    ASSERT_TRUE(WaitUntil([&] { return WindowsOf(host.ProcessId(), L"#32768").size() == 2; }));
+    ASSERT_TRUE(WaitUntil([&] { return VisibleWindowsOf(host.ProcessId(), L"#32768").size() == 2; }));
     Sleep(300);  // let both paint
-    std::vector<HWND> open = WindowsOf(host.ProcessId(), L"#32768");
+    std::vector<HWND> open = VisibleWindowsOf(host.ProcessId(), L"#32768");
     SaveScreenshotOf(L"context-menu", {host.MainWindow(), open[0], open[1]});
     PressKeys({VK_DOWN, VK_RETURN});  // "Two"
     ASSERT_TRUE(WaitForEvent(path, "command 2"));
@@ -297,7 +274,7 @@ TEST(DaemonMenuEndToEndTest, ItemsFromBothMenusReachTheDaemonThreadWithTheirOwnI
     HWND popup = host.OpenTrayMenu();
     ASSERT_NE(popup, nullptr);
     PressKeys({VK_DOWN, VK_RIGHT});
-    ASSERT_TRUE(WaitUntil([&] { return WindowsOf(host.ProcessId(), L"#32768").size() == 2; }));
+    ASSERT_TRUE(WaitUntil([&] { return VisibleWindowsOf(host.ProcessId(), L"#32768").size() == 2; }));
     PressKeys({VK_DOWN, VK_DOWN, VK_RETURN});
     ASSERT_TRUE(WaitForEvent(path, "command 3"));
     EXPECT_EQ(LastNumber(path, "menu"), 1) << "asked for the tray menu";
@@ -326,7 +303,7 @@ TEST(TrayMenuEndToEndTest, SampleDaemonsMenuAboutExploreAndQuitWork) {
     for (int attempt = 0; attempt < 3 && !opened; ++attempt) {
         ASSERT_NE(host.OpenTrayMenu(), nullptr);
         PressKeys({VK_DOWN, VK_RIGHT});
-        opened = WaitUntil([&] { return WindowsOf(hostId, L"#32768").size() == 2; }, 5s);
+        opened = WaitUntil([&] { return VisibleWindowsOf(hostId, L"#32768").size() == 2; }, 5s);
         if (!opened) {
             PressKeys({VK_ESCAPE, VK_ESCAPE});
             if (!host.WaitForNoPopupMenu(2s)) {  // the keys are lost still: click beside the menu
@@ -342,7 +319,7 @@ TEST(TrayMenuEndToEndTest, SampleDaemonsMenuAboutExploreAndQuitWork) {
     }
     ASSERT_TRUE(opened);
     Sleep(300);  // let both paint
-    std::vector<HWND> popups = WindowsOf(hostId, L"#32768");
+    std::vector<HWND> popups = VisibleWindowsOf(hostId, L"#32768");
     SaveScreenshotOf(L"tray-menu", {popups[0], popups[1]});
     PressKeys({VK_RETURN});
     const std::wstring notes = host.WildMagic() + L"sample\\sample_daemon.txt";
@@ -350,7 +327,7 @@ TEST(TrayMenuEndToEndTest, SampleDaemonsMenuAboutExploreAndQuitWork) {
 
     auto aboutWindows = [&] {
         std::vector<HWND> found;
-        for (HWND window : WindowsOf(hostId, L"KestruneAboutWindow")) {
+        for (HWND window : VisibleWindowsOf(hostId, L"KestruneAboutWindow")) {
             if (WindowText(window) == L"About Kestrune") found.push_back(window);
         }
         return found;
