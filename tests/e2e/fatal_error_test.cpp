@@ -225,8 +225,13 @@ void ExpectFatalErrorBox(HWND box, const std::wstring& secondLine) {
         << " is not a marked statement: \"" << source << "\"";
 }
 
-void CloseWithOk(HWND box) {
+// OK on the box ends the host with code 0, and nothing else reports the fault.
+void CloseBoxAndExpectQuietEnd(HostProcess& host, HWND box) {
     PostMessageW(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
+    DWORD exitCode = 1;
+    ASSERT_TRUE(host.WaitForExit(30s, &exitCode));
+    EXPECT_EQ(exitCode, 0u);
+    ExpectNoOtherErrorReport(host, "after the box was closed");
 }
 
 struct DaemonFault {
@@ -261,11 +266,7 @@ TEST(FatalErrorTest, FaultInEntryPointWithSeveralDaemonsRunningIsReportedAndEnds
         EXPECT_EQ(VisibleWindowsBesides(host, box), 0) << "the box is the only thing shown";
         ExpectNoOtherErrorReport(host, "while the box is open");
 
-        CloseWithOk(box);
-        DWORD exitCode = 1;
-        ASSERT_TRUE(host.WaitForExit(30s, &exitCode));
-        EXPECT_EQ(exitCode, 0u);
-        ExpectNoOtherErrorReport(host, "after the box was closed");
+        CloseBoxAndExpectQuietEnd(host, box);
         EXPECT_FALSE(HasEvent(faulting, "survived")) << "the fault did not fault";
         EXPECT_FALSE(HasEvent(faulting, "target-committed")) << "the high address was in use";
         // Nothing is cleaned up: no daemon asked to stop, no library freed.
@@ -290,11 +291,7 @@ TEST(FatalErrorTest, FaultOnTheMainThreadInEntryStateIsReported) {
     EXPECT_TRUE(host.Sync()) << "the box's loop dispatches the main window's messages";
     ExpectNoOtherErrorReport(host, "while the box is open");
 
-    CloseWithOk(box);
-    DWORD exitCode = 1;
-    ASSERT_TRUE(host.WaitForExit(30s, &exitCode));
-    EXPECT_EQ(exitCode, 0u);
-    ExpectNoOtherErrorReport(host, "after the box was closed");
+    CloseBoxAndExpectQuietEnd(host, box);
     EXPECT_FALSE(HasEvent(faulting, "entry")) << "no daemon starts after the fault";
     EXPECT_FALSE(HasEvent(bystander, "entry"));
     EXPECT_FALSE(HasEvent(faulting, "detach"));
@@ -315,11 +312,7 @@ TEST(FatalErrorTest, FaultOnTheMainThreadInEntryMenuIsReported) {
     EXPECT_TRUE(HasEvent(faulting, "menu 1")) << "asked for its tray menu";
     ExpectNoOtherErrorReport(host, "while the box is open");
 
-    CloseWithOk(box);
-    DWORD exitCode = 1;
-    ASSERT_TRUE(host.WaitForExit(30s, &exitCode));
-    EXPECT_EQ(exitCode, 0u);
-    ExpectNoOtherErrorReport(host, "after the box was closed");
+    CloseBoxAndExpectQuietEnd(host, box);
     EXPECT_FALSE(HasEvent(faulting, "return")) << "not asked to stop";
     EXPECT_FALSE(HasEvent(faulting, "detach"));
 }
