@@ -6,6 +6,7 @@
 
 #include "host_process.h"
 #include "message_box.h"
+#include "run_program.h"
 #include "test_daemons.h"
 #include "top_level_windows.h"
 
@@ -65,18 +66,6 @@ public:
     std::vector<std::wstring> paths;
 };
 
-
-std::string ReadFileText(const std::wstring& path) {
-    std::string text;
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return text;
-    char buffer[4096];
-    DWORD read = 0;
-    while (ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read > 0) text.append(buffer, read);
-    CloseHandle(file);
-    return text;
-}
 
 // A window's text, asked of the window itself: GetWindowText would only read the
 // caption of another process's window.
@@ -323,7 +312,7 @@ TEST(TrayMenuEndToEndTest, SampleDaemonsMenuAboutExploreAndQuitWork) {
     SaveScreenshotOf(L"tray-menu", {popups[0], popups[1]});
     PressKeys({VK_RETURN});
     const std::wstring notes = host.WildMagic() + L"sample\\sample_daemon.txt";
-    ASSERT_TRUE(WaitUntil([&] { return ReadFileText(notes).ends_with(" note\r\n"); })) << "the sample wrote a note";
+    ASSERT_TRUE(WaitUntil([&] { return ReadWholeFile(notes).ends_with(" note\r\n"); })) << "the sample wrote a note";
 
     auto aboutWindows = [&] {
         std::vector<HWND> found;

@@ -21,6 +21,9 @@ struct ProgramRun {
 ProgramRun RunProgram(const std::wstring& program, const std::wstring& arguments, const std::wstring& outputFile,
                       DWORD timeout);
 
+// A file's bytes as they stand, read even while another process still writes it.
+std::string ReadWholeFile(const std::wstring& path);
+
 // A command-line argument in quotes, for paths with spaces.
 std::wstring Quoted(const std::wstring& argument);
 
