@@ -1,7 +1,13 @@
-// The baseline for the start-up benchmark: loads the same daemon libraries from the
-// wild_magic folder and its sub-folders, starts each EntryPoint on a thread, and nothing else.
+// The baseline of the benchmarks: loads the same daemon libraries from the wild_magic
+// folder and its sub-folders, starts each EntryPoint on a thread, and nothing else.
+//   bare_loader.exe            waits for the benchmark's quit event
+//   bare_loader.exe --ticks    runs a message loop with a timer of the reaper's period
+//                              (512 / (n + 1) ms) that checks one daemon thread per tick,
+//                              the least a host that watches its daemons has to do; it
+//                              ends at WM_QUIT
 #include <windows.h>
 
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -28,9 +34,28 @@ DWORD WINAPI RunEntryPoint(LPVOID entry) {
     return 0;
 }
 
+void RunTicks(const std::vector<HANDLE>& threads) {
+    UINT period = static_cast<UINT>(512 / (threads.size() + 1));
+    UINT_PTR timer = SetTimer(nullptr, 0, period, nullptr);
+    size_t position = 0;
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        if (message.message == WM_TIMER && message.wParam == timer && !threads.empty()) {
+            WaitForSingleObject(threads[position], 0);
+            position = (position + 1) % threads.size();
+        }
+        DispatchMessageW(&message);
+    }
+}
+
 }  // namespace
 
-int wmain() {
+int wmain(int argc, wchar_t** argv) {
+    bool ticks = argc > 1 && wcscmp(argv[1], L"--ticks") == 0;
+    if (ticks) {
+        MSG message;
+        PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE);  // the queue exists before anyone posts WM_QUIT
+    }
     wchar_t program[MAX_PATH];
     DWORD length = GetModuleFileNameW(nullptr, program, MAX_PATH);
     std::wstring folder(program, length);
@@ -43,8 +68,14 @@ int wmain() {
         if (!library) continue;
         if (auto entry = GetProcAddress(library, "EntryPoint")) entries.push_back(reinterpret_cast<void*>(entry));
     }
-    for (void* entry : entries) CloseHandle(CreateThread(nullptr, 4096, RunEntryPoint, entry, 0, nullptr));
-    HANDLE quit = OpenEventW(SYNCHRONIZE, FALSE, L"Local\\KestruneBenchQuit");
-    if (quit) WaitForSingleObject(quit, INFINITE);
+    std::vector<HANDLE> threads;
+    for (void* entry : entries) {
+        if (HANDLE thread = CreateThread(nullptr, 4096, RunEntryPoint, entry, 0, nullptr)) threads.push_back(thread);
+    }
+    if (ticks) {
+        RunTicks(threads);
+    } else if (HANDLE quit = OpenEventW(SYNCHRONIZE, FALSE, L"Local\\KestruneBenchQuit")) {
+        WaitForSingleObject(quit, INFINITE);
+    }
     ExitProcess(0);
 }
