@@ -17,19 +17,19 @@ mkdir -p "$results"
 step() {
   case "$1" in
     startup) run "$bin/startup_bench.exe" --repeat 5 --csv "$(csv startup.csv)" 1 10 100 1000 2000 ;;
-    refresh) run "$bin/refresh_bench.exe" --rounds 2 --seconds 20 --shown-seconds 15 --csv "$(csv refresh.csv)" 1 100 1000 ;;
+    refresh) run "$bin/refresh_bench.exe" --rounds 2 --seconds 15 --shown-seconds 10 --csv "$(csv refresh.csv)" 1 1000 ;;
     rows)
       # The refresh's cost by rows, each count in a process of its own.
       out=$results/refresh_rows.csv; : > "$out"
-      for rows in 100 250 500 1000 2000; do
-        run "$bin/host_profile.exe" --rows "$rows" --passes 20 --timer-seconds 10 --csv "$(csv refresh_rows_$rows.csv)"
+      for rows in 100 500 1000 2000; do
+        run "$bin/host_profile.exe" --rows "$rows" --passes 20 --timer-seconds 5 --csv "$(csv refresh_rows_$rows.csv)"
         if [ -s "$out" ]; then tail -n +3 "$results/refresh_rows_$rows.csv" >> "$out"; else cat "$results/refresh_rows_$rows.csv" > "$out"; fi
         rm -f "$results/refresh_rows_$rows.csv"
       done ;;
     latency)
-      run "$bin/latency_bench.exe" --trials 10 --closes 3 --csv "$(csv latency.csv)" 1 10 100 1000
-      run "$bin/latency_bench.exe" --trials 10 --closes 3 --timer-period 1 --csv "$(csv latency_1ms.csv)" 1 10 100 1000 ;;
-    cost) run "$bin/cost_bench.exe" --csv "$(csv cost.csv)" 0 100 500 1000 2000 ;;
+      run "$bin/latency_bench.exe" --trials 6 --closes 2 --csv "$(csv latency.csv)" 1 10 100 1000
+      run "$bin/latency_bench.exe" --trials 6 --closes 2 --timer-period 1 --csv "$(csv latency_1ms.csv)" 1 10 100 1000 ;;
+    cost) run "$bin/cost_bench.exe" --csv "$(csv cost.csv)" 0 100 1000 ;;
     platform) run "$bin/platform_bench.exe" --timer-seconds 10 --csv "$(csv platform.csv)" ;;
     capacity) run "$bin32/cost_bench.exe" --capacity 1500 --quiet-seconds 180 --csv "$(csv capacity_i686.csv)" ;;
     plots) python3 "$root/bench/plot_results.py" "$results" "$root/docs/performance" ;;
