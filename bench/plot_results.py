@@ -43,7 +43,9 @@ def median_by(rows, key, value, keep=lambda r: True):
 def nice_ticks(low, high, log):
     if log:
         first, last = math.floor(math.log10(low)), math.ceil(math.log10(high))
+        last = max(last, first + 1)  # a single value still gets an axis
         return [10.0 ** e for e in range(first, last + 1)]
+    high = max(high, low + 1)
     step = 10 ** math.floor(math.log10(max(high - low, 1e-9)))
     for factor in (1, 2, 5, 10):
         if (high - low) / (step * factor) <= 8:
