@@ -79,11 +79,12 @@ void ResizeDaemonList() {
 
 void RefreshDaemonList() {
     LN if (!app.windowShown || IsIconic(app.mainWindow)) return;
+    LN HWND list = DaemonList();
     LN for (size_t i = 1; i < app.DaemonTable.size(); ++i) {
         LN Daemon* daemon = app.DaemonTable[i];
         LN if (!daemon || !IsThreadAlive(daemon->thread.get())) continue;
         LN SampleThreadTime(daemon);
-        LN RefreshDaemonRow(daemon, false);
+        LN RefreshRunningDaemonRow(list, daemon);
     }
 }
 

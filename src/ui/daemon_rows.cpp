@@ -57,64 +57,8 @@ std::wstring Countdown(const Daemon& daemon) {
     LN return std::to_wstring(std::lround(left));
 }
 
-// Rows are only ever appended and never move, so the first row of each lower-cased
-// path can be remembered; a refresh of every row then costs one lookup per row.
-struct RowIndex {
-    HWND list = nullptr;
-    int rows = 0;  // rows of the list the index covers
-    std::unordered_map<std::wstring, int> firstRowOfPath;
-};
-
-RowIndex rowIndex;
-
-// Brings the index up to the list's current rows, re-reading them all if the list changed.
-void UpdateRowIndex(HWND list) {
-    LN int count = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
-    LN if (rowIndex.list != list || count < rowIndex.rows) rowIndex = RowIndex{list, 0, {}};
-    LN for (; rowIndex.rows < count; ++rowIndex.rows) {
-        LN rowIndex.firstRowOfPath.try_emplace(LowerCaseCopy(RowCellText(rowIndex.rows, ColumnPath)), rowIndex.rows);
-    }
-}
-
-}  // namespace
-
-HWND DaemonList() {
-    LN return app.mainWindow ? GetDlgItem(app.mainWindow, DaemonListId) : nullptr;
-}
-
-void AddDaemonRow(Daemon* daemon) {
-    LN if (!daemon) return;
-    LN if (FindRowByPath(daemon->path) >= 0) return;
-    LN HWND list = DaemonList();
-    LN if (!list) return;
-    LN LVITEMW item{};
-    LN item.mask = LVIF_TEXT | LVIF_PARAM;
-    LN item.iItem = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
-    LN item.pszText = const_cast<wchar_t*>(daemon->fileName.c_str());
-    LN item.lParam = static_cast<LPARAM>(Grey);
-    LN int row = static_cast<int>(SendMessageW(list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
-    LN if (row < 0) return;
-    LN SetCellText(list, row, ColumnPath, daemon->path);
-    LN RefreshDaemonRow(daemon, false);
-}
-
-int FindRowByPath(const std::wstring& path) {
-    LN HWND list = DaemonList();
-    LN if (!list) return -1;
-    LN UpdateRowIndex(list);
-    LN std::wstring key = LowerCaseCopy(path);
-    LN auto found = rowIndex.firstRowOfPath.find(key);
-    LN if (found == rowIndex.firstRowOfPath.end()) return -1;
-    // A row rewritten behind the index's back would be caught here.
-    LN if (LowerCaseCopy(RowCellText(found->second, ColumnPath)) == key) return found->second;
-    LN rowIndex = RowIndex{};
-    LN UpdateRowIndex(list);
-    LN found = rowIndex.firstRowOfPath.find(key);
-    LN return found == rowIndex.firstRowOfPath.end() ? -1 : found->second;
-}
-
-std::wstring RowCellText(int row, int column) {
-    LN HWND list = DaemonList();
+// The text of a cell of the given list.
+std::wstring ReadCell(HWND list, int row, int column) {
     LN if (!list) return {};
     LN std::wstring text(MAX_PATH, L'\0');
     LN for (;;) {
@@ -131,6 +75,97 @@ std::wstring RowCellText(int row, int column) {
     }
 }
 
+// Rows are only ever appended and never move, so the first row of each lower-cased
+// path can be remembered; a refresh of every row then costs one lookup per row.
+struct RowIndex {
+    HWND list = nullptr;
+    int rows = 0;  // rows of the list the index covers
+    std::unordered_map<std::wstring, int> firstRowOfPath;
+};
+
+RowIndex rowIndex;
+
+// Brings the index up to the list's current rows, re-reading them all if the list changed.
+void UpdateRowIndex(HWND list) {
+    LN int count = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+    LN if (rowIndex.list != list || count < rowIndex.rows) rowIndex = RowIndex{list, 0, {}};
+    LN for (; rowIndex.rows < count; ++rowIndex.rows) {
+        LN rowIndex.firstRowOfPath.try_emplace(LowerCaseCopy(ReadCell(list, rowIndex.rows, ColumnPath)), rowIndex.rows);
+    }
+}
+
+// Whether a row's "Path" cell, lower-cased, equals key (already lower-case).
+bool RowPathMatches(HWND list, int row, const std::wstring& key) {
+    LN return LowerCaseCopy(ReadCell(list, row, ColumnPath)) == key;
+}
+
+// FindRowByPath in a list the caller already holds: asking the window for its list
+// costs a round trip to the window system, and a refresh looks up every row.
+int FindRow(HWND list, const std::wstring& path) {
+    LN if (!list) return -1;
+    LN UpdateRowIndex(list);
+    LN std::wstring key = LowerCaseCopy(path);
+    LN auto found = rowIndex.firstRowOfPath.find(key);
+    LN if (found == rowIndex.firstRowOfPath.end()) return -1;
+    // A row rewritten behind the index's back would be caught here.
+    LN if (RowPathMatches(list, found->second, key)) return found->second;
+    LN rowIndex = RowIndex{};
+    LN UpdateRowIndex(list);
+    LN found = rowIndex.firstRowOfPath.find(key);
+    LN return found == rowIndex.firstRowOfPath.end() ? -1 : found->second;
+}
+
+// Writes the cells of a row; running says whether the daemon's thread runs, as the caller found it.
+void WriteDaemonRow(HWND list, int row, const Daemon& daemon, bool final, bool running) {
+    LN StatusLook look = ChooseStatusLook(daemon, final);
+    LN std::wstring cpu, priority;
+    LN if (!final && running) {
+        // The thread was alive a moment ago: its priority needs no second liveness test.
+        LN priority = LowerCaseCopy(PriorityName(GetThreadPriority(daemon.thread.get())));
+        LN cpu = FormatCpuTime(daemon.lastThreadTime);
+    }
+    LN SetStatusColour(list, row, look.colour);
+    LN SetCellText(list, row, ColumnStatus, L" " + look.glyph);
+    LN SetCellText(list, row, ColumnPriority, priority);
+    LN SetCellText(list, row, ColumnCpu, cpu);
+}
+
+void RefreshRow(HWND list, Daemon* daemon, bool final) {
+    LN if (!daemon) return;
+    LN int row = FindRow(list, daemon->path);
+    LN if (row < 0) return;
+    LN WriteDaemonRow(list, row, *daemon, final, !final && IsThreadAlive(daemon->thread.get()));
+}
+
+}  // namespace
+
+HWND DaemonList() {
+    LN return app.mainWindow ? GetDlgItem(app.mainWindow, DaemonListId) : nullptr;
+}
+
+void AddDaemonRow(Daemon* daemon) {
+    LN if (!daemon) return;
+    LN HWND list = DaemonList();
+    LN if (!list || FindRow(list, daemon->path) >= 0) return;
+    LN LVITEMW item{};
+    LN item.mask = LVIF_TEXT | LVIF_PARAM;
+    LN item.iItem = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+    LN item.pszText = const_cast<wchar_t*>(daemon->fileName.c_str());
+    LN item.lParam = static_cast<LPARAM>(Grey);
+    LN int row = static_cast<int>(SendMessageW(list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
+    LN if (row < 0) return;
+    LN SetCellText(list, row, ColumnPath, daemon->path);
+    LN RefreshRow(list, daemon, false);
+}
+
+int FindRowByPath(const std::wstring& path) {
+    LN return FindRow(DaemonList(), path);
+}
+
+std::wstring RowCellText(int row, int column) {
+    LN return ReadCell(DaemonList(), row, column);
+}
+
 StatusLook ChooseStatusLook(const Daemon& daemon, bool final) {
     LN if (final) return {WhiteStar, Grey};
     LN if (daemon.Has(FlagStopping)) return {std::wstring(DownArrow) + Countdown(daemon), DarkRed};
@@ -140,20 +175,13 @@ StatusLook ChooseStatusLook(const Daemon& daemon, bool final) {
 }
 
 void RefreshDaemonRow(Daemon* daemon, bool final) {
+    LN RefreshRow(DaemonList(), daemon, final);
+}
+
+void RefreshRunningDaemonRow(HWND list, Daemon* daemon) {
     LN if (!daemon) return;
-    LN int row = FindRowByPath(daemon->path);
-    LN if (row < 0) return;
-    LN HWND list = DaemonList();
-    LN StatusLook look = ChooseStatusLook(*daemon, final);
-    LN std::wstring cpu, priority;
-    LN if (!final && IsThreadAlive(daemon->thread.get())) {
-        LN priority = LowerCaseCopy(PriorityName(GetDaemonPriority(daemon->thread.get())));
-        LN cpu = FormatCpuTime(daemon->lastThreadTime);
-    }
-    LN SetStatusColour(list, row, look.colour);
-    LN SetCellText(list, row, ColumnStatus, L" " + look.glyph);
-    LN SetCellText(list, row, ColumnPriority, priority);
-    LN SetCellText(list, row, ColumnCpu, cpu);
+    LN int row = FindRow(list, daemon->path);
+    LN if (row >= 0) WriteDaemonRow(list, row, *daemon, false, true);
 }
 
 std::wstring FormatCpuTime(uint64_t hundredNanoseconds) {

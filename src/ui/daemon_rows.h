@@ -25,6 +25,11 @@ int FindRowByPath(const std::wstring& path);
 // Rewrites the status, CPU and priority cells; final is the update before unloading.
 void RefreshDaemonRow(Daemon* daemon, bool final);
 
+// RefreshDaemonRow(daemon, false) for a daemon whose thread the caller has just found
+// alive, in the list the caller holds: the one-second refresh asks the system for these
+// once per daemon and once per refresh, not once per call that needs them.
+void RefreshRunningDaemonRow(HWND list, Daemon* daemon);
+
 // The text of one cell.
 std::wstring RowCellText(int row, int column);
 

@@ -103,6 +103,35 @@ TEST_F(DaemonRowsTest, FindRowByPathSeesRowsAppendedBehindItsBack) {
     EXPECT_EQ(FindRowByPath(L"C:\\w\\e.dll"), -1);
 }
 
+TEST_F(DaemonRowsTest, FindRowByPathSeesRowsRewrittenBehindItsBack) {
+    const std::wstring longPath = L"C:\\w\\" + std::wstring(300, L'x') + L".dll";
+    AddDaemonRow(Record(L"C:\\w\\a.dll"));
+    AddDaemonRow(Record(L"C:\\w\\b.dll"));
+    AddDaemonRow(Record(longPath));
+    ASSERT_EQ(FindRowByPath(L"C:\\w\\b.dll"), 1);
+    ASSERT_EQ(FindRowByPath(longPath), 2) << "a path longer than MAX_PATH";
+    auto rewrite = [&](int row, const std::wstring& path) {
+        LVITEMW item{};
+        item.iSubItem = ColumnPath;
+        item.pszText = const_cast<wchar_t*>(path.c_str());
+        SendMessageW(DaemonList(), LVM_SETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item));
+    };
+    rewrite(0, L"C:\\W\\A.DLL");
+    EXPECT_EQ(FindRowByPath(L"c:\\w\\a.dll"), 0) << "only the letter case changed";
+    rewrite(0, L"C:\\w\\a.dll.bak");
+    EXPECT_EQ(FindRowByPath(L"C:\\w\\a.dll"), -1) << "a longer cell that starts with the path";
+    rewrite(0, L"C:\\w\\a.dl");
+    EXPECT_EQ(FindRowByPath(L"C:\\w\\a.dll"), -1) << "a shorter cell";
+    EXPECT_EQ(FindRowByPath(L"C:\\w\\B.dll"), 1);
+    rewrite(1, L"C:\\W\\B.DLL");
+    EXPECT_EQ(FindRowByPath(L"C:\\w\\b.dll"), 1) << "a path asked for before, now in another case";
+    rewrite(1, L"C:\\w\\c.dll");
+    EXPECT_EQ(FindRowByPath(L"C:\\w\\b.dll"), -1) << "a path asked for before, now gone";
+    rewrite(2, longPath + L"x");
+    EXPECT_EQ(FindRowByPath(longPath), -1) << "one character more than a long path";
+    EXPECT_EQ(FindRowByPath(longPath + L"X"), 2);
+}
+
 TEST_F(DaemonRowsTest, StatusFollowsTheFlagsInOrderOfPrecedence) {
     Daemon* d = Record(L"C:\\w\\d.dll");
     AddDaemonRow(d);
@@ -168,6 +197,50 @@ TEST_F(DaemonRowsTest, RunningDaemonShowsCpuAndLowerCasePriorityUntilItsThreadEn
     ASSERT_TRUE(WaitUntil([&] { return !IsThreadAlive(daemon->thread.get()); }));
     RefreshDaemonRow(daemon, false);
     ExpectRow(0, L" \u2605", Green, L"", L"", __LINE__);  // flags still say started; the cells empty
+}
+
+// One daemon thread at a time: the first one has ended before the second starts.
+TEST_F(DaemonRowsTest, OneSecondRefreshRewritesTheRowsOfRunningDaemonsOnlyWhileShown) {
+    std::wstring endedPath = Place(L"cooperative", L"ended.dll");
+    std::wstring runningPath = Place(L"cooperative", L"running.dll");
+    Daemon* ended = Add(endedPath);
+    Daemon* running = Add(runningPath);
+    ASSERT_NE(ended, nullptr);
+    ASSERT_NE(running, nullptr);
+    AddDaemonRow(ended);
+    AddDaemonRow(running);
+    int endedRow = FindRowByPath(endedPath), runningRow = FindRowByPath(runningPath);
+
+    StartDaemonThread(ended, RequestNone);
+    ASSERT_TRUE(WaitForEntry(endedPath));
+    ended->lastThreadTime = 20000000;  // 2 s
+    RefreshDaemonRow(ended, false);
+    WriteStateWord(ended, StateWordStop);
+    ASSERT_TRUE(WaitUntil([&] { return !IsThreadAlive(ended->thread.get()); }));
+
+    StartDaemonThread(running, RequestNone);
+    ASSERT_TRUE(WaitForEntry(runningPath));
+    SetThreadPriority(running->thread.get(), THREAD_PRIORITY_LOWEST);
+    running->lastThreadTime = 1;  // a sample replaces it
+
+    app.windowShown = 0;
+    RefreshDaemonList();
+    ExpectRow(runningRow, L" \u2606", Grey, L"", L"", __LINE__);  // hidden: nothing is sampled or written
+    EXPECT_EQ(running->lastThreadTime, 1u);
+
+    app.windowShown = 1;
+    ShowWindow(app.mainWindow, SW_SHOWNORMAL);
+    RefreshDaemonList();
+    EXPECT_NE(running->lastThreadTime, 1u) << "sampled from the thread";
+    ExpectRow(runningRow, L" \u2605", Green, FormatCpuTime(running->lastThreadTime), L"lowest", __LINE__);
+    // The ended daemon's row keeps what it showed while its thread ran.
+    ExpectRow(endedRow, L" \u2605", Green, L"00:00:02.000", L"normal", __LINE__);
+    EXPECT_EQ(ended->lastThreadTime, 20000000u);
+
+    ShowWindow(app.mainWindow, SW_MINIMIZE);
+    SetThreadPriority(running->thread.get(), THREAD_PRIORITY_HIGHEST);
+    RefreshDaemonList();
+    EXPECT_EQ(RowCellText(runningRow, ColumnPriority), L"lowest") << "minimised: nothing is written";
 }
 
 TEST(CpuTextTest, FormatsHoursMinutesSecondsAndMilliseconds) {

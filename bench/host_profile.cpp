@@ -1,0 +1,201 @@
+// Where the host's time goes, measured inside one process that runs the host's own code:
+// a main window with its list of n rows, one record per row with a live thread, and then
+//   - the one-second refresh of all rows and each of its parts, per refresh, and the row
+//     lookup done by scanning the rows instead of through the host's index;
+//   - one reaper step, and the liveness wait it is built around, per call;
+//   - an event loop with the reaper timer, with and without the reaper step, per tick.
+//   host_profile.exe [--rows N] [--passes P] [--timer-seconds S] [--csv FILE]
+// The window is shown, as the refresh only runs then.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <cstdio>
+#include <string>
+
+#include "bench_common.h"
+#include "core/application.h"
+#include "core/case_fold.h"
+#include "core/lifecycle.h"
+#include "core/priority.h"
+#include "core/reaper.h"
+#include "core/thread_time.h"
+#include "ui/daemon_list.h"
+#include "ui/daemon_rows.h"
+#include "ui/dpi.h"
+#include "ui/main_window.h"
+
+using namespace bench;
+using namespace kestrune;
+
+namespace {
+
+volatile LONG stopThreads = 0;
+
+DWORD WINAPI IdleDaemon(LPVOID) {
+    while (stopThreads == 0) Sleep(500);
+    return 0;
+}
+
+void Pump() {
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+}
+
+double OwnCpu() {
+    return ThreadCpuMilliseconds(GetCurrentThread());
+}
+
+// Milliseconds of main-thread processor time per pass of work, painting included.
+template <typename Work>
+void MeasurePass(Csv& csv, const char* name, int rows, int passes, Work work) {
+    work();  // one untimed pass: first-time costs are not the steady state
+    Pump();
+    double cpu = OwnCpu();
+    LONGLONG start = Now();
+    for (int pass = 0; pass < passes; ++pass) {
+        work();
+        Pump();
+    }
+    double wall = MillisecondsSince(start);
+    cpu = OwnCpu() - cpu;
+    WriteCsv(csv, "%s,%d,%.3f,%.3f,%.2f", name, rows, cpu / passes, wall / passes, LoadAverage());
+}
+
+void ForEachDaemon(void (*action)(Daemon*)) {
+    for (size_t i = 1; i < app.DaemonTable.size(); ++i) action(app.DaemonTable[i]);
+}
+
+void WriteFourCells(bool changed) {
+    HWND list = DaemonList();
+    static int flip = 0;
+    flip ^= 1;
+    const wchar_t* status = changed && flip ? L" \u2605\u2606" : L" \u2605";
+    for (int row = 0; row < static_cast<int>(app.DaemonTable.size()) - 1; ++row) {
+        LVITEMW item{};
+        item.mask = LVIF_PARAM;
+        item.iItem = row;
+        item.lParam = RGB(0, 170, 0);
+        SendMessageW(list, LVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+        const wchar_t* texts[] = {status, L"normal", L"00:00:00.000"};
+        for (int column = 1; column <= 3; ++column) {
+            LVITEMW cell{};
+            cell.iSubItem = column;
+            cell.pszText = const_cast<wchar_t*>(texts[column - 1]);
+            SendMessageW(list, LVM_SETITEMTEXTW, row, reinterpret_cast<LPARAM>(&cell));
+        }
+    }
+}
+
+// The row of path found the way a list without an index would: reading every row's path
+// cell until the first that matches regardless of case. A refresh of n rows this way costs
+// about n * n / 2 cell reads; the benchmark shows it beside the host's own lookup.
+int ScanForRow(HWND list, const std::wstring& path) {
+    std::wstring key = LowerCaseCopy(path);
+    int count = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+    wchar_t text[MAX_PATH];
+    for (int row = 0; row < count; ++row) {
+        LVITEMW item{};
+        item.iSubItem = ColumnPath;
+        item.pszText = text;
+        item.cchTextMax = MAX_PATH;
+        SendMessageW(list, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item));
+        if (LowerCaseCopy(text) == key) return row;
+    }
+    return -1;
+}
+
+// An event loop with the reaper timer at the period the host sets for this many daemons.
+void MeasureTimerLoop(Csv& csv, const char* name, int rows, int seconds, bool reap) {
+    SetTimer(app.mainWindow, ReaperTimerId, ReaperPeriod(rows), nullptr);
+    int position = 0;
+    long ticks = 0;
+    double cpu = OwnCpu();
+    LONGLONG start = Now();
+    MSG message;
+    while (MillisecondsSince(start) < seconds * 1000.0 && GetMessageW(&message, nullptr, 0, 0) > 0) {
+        if (message.hwnd == app.mainWindow && message.message == WM_TIMER && message.wParam == ReaperTimerId) {
+            ++ticks;
+            if (reap) ReapOneDaemon(position);
+            continue;
+        }
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+    double wall = MillisecondsSince(start);
+    cpu = OwnCpu() - cpu;
+    KillTimer(app.mainWindow, ReaperTimerId);
+    WriteCsv(csv, "%s,%d,%.3f,%.3f,%.2f", name, rows, ticks ? cpu * 1000.0 / ticks : -1.0, ticks ? wall / ticks : -1.0,
+             LoadAverage());
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    Arguments arguments = ParseArguments(argc, argv);
+    int rows = arguments.Number(L"rows", 1000);
+    int passes = arguments.Number(L"passes", 30);
+    int timerSeconds = arguments.Number(L"timer-seconds", 30);
+    int calls = arguments.Number(L"calls", 100000);
+
+    ResetApplication();
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LISTVIEW_CLASSES};
+    InitCommonControlsEx(&controls);
+    ReadDisplayDpi();
+    if (!CreateMainWindow(L"Kestrune host profile") || !CreateDaemonList()) return 2;
+    static StateWord word = 0;
+    for (int i = 0; i < rows; ++i) {
+        auto* daemon = new Daemon;
+        daemon->path = L"C:\\Kestrune\\wild_magic\\d" + std::to_wstring(100000 + i).substr(1) + L".dll";
+        daemon->fileName = daemon->path.substr(daemon->path.find_last_of(L'\\') + 1);
+        daemon->thread.reset(CreateThread(nullptr, 4096, IdleDaemon, nullptr, 0, nullptr));
+        daemon->flags = FlagStarted;
+        daemon->stateWordAddress = &word;
+        app.DaemonTable.push_back(daemon);
+        AddDaemonRow(daemon);
+    }
+    app.windowShown = 1;
+    ShowWindow(app.mainWindow, SW_SHOWNORMAL);
+    SetForegroundWindow(app.mainWindow);
+    Pump();
+    Sleep(500);
+
+    Csv csv = OpenCsv(arguments, "measure,rows,cpu_ms,wall_ms,load");
+    MeasurePass(csv, "refresh", rows, passes, [] { RefreshDaemonList(); });
+    MeasurePass(csv, "refresh_liveness_wait", rows, passes,
+                [] { ForEachDaemon([](Daemon* d) { IsThreadAlive(d->thread.get()); }); });
+    MeasurePass(csv, "refresh_get_thread_times", rows, passes, [] { ForEachDaemon(SampleThreadTime); });
+    MeasurePass(csv, "refresh_get_thread_priority", rows, passes,
+                [] { ForEachDaemon([](Daemon* d) { GetThreadPriority(d->thread.get()); }); });
+    MeasurePass(csv, "refresh_find_row", rows, passes, [] { ForEachDaemon([](Daemon* d) { FindRowByPath(d->path); }); });
+    // Few passes: with thousands of rows one pass of the scan takes seconds.
+    MeasurePass(csv, "refresh_find_row_by_scan", rows, passes < 3 ? passes : 3, [] {
+        ForEachDaemon([](Daemon* d) { ScanForRow(DaemonList(), d->path); });
+    });
+    MeasurePass(csv, "refresh_list_handle", rows, passes, [] { ForEachDaemon([](Daemon*) { DaemonList(); }); });
+    MeasurePass(csv, "refresh_cell_writes_same_text", rows, passes, [] { WriteFourCells(false); });
+    MeasurePass(csv, "refresh_cell_writes_changed_status", rows, passes, [] { WriteFourCells(true); });
+    MeasurePass(csv, "refresh_paint_whole_list", rows, passes, [] { InvalidateRect(DaemonList(), nullptr, TRUE); });
+    MeasurePass(csv, "refresh_rows_only", rows, passes, [] {
+        HWND list = DaemonList();
+        for (size_t i = 1; i < app.DaemonTable.size(); ++i) RefreshRunningDaemonRow(list, app.DaemonTable[i]);
+    });
+
+    int position = 0;
+    MeasurePass(csv, "reaper_step_x1000", rows, calls / 1000, [&] {
+        for (int i = 0; i < 1000; ++i) ReapOneDaemon(position);
+    });
+    MeasurePass(csv, "liveness_wait_x1000", rows, calls / 1000, [] {
+        for (int i = 0; i < 1000; ++i) IsThreadAlive(app.DaemonTable[1]->thread.get());
+    });
+    ShowWindow(app.mainWindow, SW_HIDE);
+    app.windowShown = 0;
+    Pump();
+    MeasureTimerLoop(csv, "timer_loop_tick_us", rows, timerSeconds, false);
+    MeasureTimerLoop(csv, "reaper_loop_tick_us", rows, timerSeconds, true);
+    CloseCsv(csv);
+    stopThreads = 1;
+    ExitProcess(0);
+}
