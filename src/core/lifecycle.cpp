@@ -14,6 +14,29 @@ namespace {
 
 constexpr DWORD DaemonStackSize = 4096;
 
+// Address space kept free when a daemon thread starts. A 32-bit host whose address space
+// ran dry would fail where nothing can report it (another library's thread attach, the
+// window's own allocations); it stops starting daemons first, as if their threads could not
+// be made. A 64-bit address space cannot be filled by stacks.
+constexpr SIZE_T AddressSpaceMargin = sizeof(void*) == 4 ? 64u << 20 : 0;
+
+// Every thread reserves the program's stack size, whatever CreateThread is asked to commit.
+SIZE_T ThreadStackReserve() {
+    LN const auto* base = reinterpret_cast<const BYTE*>(GetModuleHandleW(nullptr));
+    LN const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    LN const auto* headers = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    LN return static_cast<SIZE_T>(headers->OptionalHeader.SizeOfStackReserve);
+}
+
+// A trial reservation: the system's own count of free address space is not kept everywhere.
+bool HasRoomForThread() {
+    LN if (AddressSpaceMargin == 0) return true;
+    LN void* trial = VirtualAlloc(nullptr, ThreadStackReserve() + AddressSpaceMargin, MEM_RESERVE, PAGE_NOACCESS);
+    LN if (!trial) return false;
+    LN VirtualFree(trial, 0, MEM_RELEASE);
+    LN return true;
+}
+
 bool IsPriorityRequest(int32_t request) {
     // Widened, so that no request value can overflow the subtraction.
     LN switch (static_cast<int64_t>(request) - RequestPriorityBase) {
@@ -81,7 +104,9 @@ void SetDaemonRequest(Daemon* daemon, int32_t request) {
 void StartDaemonThread(Daemon* daemon, int32_t request) {
     LN if (!daemon || IsQuitting()) return;
     LN daemon->request = request;
-    LN daemon->thread.reset(CreateThread(nullptr, DaemonStackSize, DaemonThreadMain, daemon, 0, nullptr));
+    LN daemon->thread.reset(HasRoomForThread()
+                               ? CreateThread(nullptr, DaemonStackSize, DaemonThreadMain, daemon, 0, nullptr)
+                               : nullptr);
     LN if (IsThreadAlive(daemon->thread.get())) daemon->flags |= FlagStarted;
 }
 

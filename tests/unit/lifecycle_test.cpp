@@ -1,5 +1,7 @@
 #include "host_fixture.h"
 
+#include <vector>
+
 #include "clock_first_reading.h"
 #include "core/clock.h"
 #include "core/lifecycle.h"
@@ -241,6 +243,45 @@ TEST_F(LifecycleTest, QuittingGatesStartsAndThreadsThatHaveNotRunYet) {
     EXPECT_EQ(daemon->flags, 0u);
     EXPECT_EQ(daemon->request, RequestNone) << "nothing is stored while quitting";
     EXPECT_FALSE(HasEvent(path, "entry"));
+}
+
+// Fills the address space with reservations of one size until none fits; frees them again.
+class AddressSpaceFiller {
+public:
+    explicit AddressSpaceFiller(SIZE_T chunk) {
+        while (void* block = VirtualAlloc(nullptr, chunk, MEM_RESERVE, PAGE_NOACCESS)) blocks_.push_back(block);
+    }
+    ~AddressSpaceFiller() { Release(); }
+    void Release() {
+        for (void* block : blocks_) VirtualFree(block, 0, MEM_RELEASE);
+        blocks_.clear();
+    }
+    AddressSpaceFiller(const AddressSpaceFiller&) = delete;
+    AddressSpaceFiller& operator=(const AddressSpaceFiller&) = delete;
+
+private:
+    std::vector<void*> blocks_;
+};
+
+// A 32-bit host near the end of its address space does not start more daemons: it keeps
+// room for its own work, and the daemon is left loaded, not started.
+TEST_F(LifecycleTest, NoDaemonStartsWhenTheAddressSpaceIsNearlyFull) {
+    if (sizeof(void*) == 8) GTEST_SKIP() << "a 64-bit address space cannot be filled";
+    std::wstring path = Place(L"cooperative");
+    Daemon* daemon = Add(path);
+    ASSERT_NE(daemon, nullptr);
+
+    AddressSpaceFiller filler(16u << 20);  // leaves only holes smaller than 16 MB
+    StartDaemonThread(daemon, RequestNone);
+    const bool startedWhileFull = daemon->thread.get() != nullptr;
+    const uint32_t flagsWhileFull = daemon->flags;
+    filler.Release();
+    EXPECT_FALSE(startedWhileFull);
+    EXPECT_EQ(flagsWhileFull, 0u);
+
+    StartDaemonThread(daemon, RequestNone);
+    EXPECT_TRUE(daemon->Has(FlagStarted)) << "room again: the same daemon starts";
+    EXPECT_TRUE(WaitForEntry(path));
 }
 
 TEST_F(LifecycleTest, PriorityRequestsReachTheThread) {
