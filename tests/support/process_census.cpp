@@ -1,0 +1,157 @@
+#include "process_census.h"
+
+#include <psapi.h>
+#include <tlhelp32.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdio>
+
+namespace kestrune::test {
+namespace {
+
+// The system's table of open handles as NtQuerySystemInformation hands it out.
+struct HandleTableEntry {
+    PVOID object;
+    ULONG_PTR processId;
+    ULONG_PTR handle;
+    ULONG access;
+    USHORT creatorBackTraceIndex;
+    USHORT typeIndex;
+    ULONG attributes;
+    ULONG reserved;
+};
+struct HandleTable {
+    ULONG_PTR count;
+    ULONG_PTR reserved;
+    HandleTableEntry entries[1];
+};
+constexpr int SystemExtendedHandleInformation = 64;
+constexpr int ThreadQuerySetWin32StartAddress = 9;
+constexpr LONG StatusInfoLengthMismatch = static_cast<LONG>(0xC0000004);
+constexpr size_t MaximumHandleTableBytes = 256u * 1024 * 1024;
+
+template <typename Function>
+Function NtdllFunction(const char* name) {
+    return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), name)));
+}
+
+bool CountHandles(DWORD processId, size_t& count) {
+    using Query = LONG(WINAPI*)(int, PVOID, ULONG, PULONG);
+    auto query = NtdllFunction<Query>("NtQuerySystemInformation");
+    if (!query) return false;
+    std::vector<unsigned char> buffer(256 * 1024);
+    LONG status;
+    ULONG needed = 0;
+    while ((status = query(SystemExtendedHandleInformation, buffer.data(), static_cast<ULONG>(buffer.size()),
+                           &needed)) == StatusInfoLengthMismatch) {
+        if (buffer.size() >= MaximumHandleTableBytes) return false;
+        buffer.resize(buffer.size() * 2);
+    }
+    if (status != 0) return false;
+    auto* table = reinterpret_cast<HandleTable*>(buffer.data());
+    size_t room = (buffer.size() - offsetof(HandleTable, entries)) / sizeof(HandleTableEntry);
+    size_t entries = std::min<size_t>(table->count, room);
+    count = 0;
+    for (size_t i = 0; i < entries; ++i) count += table->entries[i].processId == processId;
+    return true;
+}
+
+std::vector<DWORD> ListThreads(DWORD processId) {
+    std::vector<DWORD> threads;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return threads;
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+        if (entry.th32OwnerProcessID == processId) threads.push_back(entry.th32ThreadID);
+    }
+    CloseHandle(snapshot);
+    std::sort(threads.begin(), threads.end());
+    return threads;
+}
+
+struct ModuleSpan {
+    std::wstring path;
+    uintptr_t base;
+    size_t size;
+};
+
+std::vector<ModuleSpan> ListModules(DWORD processId) {
+    std::vector<ModuleSpan> modules;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, processId);
+    if (snapshot == INVALID_HANDLE_VALUE) return modules;
+    MODULEENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Module32FirstW(snapshot, &entry); more; more = Module32NextW(snapshot, &entry)) {
+        modules.push_back({entry.szExePath, reinterpret_cast<uintptr_t>(entry.modBaseAddr), entry.modBaseSize});
+    }
+    CloseHandle(snapshot);
+    return modules;
+}
+
+}  // namespace
+
+ProcessCensus TakeCensus(DWORD processId) {
+    ProcessCensus census;
+    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId);
+    if (!process) return census;
+    census.taken = true;
+    census.handleTableRead = CountHandles(processId, census.handles);
+    census.gdiObjects = GetGuiResources(process, GR_GDIOBJECTS);
+    census.userObjects = GetGuiResources(process, GR_USEROBJECTS);
+    PROCESS_MEMORY_COUNTERS_EX memory{};
+    memory.cb = sizeof memory;
+    if (GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory), sizeof memory)) {
+        census.privateBytes = memory.PrivateUsage;
+    }
+    CloseHandle(process);
+    census.threads = ListThreads(processId);
+    for (const ModuleSpan& module : ListModules(processId)) census.modules.push_back(module.path);
+    std::sort(census.modules.begin(), census.modules.end());
+    return census;
+}
+
+std::vector<DWORD> ThreadsAdded(const ProcessCensus& before, const ProcessCensus& after) {
+    std::vector<DWORD> added;
+    std::set_difference(after.threads.begin(), after.threads.end(), before.threads.begin(), before.threads.end(),
+                        std::back_inserter(added));
+    return added;
+}
+
+std::vector<std::wstring> ModulesAdded(const ProcessCensus& before, const ProcessCensus& after) {
+    std::vector<std::wstring> added;
+    std::set_difference(after.modules.begin(), after.modules.end(), before.modules.begin(), before.modules.end(),
+                        std::back_inserter(added));
+    return added;
+}
+
+std::wstring ThreadStartModule(DWORD processId, DWORD threadId) {
+    using Query = LONG(WINAPI*)(HANDLE, int, PVOID, ULONG, PULONG);
+    auto query = NtdllFunction<Query>("NtQueryInformationThread");
+    HANDLE thread = OpenThread(THREAD_QUERY_INFORMATION, FALSE, threadId);
+    if (!query || !thread) {
+        if (thread) CloseHandle(thread);
+        return L"?";
+    }
+    uintptr_t start = 0;
+    LONG status = query(thread, ThreadQuerySetWin32StartAddress, &start, sizeof start, nullptr);
+    CloseHandle(thread);
+    if (status != 0) return L"?";
+    for (const ModuleSpan& module : ListModules(processId)) {
+        if (start >= module.base && start - module.base < module.size) return module.path;
+    }
+    return L"?";
+}
+
+std::string DescribeCensus(const ProcessCensus& census) {
+    char line[256];
+    snprintf(line, sizeof line, "handles %zu%s, GDI %lu, USER %lu, private %.2f MiB, threads %zu, modules %zu",
+             census.handles, census.handleTableRead ? "" : " (no handle table)",
+             static_cast<unsigned long>(census.gdiObjects), static_cast<unsigned long>(census.userObjects),
+             static_cast<double>(census.privateBytes) / (1024.0 * 1024.0), census.threads.size(),
+             census.modules.size());
+    return line;
+}
+
+}  // namespace kestrune::test
