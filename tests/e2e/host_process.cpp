@@ -251,6 +251,11 @@ void HostProcess::PostCommand(int id) const {
     PostMessageW(mainWindow_, WM_COMMAND, static_cast<WPARAM>(id), 0);
 }
 
+bool HostProcess::SendCommand(int id) const {
+    DWORD_PTR result = 0;
+    return SendMessageTimeoutW(mainWindow_, WM_COMMAND, static_cast<WPARAM>(id), 0, SMTO_NORMAL, 30000, &result) != 0;
+}
+
 namespace {
 
 void MouseButton(DWORD down, DWORD up, int times) {

@@ -90,6 +90,19 @@ std::vector<ModuleSpan> ListModules(DWORD processId) {
     return modules;
 }
 
+uint64_t CountCommittedPrivate(HANDLE process) {
+    SYSTEM_INFO system;
+    GetSystemInfo(&system);
+    uint64_t total = 0;
+    auto* address = static_cast<char*>(system.lpMinimumApplicationAddress);
+    MEMORY_BASIC_INFORMATION region;
+    while (address < system.lpMaximumApplicationAddress && VirtualQueryEx(process, address, &region, sizeof region)) {
+        if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE) total += region.RegionSize;
+        address = static_cast<char*>(region.BaseAddress) + region.RegionSize;
+    }
+    return total;
+}
+
 }  // namespace
 
 ProcessCensus TakeCensus(DWORD processId) {
@@ -103,8 +116,10 @@ ProcessCensus TakeCensus(DWORD processId) {
     PROCESS_MEMORY_COUNTERS_EX memory{};
     memory.cb = sizeof memory;
     if (GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory), sizeof memory)) {
-        census.privateBytes = memory.PrivateUsage;
+        census.privateUsageReported = memory.PrivateUsage != 0;
+        census.privateBytes = memory.PrivateUsage ? memory.PrivateUsage : memory.PagefileUsage;
     }
+    census.committedPrivate = CountCommittedPrivate(process);
     CloseHandle(process);
     census.threads = ListThreads(processId);
     for (const ModuleSpan& module : ListModules(processId)) census.modules.push_back(module.path);
@@ -146,11 +161,36 @@ std::wstring ThreadStartModule(DWORD processId, DWORD threadId) {
 
 std::string DescribeCensus(const ProcessCensus& census) {
     char line[256];
-    snprintf(line, sizeof line, "handles %zu%s, GDI %lu, USER %lu, private %.2f MiB, threads %zu, modules %zu",
+    snprintf(line, sizeof line,
+             "handles %zu%s, GDI %lu, USER %lu, private %.2f MiB%s, committed private regions %.2f MiB, "
+             "threads %zu, modules %zu",
              census.handles, census.handleTableRead ? "" : " (no handle table)",
              static_cast<unsigned long>(census.gdiObjects), static_cast<unsigned long>(census.userObjects),
-             static_cast<double>(census.privateBytes) / (1024.0 * 1024.0), census.threads.size(),
+             static_cast<double>(census.privateBytes) / (1024.0 * 1024.0),
+             census.privateUsageReported ? "" : " (PagefileUsage)",
+             static_cast<double>(census.committedPrivate) / (1024.0 * 1024.0), census.threads.size(),
              census.modules.size());
+    return line;
+}
+
+long long HandleChange(const ProcessCensus& before, const ProcessCensus& after) {
+    return static_cast<long long>(after.handles) - static_cast<long long>(before.handles);
+}
+
+long long PrivateBytesChange(const ProcessCensus& before, const ProcessCensus& after) {
+    return static_cast<long long>(after.privateBytes) - static_cast<long long>(before.privateBytes);
+}
+
+std::string DescribeCensusChange(const ProcessCensus& before, const ProcessCensus& after) {
+    auto change = [](auto a, auto b) { return static_cast<long long>(b) - static_cast<long long>(a); };
+    char line[320];
+    snprintf(line, sizeof line,
+             "handles %+lld, private bytes %+lld KiB, committed private regions %+lld KiB, GDI %+lld, USER %+lld, "
+             "threads %+lld, modules %+lld",
+             HandleChange(before, after), PrivateBytesChange(before, after) / 1024,
+             change(before.committedPrivate, after.committedPrivate) / 1024,
+             change(before.gdiObjects, after.gdiObjects), change(before.userObjects, after.userObjects),
+             change(before.threads.size(), after.threads.size()), change(before.modules.size(), after.modules.size()));
     return line;
 }
 

@@ -17,7 +17,11 @@ struct ProcessCensus {
     size_t handles = 0;
     DWORD gdiObjects = 0;   // 0 under Wine, which keeps no count
     DWORD userObjects = 0;  // likewise
+    // The commit charge (PrivateUsage; Wine leaves it 0 and fills PagefileUsage, which
+    // Windows keeps equal to it), and the committed private regions counted one by one.
     uint64_t privateBytes = 0;
+    bool privateUsageReported = false;
+    uint64_t committedPrivate = 0;
     std::vector<DWORD> threads;         // ids, ascending
     std::vector<std::wstring> modules;  // full paths, in letter case as loaded, sorted
 };
@@ -32,7 +36,14 @@ std::vector<std::wstring> ModulesAdded(const ProcessCensus& before, const Proces
 // The module that holds the start address of a thread of another process, or "?".
 std::wstring ThreadStartModule(DWORD processId, DWORD threadId);
 
-// One line of figures: "handles 120, GDI 0, USER 0, private 3.4 MiB, threads 5, modules 40".
+// after less before.
+long long HandleChange(const ProcessCensus& before, const ProcessCensus& after);
+long long PrivateBytesChange(const ProcessCensus& before, const ProcessCensus& after);
+
+// "handles +0, private bytes +32 KiB, ...": every figure's change.
+std::string DescribeCensusChange(const ProcessCensus& before, const ProcessCensus& after);
+
+// One line of figures: "handles 120, GDI 0, USER 0, private 3.40 MiB, ...".
 std::string DescribeCensus(const ProcessCensus& census);
 
 }  // namespace kestrune::test

@@ -1,0 +1,75 @@
+// Long runs of the real host: many daemons closed at once, and thousands of commands
+// with the host's resources counted before and after. The tests run them short, the
+// soak program in bench/soak at full length.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "process_census.h"
+
+namespace kestrune::test {
+
+// Daemons of three kinds, interleaved in the folder: cooperative ones, ones without a
+// state word, and ones that ignore theirs.
+struct LoadRun {
+    int cooperative = 500;
+    int wordless = 250;
+    int ignoring = 250;
+};
+
+struct LoadFigures {
+    bool ok = false;
+    std::string failure;  // what went wrong first, when not ok
+    int daemons = 0;
+    double startSeconds = 0;      // host start until every EntryPoint had run
+    double closeSeconds = 0;      // close request until the process had ended
+    double firstPassSeconds = 0;  // first to last cooperative daemon seeing 255
+    double boundSeconds = 0;      // what the reaper's rules allow for the close
+    double tickMilliseconds = 0;  // the reaper's tick while quitting, as measured (first pass / visits)
+    double boundAtTickSeconds = 0;  // the same bound with the measured tick
+    DWORD exitCode = 1;
+    int cooperativeReturned = 0;  // saw 255, returned and were unloaded
+    int wordlessUnloaded = 0;
+    int ignoringEnded = 0;  // ended by force after their grace, then unloaded
+};
+
+// The longest a close may take by the reaper's rules: one daemon a tick, every 4 ms while
+// quitting (or the tick the system's timers really give). Every daemon has been visited
+// after at most 2n ticks (a pass, and the daemons that removals moved into passed
+// slots); the last one that ignores its word then needs its 30 s and at most one pass
+// over the m that ignore theirs.
+double CloseBoundSeconds(int daemons, int ignoring, double tickSeconds = 0.004);
+
+LoadFigures RunLoad(const LoadRun& run);
+
+struct SoakRun {
+    int startStops = 1000;
+    int forceStops = 200;
+    int pauseResumes = 500;
+    int daemons = 10;  // cooperative daemons that take the commands in turn
+};
+
+struct SoakFigures {
+    bool ok = false;
+    std::string failure;
+    double warmUpSeconds = 0;
+    double cycleSeconds = 0;  // the start/stop cycles and pause/resume pairs
+    double forceSeconds = 0;  // the force stops
+    // With every daemon stopped: after the warm-up, after the cycles and pairs, and after
+    // the force stops, which end threads by force (the platform keeps such a thread's stack).
+    ProcessCensus before, afterCycles, after;
+    std::vector<std::wstring> threadsLeft;  // "id, started in <module>"
+    std::vector<std::wstring> modulesLeft;
+    DWORD exitCode = 1;
+};
+
+SoakFigures RunSoak(const SoakRun& run);
+
+// The figures as lines of text for a report.
+std::vector<std::string> DescribeLoad(const LoadRun& run, const LoadFigures& figures);
+std::vector<std::string> DescribeSoak(const SoakRun& run, const SoakFigures& figures);
+
+}  // namespace kestrune::test
