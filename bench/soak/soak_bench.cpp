@@ -1,6 +1,7 @@
 // Runs the soak and the load of the real host at their full counts and prints the figures.
 //   soak_bench soak [start/stop cycles] [force stops] [pause/resume pairs] [daemons]
 //   soak_bench load [cooperative] [without a state word] [ignoring it]
+//   soak_bench hung     a stop that hangs, waited out on the real host (about a minute)
 // Defaults: 1000 200 500 10, and 500 250 250. The exit code is 0 when every check held.
 #include <windows.h>
 
@@ -45,12 +46,20 @@ int RunLoadCommand(int argc, wchar_t** argv) {
     return figures.ok ? 0 : 1;
 }
 
+int RunHungStopCommand() {
+    HungStopFigures figures = RunHungStop();
+    Print(DescribeHungStop(figures));
+    return figures.ok ? 0 : 1;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
     std::wstring command = argc > 1 ? argv[1] : L"";
     if (command == L"soak") return RunSoakCommand(argc, argv);
     if (command == L"load") return RunLoadCommand(argc, argv);
-    std::fprintf(stderr, "usage: soak_bench soak [cycles force pauses daemons] | load [cooperative wordless ignoring]\n");
+    if (command == L"hung") return RunHungStopCommand();
+    std::fprintf(stderr,
+                 "usage: soak_bench soak [cycles force pauses daemons] | load [cooperative wordless ignoring] | hung\n");
     return 2;
 }

@@ -325,6 +325,53 @@ SoakFigures RunSoak(const SoakRun& run) {
     return figures;
 }
 
+HungStopFigures RunHungStop() {
+    HungStopFigures figures;
+    auto fail = [&](const std::string& why) {
+        figures.failure = why;
+        return figures;
+    };
+    TempFolder folder;
+    HostProcess host(folder);
+    const std::wstring hung = host.AddDaemon(L"hangs_on_stop");
+    const std::wstring busy = host.AddDaemon(L"busy");
+    if (!host.Start() || !host.WaitForMainWindow() || !WaitForEntry(hung) || !WaitForEntry(busy)) {
+        return fail("the host or its daemons did not start");
+    }
+    host.PressTrayIcon();
+    if (!WaitUntil([&] { return host.IsWindowShown(); })) return fail("the window was not shown");
+    const int hungRow = host.RowEndingWith(L"\\hangs_on_stop.dll"), busyRow = host.RowEndingWith(L"\\busy.dll");
+    // "Start" must have been offered by a menu before its command is taken.
+    if (!host.OpenContextMenu(hungRow)) return fail("no context menu");
+    PressKeys({VK_ESCAPE});
+    if (!host.WaitForNoPopupMenu() || !host.SelectRow(hungRow) || !host.SendCommand(CmdStop)) {
+        return fail("the stop command was not taken");
+    }
+    auto stopped = Clock::now();
+    if (!WaitForEvent(hung, "stop-seen")) return fail("the hung daemon never saw 255");
+    std::wstring busyTime = host.Cell(busyRow, 2);
+    while (!HasEvent(hung, "detach")) {
+        if (SecondsSince(stopped) > 90) return fail("the hung daemon was never ended");
+        if (!host.Sync()) return fail("the host stopped answering during the grace");
+        ++figures.answeredChecks;
+        Sleep(1000);
+    }
+    figures.endedSeconds = SecondsSince(stopped);
+    figures.otherRanOn = host.Cell(busyRow, 2) != busyTime && IsWindow(host.MainWindow());
+    if (HasEvent(hung, "return")) return fail("the hung daemon returned, so it did not hang");
+    if (!figures.otherRanOn) return fail("the other daemon's time stood still");
+    if (!host.SelectRow(hungRow) || !host.SendCommand(CmdStart) ||
+        !WaitUntil([&] { return CountEvent(hung, "entry") == 2; })) {
+        return fail("the hung daemon did not start again");
+    }
+    Sleep(250);
+    host.RequestClose();  // the new one hangs too: the close waits out its grace as well
+    if (!host.WaitForExit(std::chrono::seconds(120), &figures.exitCode)) return fail("the host did not end");
+    if (figures.exitCode != 0) return fail("exit code " + std::to_string(figures.exitCode));
+    figures.ok = true;
+    return figures;
+}
+
 std::vector<std::string> DescribeLoad(const LoadRun& run, const LoadFigures& figures) {
     return {
         Line("load: %d daemons (%d cooperative, %d without a state word, %d ignoring it)", figures.daemons,
@@ -364,6 +411,17 @@ std::vector<std::string> DescribeSoak(const SoakRun& run, const SoakFigures& fig
     for (const std::wstring& module : figures.modulesLeft) lines.push_back("    " + Narrow(module));
     lines.push_back(figures.ok ? std::string("  ok") : "  FAILED: " + figures.failure);
     return lines;
+}
+
+std::vector<std::string> DescribeHungStop(const HungStopFigures& figures) {
+    return {
+        "hung stop: a daemon that sees 255 and never finishes, stopped from its row",
+        Line("  ended %.1f s after the stop command; the host answered %d round trips meanwhile, the other daemon "
+             "%s; exit code %lu after a second stop and close",
+             figures.endedSeconds, figures.answeredChecks, figures.otherRanOn ? "ran on" : "stood still",
+             static_cast<unsigned long>(figures.exitCode)),
+        figures.ok ? std::string("  ok") : "  FAILED: " + figures.failure,
+    };
 }
 
 }  // namespace kestrune::test

@@ -68,8 +68,23 @@ struct SoakFigures {
 
 SoakFigures RunSoak(const SoakRun& run);
 
+// A daemon that sees 255 and hangs in its cleanup, stopped through the host's command and
+// waited for honestly: ended after its grace while the host answers, another daemon keeps
+// running and "Start" loads the hung one again.
+struct HungStopFigures {
+    bool ok = false;
+    std::string failure;
+    double endedSeconds = 0;  // the stop command until the hung daemon was unloaded
+    int answeredChecks = 0;   // round trips to the host's window during the grace, all answered
+    bool otherRanOn = false;  // the other daemon's processor time grew during the grace
+    DWORD exitCode = 1;
+};
+
+HungStopFigures RunHungStop();
+
 // The figures as lines of text for a report.
 std::vector<std::string> DescribeLoad(const LoadRun& run, const LoadFigures& figures);
 std::vector<std::string> DescribeSoak(const SoakRun& run, const SoakFigures& figures);
+std::vector<std::string> DescribeHungStop(const HungStopFigures& figures);
 
 }  // namespace kestrune::test
