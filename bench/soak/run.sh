@@ -3,8 +3,9 @@
 # pause/resume pairs, 200 force stops) and the close of 1000 daemons. Builds the x64 target
 # (the 32-bit one runs under emulation here and would take hours), starts its own display
 # when none is set, and writes the figures to build/x86_64/soak-results.txt.
-# Also a stop that hangs, waited out for its 30 s on the real host.
-#   bench/soak/run.sh [soak|load|hung]...   (all three by default)
+# Also a stop that hangs, waited out for its 30 s on the real host, and what the system
+# keeps of a thread ended by force, measured without the host.
+#   bench/soak/run.sh [soak|load|hung|terminate]...   (all four by default)
 set -uo pipefail
 KESTRUNE_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 export KESTRUNE_ROOT
@@ -15,7 +16,7 @@ cd "$KESTRUNE_ROOT"
 . scripts/lib/display.sh
 
 runs=("$@")
-[ ${#runs[@]} -eq 0 ] && runs=(soak load hung)
+[ ${#runs[@]} -eq 0 ] && runs=(soak load hung terminate)
 install_all || { echo "soak: could not install the tools" >&2; exit 1; }
 build_preset x86_64 || { echo "soak: build failed" >&2; exit 1; }
 ensure_wineprefix || exit 1
