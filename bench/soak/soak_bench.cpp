@@ -35,10 +35,7 @@ int RunSoakCommand(int argc, wchar_t** argv) {
     run.daemons = Argument(argc, argv, 5, run.daemons);
     SoakFigures figures = RunSoak(run);
     Print(DescribeSoak(run, figures));
-    bool clean = figures.ok && figures.threadsLeft.empty() && figures.modulesLeft.empty() &&
-                 HandleChange(figures.before, figures.afterCycles) <= SoakHandleMargin &&
-                 HandleChange(figures.afterCycles, figures.after) <= SoakHandleMargin &&
-                 PrivateBytesChange(figures.before, figures.afterCycles) <= SoakPrivateBytesMargin;
+    bool clean = figures.ok && figures.threadsLeft.empty() && figures.modulesLeft.empty() && IsWithinSoakMargins(figures);
     return clean ? 0 : 1;
 }
 

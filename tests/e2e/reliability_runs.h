@@ -76,6 +76,10 @@ SoakFigures RunSoak(const SoakRun& run);
 constexpr long long SoakHandleMargin = 2;
 constexpr long long SoakPrivateBytesMargin = 256 * 1024;
 
+// Handles within their margin over both parts, no window more, private bytes within theirs
+// over the cycles and pairs.
+bool IsWithinSoakMargins(const SoakFigures& figures);
+
 // A daemon that sees 255 and hangs in its cleanup, stopped through the host's command and
 // waited for honestly: ended after its grace while the host answers, another daemon keeps
 // running and "Start" loads the hung one again.

@@ -18,6 +18,8 @@ TEST(SoakTest, CommandsLeaveNoHandleThreadOrModuleAndStartsAndPausesNoMemoryBehi
     EXPECT_LE(HandleChange(figures.before, figures.afterCycles), SoakHandleMargin);
     EXPECT_LE(HandleChange(figures.afterCycles, figures.after), SoakHandleMargin) << "over the force stops";
     EXPECT_LE(PrivateBytesChange(figures.before, figures.afterCycles), SoakPrivateBytesMargin);
+    EXPECT_EQ(figures.afterCycles.windows, figures.before.windows) << "a window kept per command";
+    EXPECT_EQ(figures.after.windows, figures.before.windows) << "a window kept per force stop";
     EXPECT_EQ(figures.after.threads.size(), figures.before.threads.size());
     EXPECT_TRUE(figures.threadsLeft.empty());
     EXPECT_TRUE(figures.modulesLeft.empty());

@@ -103,6 +103,37 @@ uint64_t CountCommittedPrivate(HANDLE process) {
     return total;
 }
 
+struct WindowCount {
+    DWORD processId;
+    size_t count;
+};
+
+BOOL CALLBACK CountChildWindow(HWND, LPARAM parameter) {
+    ++reinterpret_cast<WindowCount*>(parameter)->count;  // children belong to their parent's process
+    return TRUE;
+}
+
+BOOL CALLBACK CountProcessWindow(HWND window, LPARAM parameter) {
+    auto* search = reinterpret_cast<WindowCount*>(parameter);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner != search->processId) return TRUE;
+    ++search->count;
+    EnumChildWindows(window, CountChildWindow, parameter);
+    return TRUE;
+}
+
+size_t CountWindows(DWORD processId) {
+    WindowCount search{processId, 0};
+    EnumWindows(CountProcessWindow, reinterpret_cast<LPARAM>(&search));
+    // Message-only windows are not enumerated: walk the children of HWND_MESSAGE.
+    for (HWND window = FindWindowExW(HWND_MESSAGE, nullptr, nullptr, nullptr); window;
+         window = FindWindowExW(HWND_MESSAGE, window, nullptr, nullptr)) {
+        CountProcessWindow(window, reinterpret_cast<LPARAM>(&search));
+    }
+    return search.count;
+}
+
 }  // namespace
 
 ProcessCensus TakeCensus(DWORD processId) {
@@ -121,6 +152,7 @@ ProcessCensus TakeCensus(DWORD processId) {
     }
     census.committedPrivate = CountCommittedPrivate(process);
     CloseHandle(process);
+    census.windows = CountWindows(processId);
     census.threads = ListThreads(processId);
     for (const ModuleSpan& module : ListModules(processId)) census.modules.push_back(module.path);
     std::sort(census.modules.begin(), census.modules.end());
@@ -162,10 +194,11 @@ std::wstring ThreadStartModule(DWORD processId, DWORD threadId) {
 std::string DescribeCensus(const ProcessCensus& census) {
     char line[256];
     snprintf(line, sizeof line,
-             "handles %zu%s, GDI %lu, USER %lu, private %.2f MiB%s, committed private regions %.2f MiB, "
+             "handles %zu%s, GDI %lu, USER %lu, windows %zu, private %.2f MiB%s, committed private regions %.2f MiB, "
              "threads %zu, modules %zu",
              census.handles, census.handleTableRead ? "" : " (no handle table)",
              static_cast<unsigned long>(census.gdiObjects), static_cast<unsigned long>(census.userObjects),
+             census.windows,
              static_cast<double>(census.privateBytes) / (1024.0 * 1024.0),
              census.privateUsageReported ? "" : " (PagefileUsage)",
              static_cast<double>(census.committedPrivate) / (1024.0 * 1024.0), census.threads.size(),
@@ -186,11 +219,11 @@ std::string DescribeCensusChange(const ProcessCensus& before, const ProcessCensu
     char line[320];
     snprintf(line, sizeof line,
              "handles %+lld, private bytes %+lld KiB, committed private regions %+lld KiB, GDI %+lld, USER %+lld, "
-             "threads %+lld, modules %+lld",
+             "windows %+lld, threads %+lld, modules %+lld",
              HandleChange(before, after), PrivateBytesChange(before, after) / 1024,
              change(before.committedPrivate, after.committedPrivate) / 1024,
              change(before.gdiObjects, after.gdiObjects), change(before.userObjects, after.userObjects),
-             change(before.threads.size(), after.threads.size()), change(before.modules.size(), after.modules.size()));
+             change(before.windows, after.windows), change(before.threads.size(), after.threads.size()), change(before.modules.size(), after.modules.size()));
     return line;
 }
 

@@ -22,6 +22,9 @@ struct ProcessCensus {
     uint64_t privateBytes = 0;
     bool privateUsageReported = false;
     uint64_t committedPrivate = 0;
+    // Windows of the process, children and message-only ones included: the USER objects
+    // that can be counted from outside where GetGuiResources answers 0.
+    size_t windows = 0;
     std::vector<DWORD> threads;         // ids, ascending
     std::vector<std::wstring> modules;  // full paths, in letter case as loaded, sorted
 };
