@@ -3,7 +3,7 @@
 //   soak_bench load [cooperative] [without a state word] [ignoring it]
 //   soak_bench hung     a stop that hangs, waited out on the real host (about a minute)
 //   soak_bench terminate [threads]   what the system keeps of a thread ended by force,
-//                        measured in this program without the host (default 20)
+//                        measured in this program without the host (default 200)
 // Defaults: 1000 200 500 10, and 500 250 250. The exit code is 0 when every check held.
 #include <windows.h>
 
@@ -80,9 +80,10 @@ void RunThreads(int count, LPTHREAD_START_ROUTINE procedure, bool terminate) {
 }
 
 int RunTerminateCommand(int argc, wchar_t** argv) {
-    const int count = std::max(1, Argument(argc, argv, 2, 20));
+    const int count = std::max(1, Argument(argc, argv, 2, 200));
     const DWORD self = GetCurrentProcessId();
-    RunThreads(3, ReturnAtOnce, false);  // what the first thread sets up for good
+    RunThreads(3, ReturnAtOnce, false);  // what the first thread and census set up for good
+    TakeCensus(self);
     ProcessCensus start = TakeCensus(self);
     RunThreads(count, ReturnAtOnce, false);
     ProcessCensus returned = TakeCensus(self);

@@ -7,29 +7,12 @@
 #include <cstddef>
 #include <cstdio>
 
+#include "handle_table.h"
+
 namespace kestrune::test {
 namespace {
 
-// The system's table of open handles as NtQuerySystemInformation hands it out.
-struct HandleTableEntry {
-    PVOID object;
-    ULONG_PTR processId;
-    ULONG_PTR handle;
-    ULONG access;
-    USHORT creatorBackTraceIndex;
-    USHORT typeIndex;
-    ULONG attributes;
-    ULONG reserved;
-};
-struct HandleTable {
-    ULONG_PTR count;
-    ULONG_PTR reserved;
-    HandleTableEntry entries[1];
-};
-constexpr int SystemExtendedHandleInformation = 64;
 constexpr int ThreadQuerySetWin32StartAddress = 9;
-constexpr LONG StatusInfoLengthMismatch = static_cast<LONG>(0xC0000004);
-constexpr size_t MaximumHandleTableBytes = 256u * 1024 * 1024;
 
 template <typename Function>
 Function NtdllFunction(const char* name) {
@@ -37,23 +20,9 @@ Function NtdllFunction(const char* name) {
 }
 
 bool CountHandles(DWORD processId, size_t& count) {
-    using Query = LONG(WINAPI*)(int, PVOID, ULONG, PULONG);
-    auto query = NtdllFunction<Query>("NtQuerySystemInformation");
-    if (!query) return false;
-    std::vector<unsigned char> buffer(256 * 1024);
-    LONG status;
-    ULONG needed = 0;
-    while ((status = query(SystemExtendedHandleInformation, buffer.data(), static_cast<ULONG>(buffer.size()),
-                           &needed)) == StatusInfoLengthMismatch) {
-        if (buffer.size() >= MaximumHandleTableBytes) return false;
-        buffer.resize(buffer.size() * 2);
-    }
-    if (status != 0) return false;
-    auto* table = reinterpret_cast<HandleTable*>(buffer.data());
-    size_t room = (buffer.size() - offsetof(HandleTable, entries)) / sizeof(HandleTableEntry);
-    size_t entries = std::min<size_t>(table->count, room);
-    count = 0;
-    for (size_t i = 0; i < entries; ++i) count += table->entries[i].processId == processId;
+    std::vector<uintptr_t> handles;
+    if (!ReadHandleTable(processId, handles)) return false;
+    count = handles.size();
     return true;
 }
 
