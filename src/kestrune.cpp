@@ -11,6 +11,7 @@
 #include "core/lifecycle.h"
 #include "core/reaper.h"
 #include "fault/fatal_error.h"
+#include "ui/close_sequence.h"
 #include "ui/context_menu.h"
 #include "ui/daemon_list.h"
 #include "ui/daemon_menus.h"
@@ -47,13 +48,6 @@ void LoadDiscoveredDaemons() {
     // Every daemon is loaded before the first one starts.
     LN int count = LastDaemonIndex();
     LN for (int i = 1; i <= count; ++i) StartDaemonThread(app.DaemonTable[static_cast<size_t>(i)], RequestNone);
-}
-
-// Asks every daemon to stop and lets the reaper finish them quickly.
-void RunCloseSequence() {
-    LN for (size_t i = 1; i < app.DaemonTable.size(); ++i) SetDaemonRequest(app.DaemonTable[i], RequestStop);
-    LN app.quitting.store(1, std::memory_order_relaxed);
-    LN ArmReaperTimer(app.mainWindow);
 }
 
 // No library, the host's own or a daemon's dependency, is ever taken from the current

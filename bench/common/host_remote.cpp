@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "handle_table.h"
 #include "test_daemons.h"
 
 namespace bench {
@@ -115,52 +116,11 @@ AddressSpace WalkAddressSpace(HANDLE process) {
     return space;
 }
 
-namespace {
-
-// The system's table of open handles, as NtQuerySystemInformation hands it out.
-struct HandleTableEntry {
-    PVOID object;
-    ULONG_PTR processId;
-    ULONG_PTR handle;
-    ULONG access;
-    USHORT creatorBackTraceIndex;
-    USHORT typeIndex;
-    ULONG attributes;
-    ULONG reserved;
-};
-struct HandleTable {
-    ULONG_PTR count;
-    ULONG_PTR reserved;
-    HandleTableEntry entries[1];
-};
-constexpr int SystemExtendedHandleInformation = 64;
-constexpr LONG StatusInfoLengthMismatch = static_cast<LONG>(0xC0000004);
-
-}  // namespace
-
 long CountHandles(DWORD processId) {
     // GetProcessHandleCount answers 0 under Wine; the system table is kept there.
-    using Query = LONG(WINAPI*)(int, PVOID, ULONG, PULONG);
-    auto query = reinterpret_cast<Query>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
-    if (!query) return -1;
-    std::vector<unsigned char> buffer(256 * 1024);
-    LONG status;
-    ULONG needed = 0;
-    while ((status = query(SystemExtendedHandleInformation, buffer.data(), static_cast<ULONG>(buffer.size()),
-                           &needed)) == StatusInfoLengthMismatch) {
-        if (buffer.size() >= 256u * 1024 * 1024) return -1;
-        buffer.resize(buffer.size() * 2);
-    }
-    if (status != 0) return -1;
-    auto* table = reinterpret_cast<HandleTable*>(buffer.data());
-    size_t room = (buffer.size() - offsetof(HandleTable, entries)) / sizeof(HandleTableEntry);
-    size_t count = table->count < room ? table->count : room;
-    long handles = 0;
-    for (size_t i = 0; i < count; ++i) {
-        if (table->entries[i].processId == processId) ++handles;
-    }
-    return handles;
+    std::vector<uintptr_t> handles;
+    if (!kestrune::ReadHandleTable(processId, handles)) return -1;
+    return static_cast<long>(handles.size());
 }
 
 long CountThreads(DWORD processId) {

@@ -59,9 +59,13 @@ void ApplyToDaemon(Daemon* daemon, int32_t code) {
     case CmdPauseResume:
         LN SetDaemonRequest(daemon, daemon->Has(FlagPaused) ? RequestResume : RequestPause);
         break;
-    case CmdForceStop:
-        LN if (ConfirmForceStop(daemon->fileName)) SetDaemonRequest(daemon, RequestForceStop);
+    case CmdForceStop: {
+        // The question runs a message loop, in which the end of the session may unload
+        // every daemon: the answer goes to the daemon found again by its path.
+        LN const std::wstring path = daemon->path;
+        LN if (ConfirmForceStop(daemon->fileName)) SetDaemonRequest(FindDaemonByPath(path), RequestForceStop);
         break;
+    }
     case CmdStop:
         LN SetDaemonRequest(daemon, RequestStop);
         break;

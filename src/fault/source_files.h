@@ -34,6 +34,7 @@ inline constexpr std::string_view SourceFileNames[] = {
     "utf8.cpp",
     // ui/
     "about_window.cpp",
+    "close_sequence.cpp",
     "context_menu.cpp",
     "daemon_list.cpp",
     "daemon_menus.cpp",

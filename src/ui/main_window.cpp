@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include "../core/application.h"
+#include "close_sequence.h"
 #include "context_menu.h"
 #include "daemon_list.h"
 #include "daemon_rows.h"
@@ -95,6 +96,15 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_CLOSE:
         // Never destroyed by a close request: the event loop asks the daemons to stop first.
         LN QueueHostEvent(HostEvent::CloseRequest);
+        LN return 0;
+    case WM_QUERYENDSESSION:
+        // Never holds up the end of the session, and asks nothing of the daemons yet:
+        // another program or the user may still cancel it.
+        LN return TRUE;
+    case WM_ENDSESSION:
+        // The process may be ended as soon as this returns: the daemons stop in here.
+        // A cancelled end (FALSE) changes nothing.
+        LN if (wParam) EndSession();
         LN return 0;
     case TrayCallbackMessage:
         LN OnTrayNotify(lParam);

@@ -197,6 +197,36 @@ POINT HostProcess::RowPoint(int row) const {
     return point;
 }
 
+bool HostProcess::SelectRow(int row) const {
+    HWND list = List();
+    HANDLE process = OpenProcess(PROCESS_VM_READ | PROCESS_VM_WRITE | PROCESS_VM_OPERATION, FALSE, info_.dwProcessId);
+    if (!list || !process || !remote_) {
+        if (process) CloseHandle(process);
+        return false;
+    }
+    // Every row loses its selection, then the chosen one gains it.
+    auto setState = [&](int target, UINT state) {
+        LVITEMW item{};
+        item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+        item.state = state;
+        SIZE_T done = 0;
+        return WriteProcessMemory(process, remote_, &item, sizeof item, &done) &&
+               SendMessageW(list, LVM_SETITEMSTATE, static_cast<WPARAM>(target), reinterpret_cast<LPARAM>(remote_));
+    };
+    bool done = setState(-1, 0) && (row < 0 || setState(row, LVIS_SELECTED | LVIS_FOCUSED));
+    CloseHandle(process);
+    return done;
+}
+
+void HostProcess::PostCommand(int id) const {
+    PostMessageW(mainWindow_, WM_COMMAND, static_cast<WPARAM>(id), 0);
+}
+
+bool HostProcess::SendCommand(int id) const {
+    DWORD_PTR result = 0;
+    return SendMessageTimeoutW(mainWindow_, WM_COMMAND, static_cast<WPARAM>(id), 0, SMTO_NORMAL, 30000, &result) != 0;
+}
+
 namespace {
 
 void MouseButton(DWORD down, DWORD up, int times) {

@@ -67,6 +67,16 @@ public:
     DWORD ProcessId() const { return info_.dwProcessId; }
     HANDLE Process() const { return info_.hProcess; }
 
+    // Selects one row of the daemon list (none for -1), as a click on it would.
+    bool SelectRow(int row) const;
+    // What choosing the host's menu item with this identifier sends the main window; the
+    // host runs the item's handler once a menu has offered the item.
+    void PostCommand(int id) const;
+    // The same, sent: the handler has run when this returns, so a row selected next cannot
+    // be taken for this command's. Skips only the event loop's route lookup, which the
+    // host's own commands do not need. False when the host did not answer.
+    bool SendCommand(int id) const;
+
     // The centre of a row of the daemon list, in screen coordinates.
     POINT RowPoint(int row) const;
     // Real mouse input on a row, as the user gives it.

@@ -10,6 +10,7 @@
 #include "core/lifecycle.h"
 #include "core/loader.h"
 #include "core/owner.h"
+#include "handle_table.h"
 
 namespace daemoncheck {
 namespace {
@@ -38,58 +39,13 @@ std::vector<DWORD> ProcessThreads() {
     return threads;
 }
 
-// The system's table of open handles, as NtQuerySystemInformation hands it out.
-struct HandleTableEntry {
-    PVOID object;
-    ULONG_PTR processId;
-    ULONG_PTR handle;
-    ULONG access;
-    USHORT creatorBackTraceIndex;
-    USHORT typeIndex;
-    ULONG attributes;
-    ULONG reserved;
-};
-struct HandleTable {
-    ULONG_PTR count;
-    ULONG_PTR reserved;
-    HandleTableEntry entries[1];
-};
-constexpr int SystemExtendedHandleInformation = 64;
-constexpr LONG StatusInfoLengthMismatch = static_cast<LONG>(0xC0000004);
-constexpr size_t MaximumHandleTableBytes = 256u * 1024 * 1024;
-
 template <typename Function>
 Function NtdllFunction(const char* name) {
     return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), name)));
 }
 
-// This process's entries of the system handle table. Some systems keep no usable
-// per-process count (GetProcessHandleCount answers 0 under Wine) but do keep this table.
-bool ReadHandleTable(std::vector<uintptr_t>& values) {
-    using Query = LONG(WINAPI*)(int, PVOID, ULONG, PULONG);
-    auto query = NtdllFunction<Query>("NtQuerySystemInformation");
-    if (!query) return false;
-    std::vector<unsigned char> buffer(64 * 1024);
-    LONG status;
-    ULONG needed = 0;
-    while ((status = query(SystemExtendedHandleInformation, buffer.data(), static_cast<ULONG>(buffer.size()),
-                           &needed)) == StatusInfoLengthMismatch) {
-        if (buffer.size() >= MaximumHandleTableBytes) return false;
-        buffer.resize(buffer.size() * 2);
-    }
-    if (status != 0) return false;
-    auto* table = reinterpret_cast<HandleTable*>(buffer.data());
-    size_t room = (buffer.size() - offsetof(HandleTable, entries)) / sizeof(HandleTableEntry);
-    size_t count = std::min<size_t>(table->count, room);
-    const ULONG_PTR self = GetCurrentProcessId();
-    for (size_t i = 0; i < count; ++i) {
-        if (table->entries[i].processId == self) values.push_back(table->entries[i].handle);
-    }
-    return true;
-}
-
 void CountHandles(ProcessSnapshot& snapshot) {
-    snapshot.handleTableRead = ReadHandleTable(snapshot.handleValues);
+    snapshot.handleTableRead = kestrune::ReadHandleTable(GetCurrentProcessId(), snapshot.handleValues);
     DWORD count = 0;
     GetProcessHandleCount(GetCurrentProcess(), &count);
     snapshot.handles = count ? count : static_cast<DWORD>(snapshot.handleValues.size());

@@ -1,0 +1,92 @@
+#include "close_sequence.h"
+
+#include <windows.h>
+
+#include "../core/application.h"
+#include "../core/clock.h"
+#include "../core/lifecycle.h"
+#include "../core/reaper.h"
+#include "fault/source_position.h"
+
+namespace kestrune {
+namespace {
+
+bool sessionEnding = false;
+
+// A daemon that sends to the host's windows while it cleans up is answered; posted
+// messages wait, so no timer, input or command runs before the session has ended.
+void WaitAnsweringSentMessages(DWORD milliseconds) {
+    LN if (MsgWaitForMultipleObjects(0, nullptr, FALSE, milliseconds, QS_SENDMESSAGE) != WAIT_OBJECT_0) return;
+    LN MSG message;
+    LN PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+}
+
+bool IsPastDeadline(uint64_t deadline) {
+    LN return ClockMilliseconds() >= deadline;
+}
+
+// One reaper step for every daemon loaded when the pass began.
+void RunReaperPass(int& position) {
+    LN for (int steps = LastDaemonIndex(); steps > 0 && LastDaemonIndex() > 0; --steps) ReapOneDaemon(position);
+}
+
+// What is left at the deadline is finished as a daemon whose grace has run out.
+void FinishRemainingByForce(int& position) {
+    LN for (size_t i = 1; i < app.DaemonTable.size(); ++i) SetDaemonRequest(app.DaemonTable[i], RequestForceStop);
+    LN while (LastDaemonIndex() > 0) ReapOneDaemon(position);
+}
+
+void ReapUntil(uint64_t deadline) {
+    LN int position = 0;
+    LN while (LastDaemonIndex() > 0 && !IsPastDeadline(deadline)) {
+        LN RunReaperPass(position);
+        LN if (LastDaemonIndex() > 0) WaitAnsweringSentMessages(QuittingReaperPeriod);
+    }
+    LN FinishRemainingByForce(position);
+}
+
+bool IsAnyDaemonThreadAlive() {
+    LN for (size_t i = 1; i < app.DaemonTable.size(); ++i) {
+        LN if (app.DaemonTable[i] && IsThreadAlive(app.DaemonTable[i]->thread.get())) return true;
+    }
+    LN return false;
+}
+
+// The state words are written as a stop request would write them, but nothing is
+// unloaded: the code of the daemon being asked for its menu is still running here.
+void AskWithoutUnloading(uint64_t deadline) {
+    LN for (size_t i = 1; i < app.DaemonTable.size(); ++i) {
+        LN Daemon* daemon = app.DaemonTable[i];
+        LN if (!daemon || !daemon->Has(FlagStarted) || daemon->Has(FlagStopping)) continue;
+        LN if (daemon->Has(FlagPaused)) {
+            LN daemon->flags &= ~FlagPaused;
+            LN ResumeThreadFully(daemon->thread.get());
+        }
+        LN WriteStateWord(daemon, StateWordStop);
+    }
+    LN while (IsAnyDaemonThreadAlive() && !IsPastDeadline(deadline)) WaitAnsweringSentMessages(QuittingReaperPeriod);
+}
+
+}  // namespace
+
+void RunCloseSequence() {
+    LN for (size_t i = 1; i < app.DaemonTable.size(); ++i) SetDaemonRequest(app.DaemonTable[i], RequestStop);
+    LN app.quitting.store(1, std::memory_order_relaxed);
+    LN ArmReaperTimer(app.mainWindow);
+}
+
+void EndSession(uint32_t allowance) {
+    // Sent messages are answered while it waits: never run it twice at once.
+    LN if (sessionEnding) return;
+    LN sessionEnding = true;
+    LN const uint64_t deadline = ClockMilliseconds() + allowance;
+    LN if (!IsQuitting()) RunCloseSequence();
+    LN if (app.menuUnderConstruction) {
+        LN AskWithoutUnloading(deadline);
+    } else {
+        LN ReapUntil(deadline);
+    }
+    LN sessionEnding = false;
+}
+
+}  // namespace kestrune

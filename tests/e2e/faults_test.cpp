@@ -1,0 +1,288 @@
+// The real host when daemons and the shell misbehave: a daemon that ends in the middle of
+// the list refresh, one that destroys its window while its menu is open, and the taskbar
+// re-created while the window sits minimised.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+
+#include "host_process.h"
+#include "test_daemons.h"
+#include "top_level_windows.h"
+
+namespace kestrune::test {
+namespace {
+
+constexpr COLORREF Grey = RGB(170, 170, 170);
+const std::wstring BlackStar = L" \u2605";
+const std::wstring WhiteStar = L" \u2606";
+
+int CountEvents(const std::wstring& path, const std::string& prefix) {
+    int count = 0;
+    for (const std::string& event : ReadEvents(path)) count += event.compare(0, prefix.size(), prefix) == 0;
+    return count;
+}
+
+// The host started with the given daemons running and its window shown from the tray.
+struct ShownHost {
+    explicit ShownHost(std::initializer_list<const wchar_t*> names) : host(folder) {
+        for (const wchar_t* name : names) paths.push_back(host.AddDaemon(name));
+    }
+    bool Start() {
+        if (!host.Start() || !host.WaitForMainWindow()) return false;
+        for (const std::wstring& path : paths) {
+            if (!WaitForEntry(path)) return false;
+        }
+        host.PressTrayIcon();
+        return WaitUntil([&] { return host.IsWindowShown(); }) && host.Sync();
+    }
+    bool Close() {
+        host.RequestClose();
+        DWORD exitCode = 1;
+        return host.WaitForExit(60s, &exitCode) && exitCode == 0;
+    }
+    TempFolder folder;
+    HostProcess host;
+    std::vector<std::wstring> paths;
+};
+
+TEST(FaultTest, DaemonEndingInTheMiddleOfTheRefreshIsReapedWhileTheListGoesOn) {
+    ShownHost shown{L"ends_in_refresh", L"busy"};
+    ASSERT_TRUE(shown.Start());
+    HostProcess& host = shown.host;
+    const std::wstring& ending = shown.paths[0];
+    const int row = host.RowEndingWith(L"\\ends_in_refresh.dll"), busy = host.RowEndingWith(L"\\busy.dll");
+
+    // Shown, the host refreshes the list every second; the daemon ends within that refresh.
+    ASSERT_TRUE(WaitForEvent(ending, "thread-ended 1")) << "the daemon's thread ended while the host wrote its row";
+    ASSERT_TRUE(WaitUntil([&] { return host.Cell(row, 1) == WhiteStar; })) << "reaped at the next visit";
+    EXPECT_EQ(host.StatusColour(row), Grey);
+    EXPECT_EQ(host.Cell(row, 2), L"");
+    EXPECT_EQ(host.Cell(row, 3), L"");
+    EXPECT_TRUE(WaitForEvent(ending, "detach"));
+    for (int refresh = 0; refresh < 2; ++refresh) {
+        std::wstring cpu = host.Cell(busy, 2);
+        ASSERT_TRUE(WaitUntil([&] { return host.Cell(busy, 2) != cpu; })) << "the refresh goes on, " << refresh;
+    }
+    EXPECT_EQ(host.OtherVisibleWindows(), 0) << "no fault was reported";
+
+    // Started again from its row, it ends in a refresh once more.
+    ASSERT_NE(host.OpenContextMenu(row), nullptr);
+    ChooseMenuItem(ItemStart);
+    ASSERT_TRUE(WaitUntil([&] { return CountEvents(ending, "thread-ended 1") == 2; }));
+    ASSERT_TRUE(WaitUntil([&] { return CountEvents(ending, "detach") == 2; }));
+    EXPECT_TRUE(WaitUntil([&] { return host.Cell(row, 1) == WhiteStar; }));
+    EXPECT_EQ(host.RowCount(), 2);
+    EXPECT_TRUE(shown.Close());
+}
+
+int OpenMenus(DWORD process) {
+    return static_cast<int>(VisibleWindowsOf(process, L"#32768").size());
+}
+
+// Opens the tray menu and in it the first daemon's submenu, trying again as a user would
+// when the keys are lost while the host is only just taking the foreground.
+bool OpenFirstDaemonSubmenu(HostProcess& host) {
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        SetCursorPos(400, 300);
+        if (!host.OpenTrayMenu()) return false;
+        PressKeys({VK_DOWN, VK_RIGHT});
+        if (WaitUntil([&] { return OpenMenus(host.ProcessId()) == 2; }, 5s)) return true;
+        PressKeys({VK_ESCAPE, VK_ESCAPE});
+        if (!host.WaitForNoPopupMenu(2s)) {  // the keys are lost still: click beside the menu
+            SetCursorPos(10, GetSystemMetrics(SM_CYSCREEN) - 10);
+            INPUT click[2] = {};
+            click[0].type = click[1].type = INPUT_MOUSE;
+            click[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+            click[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+            SendInput(2, click, sizeof(INPUT));
+        }
+    }
+    return false;
+}
+
+TEST(FaultTest, DaemonWindowDestroyedUnderItsOpenMenuReceivesNothingAndNothingBreaks) {
+    ShownHost shown{L"closes_own_window", L"cooperative"};
+    ASSERT_TRUE(shown.Start());
+    HostProcess& host = shown.host;
+    const std::wstring& path = shown.paths[0];
+
+    // The daemon's thread destroys the window its menu names, and makes another.
+    ASSERT_TRUE(OpenFirstDaemonSubmenu(host));
+    ASSERT_TRUE(WriteFileBytes(path + L".close", ""));
+    ASSERT_TRUE(WaitForEvent(path, "window-replaced 1"));
+    PressKeys({VK_DOWN, VK_RETURN});  // "Two"
+    ASSERT_TRUE(host.WaitForNoPopupMenu());
+    ASSERT_TRUE(host.Sync());
+    Sleep(500);
+    EXPECT_EQ(CountEvents(path, "command "), 0) << "posted to a window that no longer exists, or to its successor";
+    EXPECT_TRUE(host.IsRunning());
+    EXPECT_EQ(host.OtherVisibleWindows(), 0);
+
+    // The next menu names the new window, and its commands arrive again.
+    ASSERT_TRUE(OpenFirstDaemonSubmenu(host));
+    PressKeys({VK_DOWN, VK_RETURN});
+    ASSERT_TRUE(WaitForEvent(path, "command 2"));
+
+    // The daemon destroys its window and ends while its menu is open.
+    ASSERT_TRUE(OpenFirstDaemonSubmenu(host));
+    ASSERT_TRUE(WriteFileBytes(path + L".quit", ""));
+    ASSERT_TRUE(WaitForEvent(path, "return"));
+    PressKeys({VK_DOWN, VK_DOWN, VK_RETURN});  // "Three"
+    ASSERT_TRUE(host.WaitForNoPopupMenu());
+    int row = host.RowEndingWith(L"\\closes_own_window.dll");
+    ASSERT_TRUE(WaitUntil([&] { return host.Cell(row, 1) == WhiteStar; })) << "reaped once the menu closed";
+    EXPECT_TRUE(WaitForEvent(path, "detach"));
+    EXPECT_EQ(CountEvents(path, "command "), 1);
+    EXPECT_EQ(host.OtherVisibleWindows(), 0);
+    EXPECT_TRUE(shown.Close());
+}
+
+// Stands in for the shell's notification area: the host's icon calls reach this window
+// first (it is the topmost window of the tray's class), and it accepts or refuses them.
+class StandInTray {
+public:
+    struct Call {
+        DWORD message;  // NIM_ADD, NIM_MODIFY, NIM_DELETE
+        HWND from;
+        std::wstring text;  // the call's data read as UTF-16, to look for the tooltip in
+    };
+
+    StandInTray() {
+        thread_ = std::thread([this] { Run(); });
+        WaitUntil([&] { return window_.load() != nullptr; });
+    }
+    ~StandInTray() {
+        if (HWND window = window_.load()) PostMessageW(window, WM_CLOSE, 0, 0);
+        thread_.join();
+    }
+    HWND Window() const { return window_.load(); }
+    void Accept(bool accept) { accept_.store(accept); }
+    std::vector<Call> Calls() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return calls_;
+    }
+    void Forget() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        calls_.clear();
+    }
+
+private:
+    static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+        auto* self = reinterpret_cast<StandInTray*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+        if (self && message == WM_COPYDATA) {
+            const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+            std::wstring text(static_cast<const wchar_t*>(data->lpData), data->cbData / sizeof(wchar_t));
+            std::lock_guard<std::mutex> lock(self->mutex_);
+            self->calls_.push_back({static_cast<DWORD>(data->dwData), reinterpret_cast<HWND>(wParam), text});
+            return self->accept_.load() ? TRUE : FALSE;
+        }
+        if (message == WM_CLOSE) {
+            DestroyWindow(window);
+            PostQuitMessage(0);
+            return 0;
+        }
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+
+    void Run() {
+        WNDCLASSW windowClass{};
+        windowClass.lpfnWndProc = Procedure;
+        windowClass.hInstance = GetModuleHandleW(nullptr);
+        windowClass.lpszClassName = L"Shell_TrayWnd";
+        RegisterClassW(&windowClass);
+        HWND window = CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, L"Shell_TrayWnd", L"", WS_POPUP, 0, 0, 1, 1,
+                                      nullptr, nullptr, windowClass.hInstance, nullptr);
+        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+        window_.store(window);
+        MSG message;
+        while (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
+        UnregisterClassW(L"Shell_TrayWnd", windowClass.hInstance);
+    }
+
+    std::thread thread_;
+    std::atomic<HWND> window_{nullptr};
+    std::atomic<bool> accept_{false};
+    std::mutex mutex_;
+    std::vector<Call> calls_;
+};
+
+bool HasCall(const std::vector<StandInTray::Call>& calls, DWORD message, HWND from) {
+    for (const auto& call : calls) {
+        if (call.message == message && call.from == from) return true;
+    }
+    return false;
+}
+
+// The tooltip the host set in a call: "Kestrune: " and a date dd/mm/yyyy; empty when none.
+std::wstring TooltipIn(const std::vector<StandInTray::Call>& calls, HWND from) {
+    for (const auto& call : calls) {
+        size_t at = call.text.find(L"Kestrune: ");
+        if (call.message != NIM_MODIFY || call.from != from || at == std::wstring::npos) continue;
+        std::wstring tip = call.text.substr(at, 20);
+        if (tip.size() == 20 && tip[12] == L'/' && tip[15] == L'/') return tip;
+    }
+    return {};
+}
+
+TEST(TaskbarTest, IconComesBackWithItsTooltipWhileTheWindowSitsMinimisedAndAPressLeavesItSo) {
+    TempFolder folder;
+    HostProcess host(folder);
+    ASSERT_TRUE(host.Start());
+    HWND window = host.WaitForMainWindow();
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(host.Sync());
+    host.PressTrayIcon();
+    ASSERT_TRUE(WaitUntil([&] { return host.IsWindowShown(); }));
+    const UINT taskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
+    DWORD_PTR answer = 0;
+
+    {
+        StandInTray tray;
+        ASSERT_EQ(FindWindowW(L"Shell_TrayWnd", nullptr), tray.Window()) << "the host's icon calls must reach it";
+
+        // The shell restarts but is not ready yet: the icon cannot be put back.
+        ASSERT_TRUE(SendMessageTimeoutW(window, taskbarCreated, 0, 0, SMTO_NORMAL, 20000, &answer));
+        EXPECT_TRUE(HasCall(tray.Calls(), NIM_ADD, window)) << "the host tried to put its icon back";
+        // Without an icon, minimising leaves the window on the taskbar.
+        ShowWindow(window, SW_MINIMIZE);
+        ASSERT_TRUE(host.Sync());
+        ASSERT_TRUE(IsIconic(window) && IsWindowVisible(window)) << "minimised, not hidden to a tray it has not";
+
+        // The shell is ready: the next TaskbarCreated puts the icon back with its tooltip.
+        tray.Forget();
+        tray.Accept(true);
+        ASSERT_TRUE(SendMessageTimeoutW(window, taskbarCreated, 0, 0, SMTO_NORMAL, 20000, &answer));
+        std::vector<StandInTray::Call> calls = tray.Calls();
+        EXPECT_TRUE(HasCall(calls, NIM_ADD, window)) << "the icon is back";
+        std::wstring tooltip = TooltipIn(calls, window);
+        EXPECT_FALSE(tooltip.empty()) << "with its tooltip";
+        EXPECT_TRUE(IsIconic(window)) << "re-creating the icon leaves the window as it was";
+
+        // A press on the icon shows the window as it sits: minimised.
+        host.PressTrayIcon();
+        ASSERT_TRUE(host.Sync());
+        Sleep(300);
+        EXPECT_TRUE(IsIconic(window)) << "shown minimised, as it sat";
+        EXPECT_TRUE(IsWindowVisible(window));
+        SaveScreenshot(L"taskbar-recreated-minimised");
+
+        // Restored from the taskbar and minimised again, it now goes to the tray.
+        ShowWindow(window, SW_RESTORE);
+        ASSERT_TRUE(WaitUntil([&] { return host.IsWindowShown(); }));
+        ShowWindow(window, SW_MINIMIZE);
+        EXPECT_TRUE(WaitUntil([&] { return !IsWindowVisible(window); })) << "hidden to the tray";
+        EXPECT_FALSE(IsIconic(window));
+    }
+    host.RequestClose();
+    DWORD exitCode = 1;
+    ASSERT_TRUE(host.WaitForExit(20s, &exitCode));
+    EXPECT_EQ(exitCode, 0u);
+}
+
+}  // namespace
+}  // namespace kestrune::test

@@ -1,0 +1,438 @@
+#include "reliability_runs.h"
+
+#include <algorithm>
+#include <chrono>
+#include <climits>
+#include <cstdarg>
+#include <cstdio>
+#include <functional>
+#include <thread>
+
+#include "host_process.h"
+#include "message_box.h"
+#include "temp_folder.h"
+#include "test_daemons.h"
+
+namespace kestrune::test {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Command identifiers of the host's context menu, and the positions of its items for a
+// daemon without a menu of its own (separators not counted).
+enum Command { CmdStart = 6, CmdPauseResume = 15, CmdForceStop = 17, CmdStop = 18 };
+enum ContextItem { ItemStart = 0, ItemPause = 3, ItemForceStop = 5, ItemStop = 6 };
+
+const std::wstring BlackStar = L" \u2605";
+const std::wstring Paused = L" \u2605\u2606";
+
+double SecondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+std::string Narrow(const std::wstring& text) {
+    std::string narrow;
+    for (wchar_t c : text) narrow += c < 128 ? static_cast<char>(c) : '?';
+    return narrow;
+}
+
+std::wstring DaemonName(const wchar_t* prefix, int index) {
+    wchar_t name[32];
+    swprintf(name, 32, L"%ls%04d.dll", prefix, index);
+    return name;
+}
+
+// How many lines of a daemon's log are exactly event.
+int CountEvent(const std::wstring& path, const std::string& event) {
+    auto events = ReadEvents(path);
+    return static_cast<int>(std::count(events.begin(), events.end(), event));
+}
+
+// Polls until every daemon has reported event at least as often as expected says.
+bool WaitForCounts(const std::vector<std::wstring>& paths, const std::string& event, const std::vector<int>& expected,
+                   std::chrono::milliseconds timeout) {
+    std::vector<size_t> pending;
+    for (size_t i = 0; i < paths.size(); ++i) pending.push_back(i);
+    return WaitUntil(
+        [&] {
+            std::erase_if(pending, [&](size_t i) { return CountEvent(paths[i], event) >= expected[i]; });
+            return pending.empty();
+        },
+        timeout);
+}
+
+// The daemons of a soak, commanded through the host's own commands on their rows.
+class SoakDriver {
+public:
+    SoakDriver(HostProcess& host, std::vector<std::wstring> paths)
+        : host_(host), paths_(std::move(paths)), entries_(paths_.size(), 1), detaches_(paths_.size(), 0) {}
+
+    bool FindRows() {
+        for (const std::wstring& path : paths_) rows_.push_back(host_.RowEndingWith(path.substr(path.rfind(L'\\'))));
+        return std::find(rows_.begin(), rows_.end(), -1) == rows_.end();
+    }
+
+    // The first item of each kind chosen from the real context menu, on the first daemon.
+    bool UseTheRealMenu() {
+        return Choose(ItemPause) && WaitForStatus(1, Paused) && Choose(ItemPause) && WaitForStatus(1, BlackStar) &&
+               Choose(ItemStop) && Ended(1) && Choose(ItemStart) && Started(1) && Choose(ItemForceStop) &&
+               AnswerForceStop(0) && Ended(1) && Choose(ItemStart) && Started(1);
+    }
+
+    bool StopFirst(int n) {
+        for (int i = 0; i < n; ++i) {
+            if (!Command(i, CmdStop)) return false;
+        }
+        return Ended(n);
+    }
+
+    bool StartFirst(int n) {
+        for (int i = 0; i < n; ++i) {
+            if (!Command(i, CmdStart)) return false;
+        }
+        return Started(n);
+    }
+
+    bool ForceStopFirst(int n) {
+        for (int i = 0; i < n; ++i) {
+            if (!host_.SelectRow(rows_[static_cast<size_t>(i)])) return false;
+            host_.PostCommand(CmdForceStop);
+            if (!AnswerForceStop(i)) return false;
+        }
+        return Ended(n);
+    }
+
+    bool PauseOrResumeFirst(int n, const std::wstring& status) {
+        for (int i = 0; i < n; ++i) {
+            if (!Command(i, CmdPauseResume)) return false;
+        }
+        return WaitForStatus(n, status);
+    }
+
+private:
+    bool Command(int i, int id) { return host_.SelectRow(rows_[static_cast<size_t>(i)]) && host_.SendCommand(id); }
+
+    bool Choose(int item) {
+        if (!host_.OpenContextMenu(rows_[0])) return false;
+        ChooseMenuItem(item);
+        return host_.WaitForNoPopupMenu();
+    }
+
+    bool AnswerForceStop(int i) {
+        const std::wstring& path = paths_[static_cast<size_t>(i)];
+        HWND box = WaitForMessageBox(host_.ProcessId(), L"Kestrune\\\\" + path.substr(path.rfind(L'\\') + 1));
+        return box && PressButton(box, IDYES) && WaitUntil([&] { return !IsWindow(box); });
+    }
+
+    // The first n daemons have ended once more and been unloaded.
+    bool Ended(int n) {
+        for (int i = 0; i < n; ++i) ++detaches_[static_cast<size_t>(i)];
+        return WaitFor(n, "detach", detaches_, false);
+    }
+
+    // The first n daemons run once more, and have settled into their loops.
+    bool Started(int n) {
+        for (int i = 0; i < n; ++i) ++entries_[static_cast<size_t>(i)];
+        return WaitFor(n, "entry", entries_, true);
+    }
+
+    bool WaitFor(int n, const std::string& event, const std::vector<int>& expected, bool settle) {
+        std::vector<std::wstring> paths(paths_.begin(), paths_.begin() + n);
+        if (!WaitForCounts(paths, event, expected, std::chrono::seconds(60))) return false;
+        if (settle) Sleep(250);
+        return true;
+    }
+
+    bool WaitForStatus(int n, const std::wstring& status) {
+        return WaitUntil(
+            [&] {
+                for (int i = 0; i < n; ++i) {
+                    if (host_.Cell(rows_[static_cast<size_t>(i)], 1) != status) return false;
+                }
+                return true;
+            },
+            std::chrono::seconds(60));
+    }
+
+    HostProcess& host_;
+    std::vector<std::wstring> paths_;
+    std::vector<int> rows_;
+    std::vector<int> entries_;   // "entry" lines each daemon's log should hold by now
+    std::vector<int> detaches_;  // likewise "detach"
+};
+
+// Runs steps in rounds of at most batch daemons until count commands have been given.
+bool InRounds(int count, int batch, const std::function<bool(int)>& round) {
+    for (int done = 0; done < count;) {
+        int n = std::min(batch, count - done);
+        if (!round(n)) return false;
+        done += n;
+    }
+    return true;
+}
+
+std::string Line(const char* format, ...) {
+    char text[512];
+    va_list arguments;
+    va_start(arguments, format);
+    vsnprintf(text, sizeof text, format, arguments);
+    va_end(arguments);
+    return text;
+}
+
+}  // namespace
+
+bool IsWithinSoakMargins(const SoakFigures& figures) {
+    return HandleChange(figures.before, figures.afterCycles) <= SoakHandleMargin &&
+           HandleChange(figures.afterCycles, figures.after) <= SoakHandleMargin &&
+           figures.after.windows == figures.before.windows && figures.afterCycles.windows == figures.before.windows &&
+           PrivateBytesChange(figures.before, figures.afterCycles) <= SoakPrivateBytesMargin;
+}
+
+double CloseBoundSeconds(int daemons, int ignoring, double tickSeconds) {
+    constexpr double GraceSeconds = 30.0;
+    return (2.0 * daemons + ignoring) * tickSeconds + GraceSeconds;
+}
+
+LoadFigures RunLoad(const LoadRun& run) {
+    LoadFigures figures;
+    figures.daemons = run.cooperative + run.wordless + run.ignoring;
+    figures.boundSeconds = CloseBoundSeconds(figures.daemons, run.ignoring);
+    auto fail = [&](const std::string& why) {
+        figures.failure = why;
+        return figures;
+    };
+    TempFolder folder;
+    HostProcess host(folder);
+    std::vector<std::wstring> cooperative, wordless, ignoring, all;
+    // Kinds interleaved as cooperative, wordless, cooperative, ignoring while each lasts.
+    const wchar_t* pattern[] = {L"cooperative", L"only_entry", L"cooperative", L"ignores_word"};
+    int left[] = {run.cooperative, run.wordless, run.ignoring};
+    for (int i = 0, turn = 0; static_cast<int>(all.size()) < figures.daemons; ++turn) {
+        int kind = turn % 4 == 1 ? 1 : turn % 4 == 3 ? 2 : 0;
+        if (left[kind] == 0) continue;
+        --left[kind];
+        std::wstring path = host.AddDaemon(pattern[turn % 4], DaemonName(L"d", i++));
+        (kind == 0 ? cooperative : kind == 1 ? wordless : ignoring).push_back(path);
+        all.push_back(path);
+    }
+
+    auto started = Clock::now();
+    if (!host.Start() || !host.WaitForMainWindow()) return fail("the host did not start");
+    if (!WaitForCounts(all, "entry", std::vector<int>(all.size(), 1), std::chrono::minutes(5))) {
+        return fail("not every daemon's EntryPoint ran");
+    }
+    figures.startSeconds = SecondsSince(started);
+    Sleep(500);  // every daemon settled in its loop before any is terminated
+
+    auto closed = Clock::now();
+    host.RequestClose();
+    auto timeout = std::chrono::milliseconds(static_cast<long long>(figures.boundSeconds * 2000)) + std::chrono::minutes(2);
+    if (!host.WaitForExit(timeout, &figures.exitCode)) return fail("the host did not end after the close request");
+    figures.closeSeconds = SecondsSince(closed);
+
+    long long first = LLONG_MAX, last = 0;
+    for (const std::wstring& path : cooperative) {
+        if (HasEvent(path, "stop-seen") && HasEvent(path, "return") && HasEvent(path, "detach")) {
+            ++figures.cooperativeReturned;
+        }
+        long long seen = EventTime(path, "stop-seen");
+        if (seen >= 0) {
+            first = std::min(first, seen);
+            last = std::max(last, seen);
+        }
+    }
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    if (last >= first) figures.firstPassSeconds = static_cast<double>(last - first) / frequency.QuadPart;
+    if (figures.daemons > 1) figures.tickMilliseconds = figures.firstPassSeconds * 1000.0 / (figures.daemons - 1);
+    figures.boundAtTickSeconds =
+        CloseBoundSeconds(figures.daemons, run.ignoring, std::max(0.004, figures.tickMilliseconds / 1000.0));
+    for (const std::wstring& path : wordless) figures.wordlessUnloaded += HasEvent(path, "detach");
+    for (const std::wstring& path : ignoring) {
+        figures.ignoringEnded += !HasEvent(path, "return") && HasEvent(path, "detach");
+    }
+    if (figures.exitCode != 0) return fail("exit code " + std::to_string(figures.exitCode));
+    if (figures.cooperativeReturned != run.cooperative) return fail("a cooperative daemon did not see 255 and return");
+    if (figures.wordlessUnloaded != run.wordless) return fail("a daemon without a state word was not unloaded");
+    if (figures.ignoringEnded != run.ignoring) return fail("a daemon that ignores its word was not ended and unloaded");
+    figures.ok = true;
+    return figures;
+}
+
+SoakFigures RunSoak(const SoakRun& run) {
+    SoakFigures figures;
+    auto fail = [&](const std::string& why) {
+        figures.failure = why;
+        return figures;
+    };
+    TempFolder folder;
+    HostProcess host(folder);
+    std::vector<std::wstring> paths;
+    for (int i = 0; i < run.daemons; ++i) paths.push_back(host.AddDaemon(L"cooperative", DaemonName(L"s", i)));
+
+    auto warmUp = Clock::now();
+    if (!host.Start() || !host.WaitForMainWindow()) return fail("the host did not start");
+    if (!WaitForCounts(paths, "entry", std::vector<int>(paths.size(), 1), std::chrono::minutes(2))) {
+        return fail("not every daemon's EntryPoint ran");
+    }
+    Sleep(250);
+    host.PressTrayIcon();
+    if (!WaitUntil([&] { return host.IsWindowShown(); }) || !host.Sync()) return fail("the window was not shown");
+    SoakDriver daemons(host, paths);
+    if (!daemons.FindRows()) return fail("a daemon has no row");
+    // Everything the counted part does, done once, so that what the system sets up for
+    // good the first time (menus, the message box, loading) is not counted.
+    if (!daemons.UseTheRealMenu()) return fail("a command chosen from the context menu did not act");
+    const int all = run.daemons;
+    if (!daemons.StopFirst(all) || !daemons.StartFirst(all) || !daemons.ForceStopFirst(all) ||
+        !daemons.StartFirst(all) || !daemons.PauseOrResumeFirst(all, Paused) ||
+        !daemons.PauseOrResumeFirst(all, BlackStar) || !daemons.StopFirst(all)) {
+        return fail("the warm-up round did not complete");
+    }
+    Sleep(1000);
+    figures.before = TakeCensus(host.ProcessId());
+    figures.warmUpSeconds = SecondsSince(warmUp);
+
+    auto counted = Clock::now();
+    if (!daemons.StartFirst(all)) return fail("the daemons did not start again");
+    if (!InRounds(run.startStops, all, [&](int n) { return daemons.StopFirst(n) && daemons.StartFirst(n); })) {
+        return fail("a start/stop cycle did not complete");
+    }
+    if (!InRounds(run.pauseResumes, all, [&](int n) {
+            return daemons.PauseOrResumeFirst(n, Paused) && daemons.PauseOrResumeFirst(n, BlackStar);
+        })) {
+        return fail("a pause/resume pair did not complete");
+    }
+    if (!daemons.StopFirst(all)) return fail("the daemons did not stop after the cycles");
+    figures.cycleSeconds = SecondsSince(counted);
+    Sleep(1000);
+    figures.afterCycles = TakeCensus(host.ProcessId());
+
+    auto forced = Clock::now();
+    if (!daemons.StartFirst(all)) return fail("the daemons did not start again");
+    if (!InRounds(run.forceStops, all, [&](int n) { return daemons.ForceStopFirst(n) && daemons.StartFirst(n); })) {
+        return fail("a force stop did not complete");
+    }
+    if (!daemons.StopFirst(all)) return fail("the daemons did not stop at the end");
+    figures.forceSeconds = SecondsSince(forced);
+    Sleep(1000);
+    figures.after = TakeCensus(host.ProcessId());
+    for (DWORD thread : ThreadsAdded(figures.before, figures.after)) {
+        figures.threadsLeft.push_back(std::to_wstring(thread) + L", started in " +
+                                      ThreadStartModule(host.ProcessId(), thread));
+    }
+    figures.modulesLeft = ModulesAdded(figures.before, figures.after);
+
+    host.RequestClose();
+    if (!host.WaitForExit(std::chrono::seconds(60), &figures.exitCode)) return fail("the host did not end");
+    if (figures.exitCode != 0) return fail("exit code " + std::to_string(figures.exitCode));
+    if (!figures.before.taken || !figures.afterCycles.taken || !figures.after.taken) return fail("the host's resources could not be counted");
+    figures.ok = true;
+    return figures;
+}
+
+HungStopFigures RunHungStop() {
+    HungStopFigures figures;
+    auto fail = [&](const std::string& why) {
+        figures.failure = why;
+        return figures;
+    };
+    TempFolder folder;
+    HostProcess host(folder);
+    const std::wstring hung = host.AddDaemon(L"hangs_on_stop");
+    const std::wstring busy = host.AddDaemon(L"busy");
+    if (!host.Start() || !host.WaitForMainWindow() || !WaitForEntry(hung) || !WaitForEntry(busy)) {
+        return fail("the host or its daemons did not start");
+    }
+    host.PressTrayIcon();
+    if (!WaitUntil([&] { return host.IsWindowShown(); })) return fail("the window was not shown");
+    const int hungRow = host.RowEndingWith(L"\\hangs_on_stop.dll"), busyRow = host.RowEndingWith(L"\\busy.dll");
+    // "Start" must have been offered by a menu before its command is taken.
+    if (!host.OpenContextMenu(hungRow)) return fail("no context menu");
+    PressKeys({VK_ESCAPE});
+    if (!host.WaitForNoPopupMenu() || !host.SelectRow(hungRow) || !host.SendCommand(CmdStop)) {
+        return fail("the stop command was not taken");
+    }
+    auto stopped = Clock::now();
+    if (!WaitForEvent(hung, "stop-seen")) return fail("the hung daemon never saw 255");
+    std::wstring busyTime = host.Cell(busyRow, 2);
+    while (!HasEvent(hung, "detach")) {
+        if (SecondsSince(stopped) > 90) return fail("the hung daemon was never ended");
+        if (!host.Sync()) return fail("the host stopped answering during the grace");
+        ++figures.answeredChecks;
+        Sleep(1000);
+    }
+    figures.endedSeconds = SecondsSince(stopped);
+    figures.otherRanOn = host.Cell(busyRow, 2) != busyTime && IsWindow(host.MainWindow());
+    if (HasEvent(hung, "return")) return fail("the hung daemon returned, so it did not hang");
+    if (!figures.otherRanOn) return fail("the other daemon's time stood still");
+    if (!host.SelectRow(hungRow) || !host.SendCommand(CmdStart) ||
+        !WaitUntil([&] { return CountEvent(hung, "entry") == 2; })) {
+        return fail("the hung daemon did not start again");
+    }
+    Sleep(250);
+    host.RequestClose();  // the new one hangs too: the close waits out its grace as well
+    if (!host.WaitForExit(std::chrono::seconds(120), &figures.exitCode)) return fail("the host did not end");
+    if (figures.exitCode != 0) return fail("exit code " + std::to_string(figures.exitCode));
+    figures.ok = true;
+    return figures;
+}
+
+std::vector<std::string> DescribeLoad(const LoadRun& run, const LoadFigures& figures) {
+    return {
+        Line("load: %d daemons (%d cooperative, %d without a state word, %d ignoring it)", figures.daemons,
+             run.cooperative, run.wordless, run.ignoring),
+        Line("  all running %.1f s after the host started", figures.startSeconds),
+        Line("  close took %.1f s, exit code %lu", figures.closeSeconds, static_cast<unsigned long>(figures.exitCode)),
+        Line("  255 reached the cooperative daemons over %.2f s: about %.1f ms a tick", figures.firstPassSeconds,
+             figures.tickMilliseconds),
+        Line("  bound: %.1f s with 4 ms ticks, %.1f s with the ticks measured", figures.boundSeconds,
+             figures.boundAtTickSeconds),
+        Line("  returned %d/%d, wordless unloaded %d/%d, ignoring ended after their grace %d/%d",
+             figures.cooperativeReturned, run.cooperative, figures.wordlessUnloaded, run.wordless,
+             figures.ignoringEnded, run.ignoring),
+        figures.ok ? std::string("  ok") : "  FAILED: " + figures.failure,
+    };
+}
+
+std::vector<std::string> DescribeSoak(const SoakRun& run, const SoakFigures& figures) {
+    std::vector<std::string> lines = {
+        Line("soak: %d start/stop cycles, %d pause/resume pairs, %d force stops over %d daemons", run.startStops,
+             run.pauseResumes, run.forceStops, run.daemons),
+        Line("  warm-up %.1f s, cycles and pairs %.1f s, force stops %.1f s", figures.warmUpSeconds,
+             figures.cycleSeconds, figures.forceSeconds),
+        "  before:             " + DescribeCensus(figures.before),
+        "  after cycles/pairs: " + DescribeCensus(figures.afterCycles),
+        "  after force stops:  " + DescribeCensus(figures.after),
+        "  change over cycles and pairs: " + DescribeCensusChange(figures.before, figures.afterCycles),
+        "  change over force stops:      " + DescribeCensusChange(figures.afterCycles, figures.after),
+    };
+    if (run.forceStops > 0) {
+        lines.push_back(Line("  private bytes per force stop: %+lld KiB",
+                             PrivateBytesChange(figures.afterCycles, figures.after) / 1024 / run.forceStops));
+    }
+    lines.push_back(Line("  margins (handles %+lld each part, no window, private bytes %+lld KiB over cycles and "
+                         "pairs): %s",
+                         SoakHandleMargin, SoakPrivateBytesMargin / 1024,
+                         IsWithinSoakMargins(figures) ? "held" : "EXCEEDED"));
+    lines.push_back(figures.threadsLeft.empty() ? "  threads left behind: none" : "  threads left behind:");
+    for (const std::wstring& thread : figures.threadsLeft) lines.push_back("    " + Narrow(thread));
+    lines.push_back(figures.modulesLeft.empty() ? "  modules left behind: none" : "  modules left behind:");
+    for (const std::wstring& module : figures.modulesLeft) lines.push_back("    " + Narrow(module));
+    lines.push_back(figures.ok ? std::string("  ok") : "  FAILED: " + figures.failure);
+    return lines;
+}
+
+std::vector<std::string> DescribeHungStop(const HungStopFigures& figures) {
+    return {
+        "hung stop: a daemon that sees 255 and never finishes, stopped from its row",
+        Line("  ended %.1f s after the stop command; the host answered %d round trips meanwhile, the other daemon "
+             "%s; exit code %lu after a second stop and close",
+             figures.endedSeconds, figures.answeredChecks, figures.otherRanOn ? "ran on" : "stood still",
+             static_cast<unsigned long>(figures.exitCode)),
+        figures.ok ? std::string("  ok") : "  FAILED: " + figures.failure,
+    };
+}
+
+}  // namespace kestrune::test

@@ -1,0 +1,102 @@
+// Long runs of the real host: many daemons closed at once, and thousands of commands
+// with the host's resources counted before and after. The tests run them short, the
+// soak program in bench/soak at full length.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "process_census.h"
+
+namespace kestrune::test {
+
+// Daemons of three kinds, interleaved in the folder: cooperative ones, ones without a
+// state word, and ones that ignore theirs.
+struct LoadRun {
+    int cooperative = 500;
+    int wordless = 250;
+    int ignoring = 250;
+};
+
+struct LoadFigures {
+    bool ok = false;
+    std::string failure;  // what went wrong first, when not ok
+    int daemons = 0;
+    double startSeconds = 0;      // host start until every EntryPoint had run
+    double closeSeconds = 0;      // close request until the process had ended
+    double firstPassSeconds = 0;  // first to last cooperative daemon seeing 255
+    double boundSeconds = 0;      // what the reaper's rules allow for the close
+    double tickMilliseconds = 0;  // the reaper's tick while quitting, as measured (first pass / visits)
+    double boundAtTickSeconds = 0;  // the same bound with the measured tick
+    DWORD exitCode = 1;
+    int cooperativeReturned = 0;  // saw 255, returned and were unloaded
+    int wordlessUnloaded = 0;
+    int ignoringEnded = 0;  // ended by force after their grace, then unloaded
+};
+
+// The longest a close may take by the reaper's rules: one daemon a tick, every 4 ms while
+// quitting (or the tick the system's timers really give). Every daemon has been visited
+// after at most 2n ticks (a pass, and the daemons that removals moved into passed
+// slots); the last one that ignores its word then needs its 30 s and at most one pass
+// over the m that ignore theirs.
+double CloseBoundSeconds(int daemons, int ignoring, double tickSeconds = 0.004);
+
+LoadFigures RunLoad(const LoadRun& run);
+
+struct SoakRun {
+    int startStops = 1000;
+    int forceStops = 200;
+    int pauseResumes = 500;
+    int daemons = 10;  // cooperative daemons that take the commands in turn
+};
+
+struct SoakFigures {
+    bool ok = false;
+    std::string failure;
+    double warmUpSeconds = 0;
+    double cycleSeconds = 0;  // the start/stop cycles and pause/resume pairs
+    double forceSeconds = 0;  // the force stops
+    // With every daemon stopped: after the warm-up, after the cycles and pairs, and after
+    // the force stops, which end threads by force (the platform keeps such a thread's stack).
+    ProcessCensus before, afterCycles, after;
+    std::vector<std::wstring> threadsLeft;  // "id, started in <module>"
+    std::vector<std::wstring> modulesLeft;
+    DWORD exitCode = 1;
+};
+
+SoakFigures RunSoak(const SoakRun& run);
+
+// What the host may hold more after the commands than before, all daemons stopped both
+// times: the system's handle caches and the heap's page-sized steps, nothing per command
+// (a handle, thread or module kept per start would show at once). A thread ended by force
+// keeps its stack (the platform's doing, measured by soak_bench terminate): the force
+// stops' private bytes are reported, not held to the margin.
+constexpr long long SoakHandleMargin = 2;
+constexpr long long SoakPrivateBytesMargin = 256 * 1024;
+
+// Handles within their margin over both parts, no window more, private bytes within theirs
+// over the cycles and pairs.
+bool IsWithinSoakMargins(const SoakFigures& figures);
+
+// A daemon that sees 255 and hangs in its cleanup, stopped through the host's command and
+// waited for honestly: ended after its grace while the host answers, another daemon keeps
+// running and "Start" loads the hung one again.
+struct HungStopFigures {
+    bool ok = false;
+    std::string failure;
+    double endedSeconds = 0;  // the stop command until the hung daemon was unloaded
+    int answeredChecks = 0;   // round trips to the host's window during the grace, all answered
+    bool otherRanOn = false;  // the other daemon's processor time grew during the grace
+    DWORD exitCode = 1;
+};
+
+HungStopFigures RunHungStop();
+
+// The figures as lines of text for a report.
+std::vector<std::string> DescribeLoad(const LoadRun& run, const LoadFigures& figures);
+std::vector<std::string> DescribeSoak(const SoakRun& run, const SoakFigures& figures);
+std::vector<std::string> DescribeHungStop(const HungStopFigures& figures);
+
+}  // namespace kestrune::test
