@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "host_process.h"
+#include "shown_host.h"
 #include "test_daemons.h"
 #include "top_level_windows.h"
 
@@ -26,29 +27,6 @@ int CountEvents(const std::wstring& path, const std::string& prefix) {
     for (const std::string& event : ReadEvents(path)) count += event.compare(0, prefix.size(), prefix) == 0;
     return count;
 }
-
-// The host started with the given daemons running and its window shown from the tray.
-struct ShownHost {
-    explicit ShownHost(std::initializer_list<const wchar_t*> names) : host(folder) {
-        for (const wchar_t* name : names) paths.push_back(host.AddDaemon(name));
-    }
-    bool Start() {
-        if (!host.Start() || !host.WaitForMainWindow()) return false;
-        for (const std::wstring& path : paths) {
-            if (!WaitForEntry(path)) return false;
-        }
-        host.PressTrayIcon();
-        return WaitUntil([&] { return host.IsWindowShown(); }) && host.Sync();
-    }
-    bool Close() {
-        host.RequestClose();
-        DWORD exitCode = 1;
-        return host.WaitForExit(60s, &exitCode) && exitCode == 0;
-    }
-    TempFolder folder;
-    HostProcess host;
-    std::vector<std::wstring> paths;
-};
 
 TEST(FaultTest, DaemonEndingInTheMiddleOfTheRefreshIsReapedWhileTheListGoesOn) {
     ShownHost shown{L"ends_in_refresh", L"busy"};
@@ -84,25 +62,12 @@ int OpenMenus(DWORD process) {
     return static_cast<int>(VisibleWindowsOf(process, L"#32768").size());
 }
 
-// Opens the tray menu and in it the first daemon's submenu, trying again as a user would
-// when the keys are lost while the host is only just taking the foreground.
+// Opens the tray menu and in it the first daemon's submenu.
 bool OpenFirstDaemonSubmenu(HostProcess& host) {
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        SetCursorPos(400, 300);
-        if (!host.OpenTrayMenu()) return false;
-        PressKeys({VK_DOWN, VK_RIGHT});
-        if (WaitUntil([&] { return OpenMenus(host.ProcessId()) == 2; }, 5s)) return true;
-        PressKeys({VK_ESCAPE, VK_ESCAPE});
-        if (!host.WaitForNoPopupMenu(2s)) {  // the keys are lost still: click beside the menu
-            SetCursorPos(10, GetSystemMetrics(SM_CYSCREEN) - 10);
-            INPUT click[2] = {};
-            click[0].type = click[1].type = INPUT_MOUSE;
-            click[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
-            click[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
-            SendInput(2, click, sizeof(INPUT));
-        }
-    }
-    return false;
+    SetCursorPos(400, 300);
+    if (!host.OpenTrayMenu()) return false;
+    PostMenuKeys({VK_DOWN, VK_RIGHT});
+    return WaitUntil([&] { return OpenMenus(host.ProcessId()) == 2; });
 }
 
 TEST(FaultTest, DaemonWindowDestroyedUnderItsOpenMenuReceivesNothingAndNothingBreaks) {
@@ -115,7 +80,7 @@ TEST(FaultTest, DaemonWindowDestroyedUnderItsOpenMenuReceivesNothingAndNothingBr
     ASSERT_TRUE(OpenFirstDaemonSubmenu(host));
     ASSERT_TRUE(WriteFileBytes(path + L".close", ""));
     ASSERT_TRUE(WaitForEvent(path, "window-replaced 1"));
-    PressKeys({VK_DOWN, VK_RETURN});  // "Two"
+    PostMenuKeys({VK_DOWN, VK_RETURN});  // "Two"
     ASSERT_TRUE(host.WaitForNoPopupMenu());
     ASSERT_TRUE(host.Sync());
     Sleep(500);
@@ -125,14 +90,14 @@ TEST(FaultTest, DaemonWindowDestroyedUnderItsOpenMenuReceivesNothingAndNothingBr
 
     // The next menu names the new window, and its commands arrive again.
     ASSERT_TRUE(OpenFirstDaemonSubmenu(host));
-    PressKeys({VK_DOWN, VK_RETURN});
+    PostMenuKeys({VK_DOWN, VK_RETURN});
     ASSERT_TRUE(WaitForEvent(path, "command 2"));
 
     // The daemon destroys its window and ends while its menu is open.
     ASSERT_TRUE(OpenFirstDaemonSubmenu(host));
     ASSERT_TRUE(WriteFileBytes(path + L".quit", ""));
     ASSERT_TRUE(WaitForEvent(path, "return"));
-    PressKeys({VK_DOWN, VK_DOWN, VK_RETURN});  // "Three"
+    PostMenuKeys({VK_DOWN, VK_DOWN, VK_RETURN});  // "Three"
     ASSERT_TRUE(host.WaitForNoPopupMenu());
     int row = host.RowEndingWith(L"\\closes_own_window.dll");
     ASSERT_TRUE(WaitUntil([&] { return host.Cell(row, 1) == WhiteStar; })) << "reaped once the menu closed";

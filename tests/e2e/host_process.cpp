@@ -312,17 +312,27 @@ void PostKey(HWND popup, WORD key) {
 
 }  // namespace
 
-void ChooseMenuItem(int index, int submenuIndex) {
+// Waits for the menu loop of the visible popup menu's thread, then posts the keys there.
+void PostKeysToMenu(const std::vector<WORD>& keys) {
     HWND popup = FindPopup(0);
     if (!popup) return;
     // The popup is visible a moment before its menu loop reads input (longer when emulated).
     std::this_thread::sleep_for(std::chrono::milliseconds(sizeof(void*) == 4 ? 1500 : 200));
-    for (int i = 0; i <= index; ++i) PostKey(popup, VK_DOWN);
+    for (WORD key : keys) PostKey(popup, key);
+}
+
+void PostMenuKeys(std::initializer_list<WORD> keys) {
+    PostKeysToMenu(std::vector<WORD>(keys));
+}
+
+void ChooseMenuItem(int index, int submenuIndex) {
+    std::vector<WORD> keys(static_cast<size_t>(index) + 1, VK_DOWN);
     if (submenuIndex >= 0) {
-        PostKey(popup, VK_RIGHT);  // opens the submenu on its first item
-        for (int i = 0; i < submenuIndex; ++i) PostKey(popup, VK_DOWN);
+        keys.push_back(VK_RIGHT);  // opens the submenu on its first item
+        keys.insert(keys.end(), static_cast<size_t>(submenuIndex), VK_DOWN);
     }
-    PostKey(popup, VK_RETURN);
+    keys.push_back(VK_RETURN);
+    PostKeysToMenu(keys);
 }
 
 HWND WaitForForeignWindow(DWORD hostProcess, const std::wstring& className, const std::wstring& title,

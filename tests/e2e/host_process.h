@@ -109,6 +109,9 @@ enum ContextItem { ItemStart = 0, ItemOpenFolder, ItemPriority, ItemPause, ItemP
 // greyed items do) and chooses it; submenu then names the item's index in its submenu.
 void ChooseMenuItem(int index, int submenuIndex = -1);
 
+// Keys for the open popup menu, posted to its thread: no focus change can lose them.
+void PostMenuKeys(std::initializer_list<WORD> keys);
+
 // A visible top-level window of a process other than this one and the host, of the
 // given class and title; null after timeout.
 HWND WaitForForeignWindow(DWORD hostProcess, const std::wstring& className, const std::wstring& title,

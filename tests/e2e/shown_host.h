@@ -1,0 +1,48 @@
+// The host started with its window shown from the tray and every daemon running.
+#pragma once
+
+#include <initializer_list>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "host_process.h"
+#include "test_daemons.h"
+
+namespace kestrune::test {
+
+// A test daemon and its place inside wild_magic\ (by default name.dll).
+struct Placement {
+    Placement(const wchar_t* daemonName) : name(daemonName) {}
+    Placement(std::wstring daemonName, std::wstring where) : name(std::move(daemonName)), relative(std::move(where)) {}
+    std::wstring name;
+    std::wstring relative;
+};
+
+class ShownHost {
+public:
+    ShownHost(std::initializer_list<Placement> daemons) : host(folder) {
+        for (const Placement& daemon : daemons) paths.push_back(host.AddDaemon(daemon.name, daemon.relative));
+    }
+    bool Start() {
+        if (!host.Start() || !host.WaitForMainWindow()) return false;
+        for (const std::wstring& path : paths) {
+            if (!WaitForEntry(path)) return false;
+        }
+        host.PressTrayIcon();
+        return WaitUntil([&] { return host.IsWindowShown(); }) && host.Sync();
+    }
+    int Row(const std::wstring& suffix) const { return host.RowEndingWith(suffix); }
+    // A close request, and the host gone with exit code 0.
+    bool Close() {
+        host.RequestClose();
+        DWORD exitCode = 1;
+        return host.WaitForExit(60s, &exitCode) && exitCode == 0;
+    }
+
+    TempFolder folder;
+    HostProcess host;
+    std::vector<std::wstring> paths;
+};
+
+}  // namespace kestrune::test
