@@ -1,5 +1,6 @@
 #include "lifecycle.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "application.h"
@@ -28,13 +29,45 @@ SIZE_T ThreadStackReserve() {
     LN return static_cast<SIZE_T>(headers->OptionalHeader.SizeOfStackReserve);
 }
 
-// A trial reservation: the system's own count of free address space is not kept everywhere.
+// Where the last walk met its first free range: the ranges below were taken then, and
+// starting there keeps each walk short while stacks fill the space from the bottom.
+uintptr_t walkStart = 0;
+
+// Sums free ranges upwards from start; the first free range's base goes to firstFree.
+bool HasFreeBytes(uintptr_t start, SIZE_T needed, uintptr_t& firstFree) {
+    LN SYSTEM_INFO system{};
+    LN GetSystemInfo(&system);
+    LN const auto highest = reinterpret_cast<uintptr_t>(system.lpMaximumApplicationAddress);
+    LN SIZE_T freeBytes = 0;
+    LN firstFree = 0;
+    LN for (uintptr_t address = start; address < highest;) {
+        LN MEMORY_BASIC_INFORMATION region{};
+        LN if (!VirtualQuery(reinterpret_cast<const void*>(address), &region, sizeof region)) break;
+        LN if (region.State == MEM_FREE) {
+            LN if (!firstFree) firstFree = reinterpret_cast<uintptr_t>(region.BaseAddress);
+            LN freeBytes += region.RegionSize;
+            LN if (freeBytes >= needed) return true;
+        }
+        LN address = reinterpret_cast<uintptr_t>(region.BaseAddress) + region.RegionSize;
+    }
+    LN return false;
+}
+
+// Nothing is mapped or released to find out: the system's own count of free address space
+// is not kept everywhere, and a trial reservation would be one more mapping change while
+// daemon threads run.
 bool HasRoomForThread() {
     LN if (AddressSpaceMargin == 0) return true;
-    LN void* trial = VirtualAlloc(nullptr, ThreadStackReserve() + AddressSpaceMargin, MEM_RESERVE, PAGE_NOACCESS);
-    LN if (!trial) return false;
-    LN VirtualFree(trial, 0, MEM_RELEASE);
-    LN return true;
+    LN const SIZE_T needed = ThreadStackReserve() + AddressSpaceMargin;
+    LN SYSTEM_INFO system{};
+    LN GetSystemInfo(&system);
+    LN const auto lowest = reinterpret_cast<uintptr_t>(system.lpMinimumApplicationAddress);
+    LN uintptr_t firstFree = 0;
+    // Ranges below the hint may have been freed since: a failed walk looks again from the bottom.
+    LN bool room = HasFreeBytes(std::max(walkStart, lowest), needed, firstFree) ||
+                   (walkStart > lowest && HasFreeBytes(lowest, needed, firstFree));
+    LN walkStart = room ? firstFree : lowest;
+    LN return room;
 }
 
 bool IsPriorityRequest(int32_t request) {

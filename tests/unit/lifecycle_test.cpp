@@ -245,11 +245,18 @@ TEST_F(LifecycleTest, QuittingGatesStartsAndThreadsThatHaveNotRunYet) {
     EXPECT_FALSE(HasEvent(path, "entry"));
 }
 
-// Fills the address space with reservations of one size until none fits; frees them again.
+// Fills the address space with reservations, then gives back about keepFree bytes of it in
+// 16 MB pieces; frees everything at the end.
 class AddressSpaceFiller {
 public:
-    explicit AddressSpaceFiller(SIZE_T chunk) {
-        while (void* block = VirtualAlloc(nullptr, chunk, MEM_RESERVE, PAGE_NOACCESS)) blocks_.push_back(block);
+    explicit AddressSpaceFiller(SIZE_T keepFree) {
+        for (SIZE_T chunk : {SIZE_T{16} << 20, SIZE_T{1} << 20, SIZE_T{64} << 10}) {
+            while (void* block = VirtualAlloc(nullptr, chunk, MEM_RESERVE, PAGE_NOACCESS)) blocks_.push_back(block);
+        }
+        for (SIZE_T freed = 0; freed < keepFree && !blocks_.empty(); freed += SIZE_T{16} << 20) {
+            VirtualFree(blocks_.front(), 0, MEM_RELEASE);
+            blocks_.erase(blocks_.begin());
+        }
     }
     ~AddressSpaceFiller() { Release(); }
     void Release() {
@@ -271,7 +278,8 @@ TEST_F(LifecycleTest, NoDaemonStartsWhenTheAddressSpaceIsNearlyFull) {
     Daemon* daemon = Add(path);
     ASSERT_NE(daemon, nullptr);
 
-    AddressSpaceFiller filler(16u << 20);  // leaves only holes smaller than 16 MB
+    // 32 MB free: room for a thread's stack, not for the margin kept besides.
+    AddressSpaceFiller filler(SIZE_T{32} << 20);
     StartDaemonThread(daemon, RequestNone);
     const bool startedWhileFull = daemon->thread.get() != nullptr;
     const uint32_t flagsWhileFull = daemon->flags;
