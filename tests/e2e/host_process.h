@@ -95,7 +95,8 @@ private:
     PROCESS_INFORMATION info_{};
     HWND mainWindow_ = nullptr;
     // A buffer inside the host process for list-view calls that take pointers.
-    void* remote_ = nullptr;
+    void* Remote() const;
+    mutable void* remote_ = nullptr;
 };
 
 // Keyboard input, one key press and release per key, to whatever has the focus.
