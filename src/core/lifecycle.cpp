@@ -33,11 +33,8 @@ SIZE_T ThreadStackReserve() {
 // starting there keeps each walk short while stacks fill the space from the bottom.
 uintptr_t walkStart = 0;
 
-// Sums free ranges upwards from start; the first free range's base goes to firstFree.
-bool HasFreeBytes(uintptr_t start, SIZE_T needed, uintptr_t& firstFree) {
-    LN SYSTEM_INFO system{};
-    LN GetSystemInfo(&system);
-    LN const auto highest = reinterpret_cast<uintptr_t>(system.lpMaximumApplicationAddress);
+// Sums free ranges upwards from start to highest; the first free range's base goes to firstFree.
+bool HasFreeBytes(uintptr_t start, uintptr_t highest, SIZE_T needed, uintptr_t& firstFree) {
     LN SIZE_T freeBytes = 0;
     LN firstFree = 0;
     LN for (uintptr_t address = start; address < highest;) {
@@ -62,10 +59,11 @@ bool HasRoomForThread() {
     LN SYSTEM_INFO system{};
     LN GetSystemInfo(&system);
     LN const auto lowest = reinterpret_cast<uintptr_t>(system.lpMinimumApplicationAddress);
+    LN const auto highest = reinterpret_cast<uintptr_t>(system.lpMaximumApplicationAddress);
     LN uintptr_t firstFree = 0;
     // Ranges below the hint may have been freed since: a failed walk looks again from the bottom.
-    LN bool room = HasFreeBytes(std::max(walkStart, lowest), needed, firstFree) ||
-                   (walkStart > lowest && HasFreeBytes(lowest, needed, firstFree));
+    LN bool room = HasFreeBytes(std::max(walkStart, lowest), highest, needed, firstFree) ||
+                   (walkStart > lowest && HasFreeBytes(lowest, highest, needed, firstFree));
     LN walkStart = room ? firstFree : lowest;
     LN return room;
 }

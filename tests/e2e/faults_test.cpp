@@ -243,9 +243,8 @@ TEST(TaskbarTest, IconComesBackWithItsTooltipWhileTheWindowSitsMinimisedAndAPres
         EXPECT_TRUE(WaitUntil([&] { return !IsWindowVisible(window); })) << "hidden to the tray";
         EXPECT_FALSE(IsIconic(window));
     }
-    host.RequestClose();
     DWORD exitCode = 1;
-    ASSERT_TRUE(host.WaitForExit(20s, &exitCode));
+    ASSERT_TRUE(host.CloseAndWait(20s, &exitCode));
     EXPECT_EQ(exitCode, 0u);
 }
 

@@ -100,6 +100,11 @@ bool HostProcess::Sync() {
     return SendMessageTimeoutW(mainWindow_, WM_NULL, 0, 0, SMTO_NORMAL, 30000, &result) != 0;
 }
 
+bool HostProcess::CloseAndWait(std::chrono::milliseconds timeout, DWORD* exitCode) {
+    RequestClose();
+    return WaitForExit(timeout, exitCode);
+}
+
 bool HostProcess::WaitForExit(std::chrono::milliseconds timeout, DWORD* exitCode) {
     if (WaitForSingleObject(info_.hProcess, static_cast<DWORD>(timeout.count())) != WAIT_OBJECT_0) return false;
     if (exitCode) GetExitCodeProcess(info_.hProcess, exitCode);

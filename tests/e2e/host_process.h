@@ -51,6 +51,8 @@ public:
     bool Sync();
     // Waits for the process to end and gives its exit code; false on time-out.
     bool WaitForExit(std::chrono::milliseconds timeout, DWORD* exitCode = nullptr);
+    // A close request, then WaitForExit.
+    bool CloseAndWait(std::chrono::milliseconds timeout, DWORD* exitCode = nullptr);
 
     int RowCount() const;
     std::wstring Cell(int row, int column) const;

@@ -79,9 +79,8 @@ TEST(HostStartTest, RowsFollowDiscoveryOrderForLoadedDaemonsOnly) {
     EXPECT_FALSE(host.IsWindowShown()) << "the host starts hidden";
     EXPECT_EQ(host.OtherVisibleWindows(), 0) << "refusals show nothing";
 
-    host.RequestClose();
     DWORD exitCode = 1;
-    ASSERT_TRUE(host.WaitForExit(60s, &exitCode));
+    ASSERT_TRUE(host.CloseAndWait(60s, &exitCode));
     EXPECT_EQ(exitCode, 0u);
 }
 
@@ -129,9 +128,8 @@ TEST(HostWindowTest, TrayPressShowsTheWindowAndMinimisingHidesItAgain) {
     GetClientRect(window, &client);
     EXPECT_GT(client.bottom, 0) << "shown restored, not minimised";
 
-    host.RequestClose();
     DWORD exitCode = 1;
-    ASSERT_TRUE(host.WaitForExit(60s, &exitCode));
+    ASSERT_TRUE(host.CloseAndWait(60s, &exitCode));
     EXPECT_EQ(exitCode, 0u);
 }
 
@@ -212,9 +210,8 @@ TEST(HostCloseTest, CloseWithNoDaemonsEndsAtOnce) {
         << "a missing wild_magic folder is created";
     ASSERT_TRUE(host.Sync());
     EXPECT_EQ(host.RowCount(), 0);
-    host.RequestClose();
     DWORD exitCode = 1;
-    ASSERT_TRUE(host.WaitForExit(20s, &exitCode));
+    ASSERT_TRUE(host.CloseAndWait(20s, &exitCode));
     EXPECT_EQ(exitCode, 0u);
 }
 
@@ -230,9 +227,8 @@ TEST(HostCloseTest, DaemonThatEndsByItselfIsReapedAndTheHostRunsOn) {
     EXPECT_EQ(host.RowCount(), 1) << "the row stays";
     Sleep(1000);
     EXPECT_TRUE(host.IsRunning()) << "the host keeps running until closed";
-    host.RequestClose();
     DWORD exitCode = 1;
-    ASSERT_TRUE(host.WaitForExit(20s, &exitCode));
+    ASSERT_TRUE(host.CloseAndWait(20s, &exitCode));
     EXPECT_EQ(exitCode, 0u);
 }
 

@@ -87,9 +87,8 @@ TEST(HostileFilesTest, DamagedAndOddFilesStopNoOtherDaemon) {
     EXPECT_EQ(host.OtherVisibleWindows(), 0) << "nothing is shown";
     CloseHandle(lock);
 
-    host.RequestClose();
     DWORD exitCode = 1;
-    ASSERT_TRUE(host.WaitForExit(60s, &exitCode));
+    ASSERT_TRUE(host.CloseAndWait(60s, &exitCode));
     EXPECT_EQ(exitCode, 0u);
     for (const std::wstring& path : good) EXPECT_TRUE(HasEvent(path, "return")) << "stopped cleanly";
 }

@@ -71,9 +71,8 @@ TEST(JourneyTest, DiscoverShowRouteStopAndClose) {
     ASSERT_TRUE(host.WaitForNoPopupMenu(60s));
 
     // The close stops both through their state words.
-    host.RequestClose();
     DWORD exitCode = 1;
-    ASSERT_TRUE(host.WaitForExit(180s, &exitCode));
+    ASSERT_TRUE(host.CloseAndWait(180s, &exitCode));
     EXPECT_EQ(exitCode, 0u);
     EXPECT_TRUE(HasEvent(cooperative, "stop-seen"));
     EXPECT_TRUE(HasEvent(routed, "return")) << "asked to stop at the close";
@@ -89,9 +88,8 @@ TEST(JourneyTest, DaemonWithoutStateWordIsEndedByForceAtTheClose) {
     ASSERT_TRUE(WaitUntil([&] { return host.IsWindowShown(); }, 60s));
     EXPECT_EQ(host.RowCount(), 2);
 
-    host.RequestClose();
     DWORD exitCode = 1;
-    ASSERT_TRUE(host.WaitForExit(180s, &exitCode));
+    ASSERT_TRUE(host.CloseAndWait(180s, &exitCode));
     EXPECT_EQ(exitCode, 0u);
     EXPECT_TRUE(HasEvent(cooperative, "return"));
     EXPECT_FALSE(HasEvent(plain, "return")) << "no state word: ended by force";

@@ -24,9 +24,8 @@ TEST(LoadScopeTest, NothingIsLoadedFromTheCurrentDirectory) {
     EXPECT_FALSE(HasEvent(dependent, "entry"));
     EXPECT_EQ(host.RowEndingWith(L"\\needs_cwd_helper.dll"), -1);
     EXPECT_GE(host.RowEndingWith(L"\\cooperative.dll"), 0);
-    host.RequestClose();
     DWORD exitCode = 1;
-    ASSERT_TRUE(host.WaitForExit(60s, &exitCode));
+    ASSERT_TRUE(host.CloseAndWait(60s, &exitCode));
     EXPECT_EQ(exitCode, 0u);
 
     // Beside the daemon, where daemon authors put their dependencies, it is found as before.

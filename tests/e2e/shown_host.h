@@ -35,9 +35,8 @@ public:
     int Row(const std::wstring& suffix) const { return host.RowEndingWith(suffix); }
     // A close request, and the host gone with exit code 0.
     bool Close() {
-        host.RequestClose();
         DWORD exitCode = 1;
-        return host.WaitForExit(60s, &exitCode) && exitCode == 0;
+        return host.CloseAndWait(60s, &exitCode) && exitCode == 0;
     }
 
     TempFolder folder;

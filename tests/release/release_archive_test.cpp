@@ -79,9 +79,8 @@ TEST(ReleaseArchiveTest, UnpackedArchiveHostsItsSampleDaemon) {
             60s))
             << "the shipped daemon " << testing::PrintToString(name) << " runs";
     }
-    host.RequestClose();
     DWORD exitCode = 1;
-    ASSERT_TRUE(host.WaitForExit(120s, &exitCode));
+    ASSERT_TRUE(host.CloseAndWait(120s, &exitCode));
     EXPECT_EQ(exitCode, 0u);
 }
 

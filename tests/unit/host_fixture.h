@@ -7,6 +7,7 @@
 
 #include "core/application.h"
 #include "core/daemon_table.h"
+#include "core/lifecycle.h"
 #include "core/loader.h"
 #include "temp_folder.h"
 #include "test_daemons.h"
@@ -30,6 +31,17 @@ protected:
     }
 
     Daemon* Add(const std::wstring& path) { return AddDaemon(path, app.DaemonTable); }
+
+    // Loads and starts a test daemon and waits until its EntryPoint runs.
+    Daemon* Run(const std::wstring& name, std::wstring* pathOut = nullptr) {
+        std::wstring path = Place(name);
+        Daemon* daemon = Add(path);
+        if (!daemon) return nullptr;
+        StartDaemonThread(daemon, RequestNone);
+        if (!WaitForEntry(path)) return nullptr;
+        if (pathOut) *pathOut = path;
+        return daemon;
+    }
 
     TempFolder folder;
 };

@@ -12,17 +12,6 @@ namespace {
 
 class LifecycleTest : public HostFixture {
 protected:
-    // Loads and starts a test daemon and waits until its EntryPoint runs.
-    Daemon* Run(const std::wstring& name, std::wstring* pathOut = nullptr) {
-        std::wstring path = Place(name);
-        Daemon* daemon = Add(path);
-        if (!daemon) return nullptr;
-        StartDaemonThread(daemon, RequestNone);
-        if (!WaitForEntry(path)) return nullptr;
-        if (pathOut) *pathOut = path;
-        return daemon;
-    }
-
     // Ticks the daemon and, when it finishes, takes it out of the table as the reaper would.
     bool Tick(Daemon* daemon) {
         if (TickDaemon(daemon)) return true;

@@ -15,16 +15,6 @@ protected:
         SetPriorityClass(GetCurrentProcess(), NORMAL_PRIORITY_CLASS);
         HostFixture::TearDown();
     }
-
-    Daemon* Run(const std::wstring& name, std::wstring* pathOut = nullptr) {
-        std::wstring path = Place(name);
-        Daemon* daemon = Add(path);
-        if (!daemon) return nullptr;
-        StartDaemonThread(daemon, RequestNone);
-        if (!WaitForEntry(path)) return nullptr;
-        if (pathOut) *pathOut = path;
-        return daemon;
-    }
 };
 
 // A handle to the thread that may wait on it but not query or set it.
