@@ -6,7 +6,6 @@ kestrune_packages=(
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools
   googletest
   wine wine64 wine32:i386
-  qemu-user-static
   xvfb xauth xdotool x11-utils imagemagick
   python3
 )
@@ -31,6 +30,51 @@ ensure_deb_src() {
     touch "$twin"
   fi
   return 0
+}
+
+# The i386 emulator comes from the release's backports: the release's own qemu-user (7.2)
+# takes about a minute to start each 32-bit Wine program and now and then crashes one when a
+# signal reaches one of its threads; 9.1 and later start one in seconds and run them reliably.
+emulator_version=1:9.1
+kestrune_qemu=/usr/bin/qemu-i386
+
+has_emulator() {
+  local installed
+  installed=$(dpkg-query -W -f='${Status} ${Version}' qemu-user 2>/dev/null) || return 1
+  case "$installed" in "install ok installed "*) ;; *) return 1 ;; esac
+  dpkg --compare-versions "${installed##* }" ge "$emulator_version"
+}
+
+# A twin of the Debian sources entry for the release's backports suite.
+ensure_backports() {
+  local twin=/etc/apt/sources.list.d/kestrune-debian-backports.sources
+  [ -f "$twin" ] && return 1
+  local codename
+  codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
+  local src=/etc/apt/sources.list.d/debian.sources
+  if [ -f "$src" ]; then
+    # The first entry that carries the release itself, moved to its backports suite.
+    awk -v suite="$codename-backports" -v rel="$codename" '
+      BEGIN { RS = ""; ORS = "\n\n" }
+      !done && /(^|\n)Types: deb(\n|$)/ && $0 ~ ("Suites:.*(^| )" rel "( |$|\n)") {
+        sub(/Suites: [^\n]*/, "Suites: " suite); print; done = 1 }' "$src" > "$twin"
+  else
+    grep -E "^deb .* $codename( |$)" /etc/apt/sources.list | head -n 1 |
+      sed "s/ $codename / $codename-backports /" > "${twin%.sources}.list"
+    touch "$twin"
+  fi
+  return 0
+}
+
+install_emulator() {
+  has_emulator && return 0
+  local codename
+  codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
+  ensure_backports || true
+  echo "kestrune: installing qemu-user from $codename-backports" >&2
+  apt-get update -qq >/dev/null
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends -t "$codename-backports" qemu-user >/dev/null
+  has_emulator || { echo "kestrune: no qemu-user $emulator_version or later" >&2; return 1; }
 }
 
 install_packages() {
@@ -81,8 +125,12 @@ ensure_binfmt_i386() {
     echo "kestrune: binfmt_misc cannot be mounted; 32-bit programs cannot run here" >&2
     return 1
   fi
+  # An entry for another interpreter (an older emulator) gives way to ours.
+  if [ -e "$bm/qemu-i386" ] && ! grep -qx "interpreter $kestrune_qemu" "$bm/qemu-i386"; then
+    echo -1 > "$bm/qemu-i386"
+  fi
   if [ ! -e "$bm/qemu-i386" ]; then
-    printf '%s' ':qemu-i386:M::\x7f\x45\x4c\x46\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F' \
+    printf '%s' ':qemu-i386:M::\x7f\x45\x4c\x46\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:'"$kestrune_qemu"':F' \
       > "$bm/register" 2>/dev/null || true
   fi
   if [ ! -e "$bm/qemu-i386" ]; then
@@ -94,5 +142,6 @@ ensure_binfmt_i386() {
 
 install_all() {
   install_packages || return 1
+  install_emulator || return 1
   fetch_pcre2_source "$KESTRUNE_ROOT/build/deps" || return 1
 }
