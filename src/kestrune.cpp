@@ -5,6 +5,7 @@
 #include <shellapi.h>
 
 #include "core/application.h"
+#include "core/clock.h"
 #include "core/commands.h"
 #include "core/daemon_table.h"
 #include "core/discovery.h"
@@ -138,6 +139,9 @@ void RunExitSequence() {
 }  // namespace
 
 void RunHost() {
+    // The clock reads 0 on first use and a stop stamped 0 counts as none written (no
+    // countdown): started here, the clock is past 0 before any stop can be stamped.
+    LN ClockMilliseconds();
     LN std::wstring title = L"Kestrune " + VersionText();
     LN if (!CreateMainWindow(title)) return;
     LN std::wstring program = ProgramPath();

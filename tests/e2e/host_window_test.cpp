@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <utility>
 
 #include "host_process.h"
 #include "test_daemons.h"
@@ -11,6 +12,7 @@ namespace {
 
 constexpr COLORREF Grey = RGB(170, 170, 170);
 constexpr COLORREF DarkRed = RGB(170, 0, 0);
+constexpr COLORREF Blue = RGB(0, 0, 187);
 constexpr COLORREF Green = RGB(0, 170, 0);
 constexpr COLORREF Olive = RGB(170, 170, 0);
 const std::wstring BlackStar = L" \u2605";
@@ -71,6 +73,7 @@ TEST(HostStartTest, RowsFollowDiscoveryOrderForLoadedDaemonsOnly) {
     // Every library was loaded before the first EntryPoint ran.
     long long lastAttach = 0, firstEntry = LLONG_MAX;
     for (const std::wstring& path : loadable) {
+        ASSERT_NE(EventTime(path, "attach"), -1) << "no load reported by " << testing::PrintToString(path);
         lastAttach = std::max(lastAttach, EventTime(path, "attach"));
         firstEntry = std::min(firstEntry, EventTime(path, "entry"));
     }
@@ -131,6 +134,47 @@ TEST(HostWindowTest, TrayPressShowsTheWindowAndMinimisingHidesItAgain) {
     DWORD exitCode = 1;
     ASSERT_TRUE(host.CloseAndWait(60s, &exitCode));
     EXPECT_EQ(exitCode, 0u);
+}
+
+// Every status a row can show, side by side: also the picture of the list in the README.
+// The stop here is the host's first, which once stamped 0 and so never showed its countdown.
+TEST(HostWindowTest, RowsShowEveryStatusAtOnce) {
+    TempFolder folder;
+    HostProcess host(folder);
+    std::vector<std::wstring> paths;
+    for (const wchar_t* name : {L"busy", L"cooperative", L"ignores_word", L"only_entry", L"returns_at_once"}) {
+        paths.push_back(host.AddDaemon(name));
+    }
+    ASSERT_TRUE(host.Start());
+    ASSERT_NE(host.WaitForMainWindow(), nullptr);
+    for (const std::wstring& path : paths) ASSERT_TRUE(WaitForEntry(path));
+    host.PressTrayIcon();
+    ASSERT_TRUE(WaitUntil([&] { return host.IsWindowShown(); }, 20s));
+    ASSERT_EQ(host.RowCount(), 5);
+    enum { Busy = 0, Paused, Stopping, Plain, Ended };  // rows in discovery order
+
+    for (auto [row, item] : {std::pair{int{Paused}, ItemPause}, std::pair{int{Stopping}, ItemStop}}) {
+        ASSERT_NE(host.OpenContextMenu(row), nullptr);
+        ChooseMenuItem(item);
+        ASSERT_TRUE(host.WaitForNoPopupMenu());
+    }
+    ASSERT_TRUE(host.SelectRow(-1));
+    EXPECT_TRUE(WaitUntil([&] { return host.StatusColour(Paused) == Blue; }, 20s)) << "paused";
+    EXPECT_TRUE(WaitUntil([&] { return host.Cell(Stopping, 1).size() > 2; }, 20s)) << "the countdown";
+    EXPECT_TRUE(WaitUntil([&] { return host.Cell(Ended, 2) == L"" && host.Cell(Ended, 3) == L""; }, 20s)) << "reaped";
+    EXPECT_EQ(host.Cell(Busy, 1), BlackStar);
+    EXPECT_EQ(host.StatusColour(Busy), Green);
+    EXPECT_NE(host.Cell(Busy, 2), L"");
+    EXPECT_EQ(host.Cell(Paused, 1), L" \u2605\u2606");
+    EXPECT_EQ(host.StatusColour(Paused), Blue);
+    EXPECT_EQ(host.Cell(Stopping, 1).substr(0, 2), L" \u2193");
+    EXPECT_EQ(host.StatusColour(Stopping), DarkRed);
+    EXPECT_EQ(host.Cell(Plain, 1), BlackStar);
+    EXPECT_EQ(host.StatusColour(Plain), Olive);
+    EXPECT_EQ(host.Cell(Ended, 1), WhiteStar);
+    EXPECT_EQ(host.StatusColour(Ended), Grey);
+    SaveScreenshot(L"main-window-states", host.MainWindow());
+    // The ignoring daemon would hold a close up for its 30 s: the harness ends the host.
 }
 
 TEST(HostWindowTest, RealClickOnTheTrayIconShowsTheWindow) {
