@@ -206,7 +206,7 @@ TEST_F(DaemoncheckRun, DaemonThatIgnoresItsWordWouldBeForceUnloaded) {
     ProgramRun run = CheckFile(path, L"--settle 300 --wait 300");
     EXPECT_EQ(run.exitCode, 1u) << run.output;
     EXPECT_TRUE(HasLine(run, "FAIL stop:", "still running")) << run.output;
-    EXPECT_TRUE(HasLine(run, "FAIL stop:", "after the 30 s grace")) << run.output;
+    EXPECT_TRUE(HasLine(run, "FAIL stop:", "unless it returns within 30 s")) << run.output;
     EXPECT_TRUE(HasLine(run, "ok   threads:")) << "its thread was terminated: " << run.output;
     EXPECT_TRUE(HasEvent(path, "entry"));
     EXPECT_TRUE(HasEvent(path, "detach")) << "unloaded after the termination";
@@ -231,8 +231,21 @@ TEST_F(DaemoncheckRun, DaemonsWithoutStateWordAreStoppedByForce) {
 TEST_F(DaemoncheckRun, BusyDaemonStopsWithinTheWait) {
     ProgramRun run = Check(L"busy");
     EXPECT_EQ(run.exitCode, 0u) << run.output;
+    EXPECT_TRUE(HasLine(run, "ok   run:", "on a thread of its own")) << run.output;
     EXPECT_TRUE(HasLine(run, "ok   stop:", "returned")) << run.output;
     ExpectCleanLeftovers(run);
+}
+
+TEST_F(DaemoncheckRun, SlowCleanupIsTimedOrLeftOpenNeverCalledHung) {
+    std::wstring path = Place(L"slow_cleanup");  // returns about a second after it sees 255
+    ProgramRun patient = CheckFile(path, L"--settle 300");
+    EXPECT_EQ(patient.exitCode, 0u) << patient.output;
+    EXPECT_TRUE(HasLine(patient, "ok   stop: returned", "after 255 was written")) << patient.output;
+
+    ProgramRun hasty = CheckFile(path, L"--settle 300 --wait 200");
+    EXPECT_EQ(hasty.exitCode, 1u) << hasty.output;
+    EXPECT_TRUE(HasLine(hasty, "FAIL stop:", "unless it returns within 30 s")) << hasty.output;
+    EXPECT_FALSE(HasLine(hasty, "FAIL stop:", "unloads it by force now")) << hasty.output;
 }
 
 using DaemoncheckMenu = DaemoncheckTest;
