@@ -187,8 +187,11 @@ void ResumeThreadFully(HANDLE thread) {
 }
 
 int32_t MillisecondsSinceStopRequest(const Daemon& daemon) {
-    LN return static_cast<int32_t>(static_cast<uint32_t>(ClockMilliseconds()) -
-                                   static_cast<uint32_t>(daemon.stopRequestTime));
+    LN return MillisecondsSinceStamp(ClockMilliseconds(), daemon.stopRequestTime);
+}
+
+int32_t MillisecondsSinceStamp(uint64_t now, int32_t stamp) {
+    LN return static_cast<int32_t>(static_cast<uint32_t>(now) - static_cast<uint32_t>(stamp));
 }
 
 }  // namespace kestrune

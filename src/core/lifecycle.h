@@ -27,5 +27,7 @@ void ResumeThreadFully(HANDLE thread);
 // Milliseconds between now and the stop request, in the wrapping arithmetic of
 // the stored 32-bit time, so a host that has run for weeks still grants the grace.
 int32_t MillisecondsSinceStopRequest(const Daemon& daemon);
+// The same for a clock reading and a stamp of its low 32 bits.
+int32_t MillisecondsSinceStamp(uint64_t now, int32_t stamp);
 
 }  // namespace kestrune

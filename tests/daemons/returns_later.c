@@ -1,4 +1,5 @@
-/* Ends by itself after about a second, without being asked. */
+/* Ends by itself after about a second, without being asked, at a raised priority that its
+   ended thread still reports. */
 #include <kestrune/daemon.h>
 
 #include "report.h"
@@ -8,6 +9,7 @@ static StateWord state;
 void EntryPoint(void) {
     Report("entry");
     for (int i = 0; i < 100 && state != StateWordStop; ++i) Sleep(10);
+    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST);
     Report("return");
 }
 

@@ -157,6 +157,8 @@ TEST_F(ContextMenuTest, StartedDaemonWhoseThreadEndedShowsNormalChecked) {
     Daemon* daemon = Run(L"returns_later");
     ASSERT_NE(daemon, nullptr);
     ASSERT_TRUE(WaitUntil([&] { return !IsThreadAlive(daemon->thread.get()); }));
+    ASSERT_EQ(GetThreadPriority(daemon->thread.get()), THREAD_PRIORITY_HIGHEST)
+        << "the ended thread still reports the priority it ended at";
     SelectDaemon(daemon);
     MenuOwner menu(BuildDaemonContextMenu());
     ExpectItems(DescribeMenu(menu.get()),

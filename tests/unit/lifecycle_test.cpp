@@ -176,6 +176,18 @@ TEST_F(LifecycleTest, GraceIsKeptWhenTheStoredTimeWrapsAfterWeeks) {
     EXPECT_TRUE(Tick(daemon));
 }
 
+// After 24.8 days the stored low half turns negative, after 49.7 days it wraps: the time since
+// the stamp must still come out as the time that really passed.
+TEST(StopGraceTest, TimeSinceTheStampSurvivesSignAndWrapOfTheLowHalf) {
+    for (uint64_t now : {uint64_t{40000}, (uint64_t{1} << 31) + 5000, (uint64_t{1} << 32) + 5000,
+                         (uint64_t{1} << 33) + 7}) {
+        for (uint32_t elapsed : {10000u, 30000u, 30001u}) {
+            int32_t stamp = static_cast<int32_t>(static_cast<uint32_t>(now - elapsed));
+            EXPECT_EQ(MillisecondsSinceStamp(now, stamp), static_cast<int32_t>(elapsed)) << "now " << now;
+        }
+    }
+}
+
 TEST_F(LifecycleTest, OnlyTheLaterOfTwoRequestsApplies) {
     std::wstring path;
     Daemon* daemon = Run(L"cooperative", &path);
@@ -292,14 +304,20 @@ TEST_F(LifecycleTest, PriorityRequestsReachTheThread) {
         EXPECT_TRUE(Tick(daemon));
         EXPECT_EQ(GetThreadPriority(daemon->thread.get()), priority);
     }
-    // Values between the seven are no priority requests.
-    SetThreadPriority(daemon->thread.get(), THREAD_PRIORITY_HIGHEST);
-    for (int32_t request :
-         {RequestPriorityBase + 3, RequestPriorityBase - 7, RequestPriorityBase + 16, 5, 64, 96, INT32_MIN, INT32_MAX}) {
+    // Values between the seven are no priority requests. In the real-time class the system
+    // takes -7 to -3 and 3 to 6 as well, so only the host's own filter keeps them out.
+    HANDLE thread = daemon->thread.get();
+    ASSERT_TRUE(SetPriorityClass(GetCurrentProcess(), REALTIME_PRIORITY_CLASS));
+    bool systemTakesThree = SetThreadPriority(thread, 3) && GetThreadPriority(thread) == 3;
+    SetThreadPriority(thread, THREAD_PRIORITY_HIGHEST);
+    for (int32_t request : {RequestPriorityBase + 3, RequestPriorityBase + 6, RequestPriorityBase - 3,
+                            RequestPriorityBase - 7, RequestPriorityBase + 16, 5, 64, 96, INT32_MIN, INT32_MAX}) {
         SetDaemonRequest(daemon, request);
         EXPECT_TRUE(Tick(daemon));
-        EXPECT_EQ(GetThreadPriority(daemon->thread.get()), THREAD_PRIORITY_HIGHEST) << request;
+        EXPECT_EQ(GetThreadPriority(thread), THREAD_PRIORITY_HIGHEST) << request;
     }
+    SetPriorityClass(GetCurrentProcess(), NORMAL_PRIORITY_CLASS);
+    EXPECT_TRUE(systemTakesThree) << "without it the filter above is not put to the test";
 }
 
 TEST_F(LifecycleTest, ReaperVisitsOneOfSeveralDaemonsPerTickAndFillsTheGapFromTheEnd) {

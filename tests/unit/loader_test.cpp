@@ -151,6 +151,20 @@ TEST_F(LoaderTest, FilePartIsTheTextAfterTheLastSeparator) {
     EXPECT_EQ(FilePartOf(L"C:\\folder\\"), L"");
 }
 
+// The public header's export macros: plain names on both targets, never a stdcall "@12".
+TEST_F(LoaderTest, HeaderExportsEveryEntryUnderItsPlainName) {
+    for (const wchar_t* name : {L"menu_good", L"menu_high_ids"}) {
+        HMODULE module = LoadLibraryW(TestDaemonPath(name).c_str());
+        ASSERT_NE(module, nullptr);
+        for (const char* entry : {"EntryPoint", "EntryState", "EntryMenu"}) {
+            EXPECT_NE(GetProcAddress(module, entry), nullptr) << entry;
+        }
+        EXPECT_EQ(GetProcAddress(module, "EntryMenu@12"), nullptr);
+        EXPECT_EQ(GetProcAddress(module, "_EntryMenu@12"), nullptr);
+        FreeLibrary(module);
+    }
+}
+
 TEST_F(LoaderTest, UnloadingAnEndedDaemonFreesTheLibraryWithoutTerminating) {
     std::wstring path = Place(L"returns_at_once");
     Daemon* daemon = Add(path);
