@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs the benchmarks on the x64 build under Wine and writes their CSV files into
 # bench/results/, then draws the plots. Needs an X display (the host shows its window).
-#   bench/run_benchmarks.sh [startup|refresh|rows|latency|cost|platform|capacity|plots]...
+#   bench/run_benchmarks.sh [discovery|startup|refresh|rows|latency|cost|platform|capacity|plots]...
 # With no argument every x64 benchmark runs (about an hour on a quiet machine with two
 # cores). "capacity" starts the 32-bit host with more daemons than it can hold; under
 # qemu-user emulation that takes long, so it runs only when named.
@@ -16,6 +16,7 @@ mkdir -p "$results"
 
 step() {
   case "$1" in
+    discovery) run "$bin/discovery_bench.exe" 9 > "$results/discovery.txt" ;;
     startup) run "$bin/startup_bench.exe" --repeat 5 --csv "$(csv startup.csv)" 1 10 100 1000 2000 ;;
     refresh) run "$bin/refresh_bench.exe" --rounds 2 --seconds 15 --shown-seconds 10 --csv "$(csv refresh.csv)" 1 1000 ;;
     rows)
@@ -38,7 +39,7 @@ step() {
 }
 
 steps=("$@")
-[ ${#steps[@]} -eq 0 ] && steps=(startup refresh rows latency cost platform plots)
+[ ${#steps[@]} -eq 0 ] && steps=(discovery startup refresh rows latency cost platform plots)
 for s in "${steps[@]}"; do
   echo "== $s" >&2
   step "$s" > "$results/$s.log" 2>&1 || echo "run_benchmarks: $s ended with $?" >&2

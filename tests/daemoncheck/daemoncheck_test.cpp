@@ -11,7 +11,7 @@
 namespace kestrune::test {
 namespace {
 
-// Generous: under the 32-bit loader one start of the checker takes about a minute.
+// Generous: the 32-bit checker runs emulated.
 constexpr DWORD CheckTimeout = 600000;
 const std::wstring QuickRun = L"--settle 500 --wait 3000";
 

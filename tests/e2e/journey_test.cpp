@@ -1,8 +1,6 @@
-// One run of the host through what every user does, kept short enough to run on the 32-bit
-// build too (under emulation there each process start costs about a minute).
+// One run of the host through what every user does, on both targets: the 32-bit host is
+// the one the program ships for.
 #include <gtest/gtest.h>
-
-#include <cstdio>
 
 #include "host_process.h"
 #include "test_daemons.h"
@@ -10,38 +8,14 @@
 namespace kestrune::test {
 namespace {
 
-// Starts the host and waits until every daemon's EntryPoint has run. Under the 32-bit
-// emulation here the host process now and then dies while its first threads start, before
-// any daemon code runs; that start is made again, at most twice. A host that lives on but
-// does not run its daemons still fails.
+// Starts the host and waits until every daemon's EntryPoint has run.
 bool StartWithDaemonsRunning(HostProcess& host, std::initializer_list<std::wstring> paths) {
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        for (const std::wstring& path : paths) {  // no event of a failed start may count
-            DeleteFileW((path + L".log").c_str());
-            DeleteFileW((path + L".times").c_str());
-        }
-        if (!host.Start() || !host.WaitForMainWindow(180s)) continue;
-        bool entered = WaitUntil(
-            [&] {
-                if (!host.IsRunning()) return true;
-                for (const std::wstring& path : paths) {
-                    if (!HasEvent(path, "entry")) return false;
-                }
-                return true;
-            },
-            180s);
-        if (!entered) return false;
-        Sleep(250);  // settled in their loops, as WaitForEntry leaves them
-        if (host.IsRunning()) return true;
-        std::fprintf(stderr, "the host died while starting (attempt %d); starting it again\n", attempt + 1);
+    if (!host.Start() || !host.WaitForMainWindow(180s)) return false;
+    for (const std::wstring& path : paths) {
+        if (!WaitForEntry(path, 180s)) return false;
     }
-    return false;
+    return host.IsRunning();
 }
-
-// Under the 32-bit emulation only the newest thread may receive a signal, and a daemon that
-// makes a window on its own thread must be the newest when it does: names order the starts.
-// Nor can another process's memory be read there, so these tests look at the list through
-// calls that carry no pointer, and at the daemons through what they report.
 
 TEST(JourneyTest, DiscoverShowRouteStopAndClose) {
     TempFolder folder;

@@ -296,7 +296,7 @@ DWORD RunProgram(const std::wstring& program, const std::wstring& argument, cons
         return static_cast<DWORD>(-1);
     }
     HandleOwner processOwner(process.hProcess), threadOwner(process.hThread);
-    // A 32-bit process start under emulation takes about a minute.
+    // Generous: the 32-bit program runs emulated.
     if (WaitForSingleObject(process.hProcess, 10 * 60 * 1000) != WAIT_OBJECT_0) {
         TerminateProcess(process.hProcess, 1);
         return static_cast<DWORD>(-2);
