@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "host_process.h"
+#include "shown_host.h"
 #include "test_daemons.h"
 
 namespace kestrune::test {
@@ -139,17 +140,9 @@ TEST(HostWindowTest, TrayPressShowsTheWindowAndMinimisingHidesItAgain) {
 // Every status a row can show, side by side: also the picture of the list in the README.
 // The stop here is the host's first, which once stamped 0 and so never showed its countdown.
 TEST(HostWindowTest, RowsShowEveryStatusAtOnce) {
-    TempFolder folder;
-    HostProcess host(folder);
-    std::vector<std::wstring> paths;
-    for (const wchar_t* name : {L"busy", L"cooperative", L"ignores_word", L"only_entry", L"returns_at_once"}) {
-        paths.push_back(host.AddDaemon(name));
-    }
-    ASSERT_TRUE(host.Start());
-    ASSERT_NE(host.WaitForMainWindow(), nullptr);
-    for (const std::wstring& path : paths) ASSERT_TRUE(WaitForEntry(path));
-    host.PressTrayIcon();
-    ASSERT_TRUE(WaitUntil([&] { return host.IsWindowShown(); }, 20s));
+    ShownHost shown{L"busy", L"cooperative", L"ignores_word", L"only_entry", L"returns_at_once"};
+    ASSERT_TRUE(shown.Start());
+    HostProcess& host = shown.host;
     ASSERT_EQ(host.RowCount(), 5);
     enum { Busy = 0, Paused, Stopping, Plain, Ended };  // rows in discovery order
 

@@ -10,7 +10,7 @@ namespace kestrune::test {
 
 // A visible dialog box (class #32770) of process with exactly this title, or null after timeout.
 HWND WaitForMessageBox(DWORD processId, const std::wstring& title,
-                       std::chrono::milliseconds timeout = std::chrono::seconds(20));
+                       std::chrono::milliseconds timeout = std::chrono::seconds(60));
 
 // The box's message: the text of its static control.
 std::wstring MessageBoxText(HWND box);
