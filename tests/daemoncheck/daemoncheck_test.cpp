@@ -127,6 +127,11 @@ TEST_F(DaemoncheckLoad, CooperativeDaemonPassesEveryCheck) {
     EXPECT_TRUE(HasLine(run, "ok   EntryState:", "the host writes 255 there")) << run.output;
     EXPECT_TRUE(HasLine(run, "ok   stop:", "after 255 was written")) << run.output;
     EXPECT_TRUE(HasLine(run, "ok   handles:")) << run.output;
+    for (const char* counter : {"GDI objects:", "USER objects:"}) {  // counted, or said not to be
+        EXPECT_TRUE(HasLine(run, std::string("ok   ") + counter) ||
+                    HasLine(run, std::string("info ") + counter, "not counted on this system"))
+            << counter << "\n" << run.output;
+    }
     ExpectCleanLeftovers(run);
     EXPECT_EQ(ReadEvents(path), (std::vector<std::string>{"attach", "state", "entry", "stop-seen", "return", "detach"}))
         << "loaded once, EntryState called once, stopped through its word, unloaded";
@@ -168,6 +173,12 @@ TEST_F(DaemoncheckLoad, EntriesTheBoundRejectsAreFailures) {
     EXPECT_EQ(menuBelow.exitCode, 1u);
     EXPECT_TRUE(HasLine(menuBelow, "FAIL EntryMenu:", "below the bound")) << menuBelow.output;
     EXPECT_FALSE(HasLine(menuBelow, "info menu:")) << "the host never calls it: " << menuBelow.output;
+
+    // Above the bound but no word the host could write: the host ignores it, and so must the verdict.
+    ProgramRun readOnly = Check(L"state_word_read_only");
+    EXPECT_EQ(readOnly.exitCode, 1u) << readOnly.output;
+    EXPECT_TRUE(HasLine(readOnly, "FAIL EntryState:", "not a writable, aligned 32-bit word")) << readOnly.output;
+    EXPECT_TRUE(HasLine(readOnly, "info stop:", "no state word")) << readOnly.output;
 
     ProgramRun noOrdinalOne = Check(L"no_ordinal_one");
     EXPECT_EQ(noOrdinalOne.exitCode, 0u) << noOrdinalOne.output;

@@ -243,6 +243,23 @@ TEST_F(DaemonRowsTest, OneSecondRefreshRewritesTheRowsOfRunningDaemonsOnlyWhileS
     EXPECT_EQ(RowCellText(runningRow, ColumnPriority), L"lowest") << "minimised: nothing is written";
 }
 
+// The list draws each cell on its own: the row's colour, kept in the item, is the status
+// cell's only, and a cell drawn after it must not inherit it.
+TEST(DaemonListDrawTest, OnlyTheStatusCellTakesTheRowColour) {
+    NMLVCUSTOMDRAW draw{};
+    draw.nmcd.dwDrawStage = CDDS_PREPAINT;
+    EXPECT_EQ(DrawDaemonListItem(&draw), CDRF_NOTIFYITEMDRAW);
+    draw.nmcd.dwDrawStage = CDDS_ITEMPREPAINT;
+    EXPECT_EQ(DrawDaemonListItem(&draw), CDRF_NOTIFYSUBITEMDRAW);
+    draw.nmcd.dwDrawStage = CDDS_ITEMPREPAINT | CDDS_SUBITEM;
+    draw.nmcd.lItemlParam = static_cast<LPARAM>(Blue);
+    for (int column : {ColumnName, ColumnStatus, ColumnCpu, ColumnPriority, ColumnPath, ColumnStatus, ColumnName}) {
+        draw.iSubItem = column;
+        DrawDaemonListItem(&draw);
+        EXPECT_EQ(draw.clrText, column == ColumnStatus ? Blue : CLR_DEFAULT) << "column " << column;
+    }
+}
+
 TEST(CpuTextTest, FormatsHoursMinutesSecondsAndMilliseconds) {
     constexpr uint64_t Second = 10000000;
     struct Case {

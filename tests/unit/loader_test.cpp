@@ -137,11 +137,14 @@ TEST_F(LoaderTest, ExportsOutsideTheImageAreNeverCalled) {
 }
 
 TEST_F(LoaderTest, StateWordThatCannotBeWrittenIsRefused) {
-    std::wstring path = Place(L"state_word_read_only");
-    Daemon* daemon = Add(path);
-    ASSERT_NE(daemon, nullptr);
-    EXPECT_TRUE(HasEvent(path, "state"));
-    EXPECT_EQ(daemon->stateWordAddress, nullptr) << "writing 255 there would fault";
+    // Read-only: writing 255 would fault. Misaligned: not one 32-bit word.
+    for (const wchar_t* name : {L"state_word_read_only", L"state_word_misaligned"}) {
+        std::wstring path = Place(name);
+        Daemon* daemon = Add(path);
+        ASSERT_NE(daemon, nullptr) << "the daemon still loads, without a state word";
+        EXPECT_TRUE(HasEvent(path, "state"));
+        EXPECT_EQ(daemon->stateWordAddress, nullptr) << testing::PrintToString(std::wstring(name));
+    }
 }
 
 TEST_F(LoaderTest, FilePartIsTheTextAfterTheLastSeparator) {
