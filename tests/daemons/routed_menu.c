@@ -16,6 +16,7 @@
 #define MenuDeadWindow 8 /* a real menu, but names a window that no longer exists */
 #define MenuNullWindow 9 /* a real menu, but names no window */
 #define MenuBroadcast 10 /* a real menu, but names HWND_BROADCAST */
+#define MenuReturnsTwo 11 /* hands over a real menu and its window, but returns 2 */
 
 #ifndef MENU_KIND
 #error "MENU_KIND must be defined"
@@ -120,6 +121,11 @@ int WINAPI EntryMenu(HMENU *menu, HWND *window, INT_PTR placement) {
 #endif
     *menu = own;
     *window = target;
+#if MENU_KIND == MenuReturnsTwo
+    ReportNumber("menu-handle", (long long)(INT_PTR)own);
+    return 2;
+#else
     return 1;
+#endif
 #endif
 }

@@ -164,6 +164,19 @@ TEST_F(DaemonMenusTest, DecliningDaemonGetsAGreyedStandInAndNoRoute) {
     EXPECT_EQ(app.MenuRouteCount, 0);
 }
 
+// Only 1 means a menu: any other result leaves the stand-in, and the menu handed over anyway
+// is destroyed rather than leaked.
+TEST_F(DaemonMenusTest, ResultOtherThanOneDestroysTheMenuHandedOver) {
+    Daemon* daemon = Run(L"routed_returns_two");
+    ASSERT_NE(daemon, nullptr);
+    MenuOwner menu = BuildFor(daemon);
+    EXPECT_EQ(DescribeItem(menu.get(), 2), L"routed_returns_two.dll grey > 0");
+    long long handed = LastNumber(daemon->path, "menu-handle");
+    ASSERT_GT(handed, 0);
+    EXPECT_FALSE(IsMenu(reinterpret_cast<HMENU>(static_cast<INT_PTR>(handed))));
+    EXPECT_EQ(app.MenuRouteCount, 0);
+}
+
 // Faulty daemons one after another, each stopped before the next starts.
 TEST_F(DaemonMenusTest, FaultyMenusAndWindowsNeverPostAstray) {
     // A top-level window of this thread: HWND_BROADCAST would reach it, a null window
