@@ -4,6 +4,9 @@
 #include <algorithm>
 #include <utility>
 
+#include <windows.h>
+#include <commctrl.h>
+
 #include "host_process.h"
 #include "shown_host.h"
 #include "test_daemons.h"
@@ -135,6 +138,33 @@ TEST(HostWindowTest, TrayPressShowsTheWindowAndMinimisingHidesItAgain) {
     DWORD exitCode = 1;
     ASSERT_TRUE(host.CloseAndWait(60s, &exitCode));
     EXPECT_EQ(exitCode, 0u);
+}
+
+// What the window and its list are made of, read from outside the host.
+TEST(HostWindowTest, WindowAndListCarryTheirStylesAndTheWindowStartsCentred) {
+    ShownHost shown{};
+    ASSERT_TRUE(shown.Start());
+    HWND window = shown.host.MainWindow();
+    constexpr LONG_PTR frame = WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX;
+    EXPECT_EQ(GetWindowLongPtrW(window, GWL_STYLE) & frame, WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX)
+        << "no maximise box";
+    EXPECT_EQ(GetWindowLongPtrW(window, GWL_EXSTYLE) & ~WS_EX_WINDOWEDGE, 0) << "no extended style of its own";
+    // Of the class only its style can be read from another process here.
+    EXPECT_TRUE(GetClassLongPtrW(window, GCL_STYLE) & CS_DBLCLKS);
+    RECT outer{};
+    GetWindowRect(window, &outer);
+    EXPECT_EQ(outer.left, std::max(0L, (GetSystemMetrics(SM_CXSCREEN) - (outer.right - outer.left)) / 2));
+    EXPECT_EQ(outer.top, std::max(0L, (GetSystemMetrics(SM_CYSCREEN) - (outer.bottom - outer.top)) / 2));
+
+    HWND list = shown.host.List();
+    ASSERT_NE(list, nullptr);
+    EXPECT_EQ(GetDlgCtrlID(list), 52);
+    constexpr LONG_PTR listStyles = WS_CHILD | WS_VISIBLE | WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_SHAREIMAGELISTS;
+    EXPECT_EQ(GetWindowLongPtrW(list, GWL_STYLE) & listStyles, listStyles);
+    EXPECT_TRUE(GetWindowLongPtrW(list, GWL_EXSTYLE) & WS_EX_CLIENTEDGE);
+    LRESULT extended = SendMessageW(list, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0);
+    EXPECT_EQ(extended & (LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER), LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER);
+    EXPECT_TRUE(shown.Close());
 }
 
 // Every status a row can show, side by side: also the picture of the list in the README.
