@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "host_process.h"
+#include "stand_in_tray.h"
 #include "test_daemons.h"
 #include "top_level_windows.h"
 
@@ -279,6 +280,8 @@ TEST(FatalErrorTest, FaultInEntryPointWithSeveralDaemonsRunningIsReportedAndEnds
 // EntryState runs on the main thread while the host loads daemons; the box's own message
 // loop keeps the main window answering.
 TEST(FatalErrorTest, FaultOnTheMainThreadInEntryStateIsReported) {
+    StandInTray tray;  // takes the host's icon calls, so that what happens to the icon shows
+    tray.Accept(true);
     TempFolder folder;
     HostProcess host(folder);
     std::wstring faulting = host.AddDaemon(L"fault_in_state");
@@ -292,6 +295,8 @@ TEST(FatalErrorTest, FaultOnTheMainThreadInEntryStateIsReported) {
     ExpectNoOtherErrorReport(host, "while the box is open");
 
     CloseBoxAndExpectQuietEnd(host, box);
+    EXPECT_TRUE(HasCall(tray.Calls(), NIM_ADD, host.MainWindow())) << "the icon was there before the fault";
+    EXPECT_FALSE(HasCall(tray.Calls(), NIM_DELETE, host.MainWindow())) << "nothing is cleaned up, not even the icon";
     EXPECT_FALSE(HasEvent(faulting, "entry")) << "no daemon starts after the fault";
     EXPECT_FALSE(HasEvent(bystander, "entry"));
     EXPECT_FALSE(HasEvent(faulting, "detach"));
