@@ -326,7 +326,7 @@ TEST(TrayMenuEndToEndTest, SampleDaemonsMenuAboutExploreAndQuitWork) {
     RECT moved{};
     GetWindowRect(about, &moved);
     EXPECT_EQ(moved.left, 120) << "not placed again";
-    EXPECT_EQ(GetForegroundWindow(), about);
+    EXPECT_TRUE(WaitUntil([&] { return GetForegroundWindow() == about; }, 10s)) << "in the foreground";
 
     PostMessageW(about, WM_CLOSE, 0, 0);
     ASSERT_TRUE(WaitUntil([&] { return !IsWindow(about); }));
