@@ -38,6 +38,10 @@ ensure_deb_src() {
 emulator_version=1:9.1
 kestrune_qemu=/usr/bin/qemu-i386
 
+release_codename() {
+  (. /etc/os-release && echo "$VERSION_CODENAME")
+}
+
 has_emulator() {
   local installed
   installed=$(dpkg-query -W -f='${Status} ${Version}' qemu-user 2>/dev/null) || return 1
@@ -50,7 +54,7 @@ ensure_backports() {
   local twin=/etc/apt/sources.list.d/kestrune-debian-backports.sources
   [ -f "$twin" ] && return 1
   local codename
-  codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
+  codename=$(release_codename)
   local src=/etc/apt/sources.list.d/debian.sources
   if [ -f "$src" ]; then
     # The first entry that carries the release itself, moved to its backports suite.
@@ -69,7 +73,7 @@ ensure_backports() {
 install_emulator() {
   has_emulator && return 0
   local codename
-  codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
+  codename=$(release_codename)
   ensure_backports || true
   echo "kestrune: installing qemu-user from $codename-backports" >&2
   apt-get update -qq >/dev/null

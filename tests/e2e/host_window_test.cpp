@@ -8,19 +8,12 @@
 #include <commctrl.h>
 
 #include "host_process.h"
+#include "row_status.h"
 #include "shown_host.h"
 #include "test_daemons.h"
 
 namespace kestrune::test {
 namespace {
-
-constexpr COLORREF Grey = RGB(170, 170, 170);
-constexpr COLORREF DarkRed = RGB(170, 0, 0);
-constexpr COLORREF Blue = RGB(0, 0, 187);
-constexpr COLORREF Green = RGB(0, 170, 0);
-constexpr COLORREF Olive = RGB(170, 170, 0);
-const std::wstring BlackStar = L" \u2605";
-const std::wstring WhiteStar = L" \u2606";
 
 // Names of the files of a folder, and of its sub-folders' files at their entries' places, in listing order.
 void ListInOrder(const std::wstring& folder, int level, std::vector<std::wstring>& names) {
@@ -189,9 +182,9 @@ TEST(HostWindowTest, RowsShowEveryStatusAtOnce) {
     EXPECT_EQ(host.Cell(Busy, 1), BlackStar);
     EXPECT_EQ(host.StatusColour(Busy), Green);
     EXPECT_NE(host.Cell(Busy, 2), L"");
-    EXPECT_EQ(host.Cell(Paused, 1), L" \u2605\u2606");
+    EXPECT_EQ(host.Cell(Paused, 1), PausedStars);
     EXPECT_EQ(host.StatusColour(Paused), Blue);
-    EXPECT_EQ(host.Cell(Stopping, 1).substr(0, 2), L" \u2193");
+    EXPECT_EQ(host.Cell(Stopping, 1).substr(0, 2), DownArrow);
     EXPECT_EQ(host.StatusColour(Stopping), DarkRed);
     EXPECT_EQ(host.Cell(Plain, 1), BlackStar);
     EXPECT_EQ(host.StatusColour(Plain), Olive);
@@ -253,7 +246,7 @@ TEST(HostCloseTest, CloseAsksEveryDaemonAndWaitsForTheLast) {
     host.RequestClose();  // a second close changes nothing
     ASSERT_TRUE(WaitUntil([&] { return host.Cell(ignoringRow, 1).size() > 2; }, 10s)) << "the countdown appears";
     std::wstring countdown = host.Cell(ignoringRow, 1);
-    EXPECT_EQ(countdown.substr(0, 2), L" \u2193");
+    EXPECT_EQ(countdown.substr(0, 2), DownArrow);
     EXPECT_EQ(host.StatusColour(ignoringRow), DarkRed);
     EXPECT_TRUE(IsWindow(window) && host.IsWindowShown()) << "the window stays while daemons stop";
     EXPECT_TRUE(host.IsRunning());

@@ -5,6 +5,7 @@
 #include <richedit.h>
 
 #include "host_process.h"
+#include "row_status.h"
 #include "shown_host.h"
 #include "message_box.h"
 #include "run_program.h"
@@ -13,11 +14,6 @@
 
 namespace kestrune::test {
 namespace {
-
-constexpr COLORREF Blue = RGB(0, 0, 187);
-const std::wstring BlackStar = L" \u2605";
-const std::wstring WhiteStar = L" \u2606";
-const std::wstring Paused = L" \u2605\u2606";
 
 // Context menu positions, separators not counted, for a daemon without a menu of its own;
 // a daemon with one has its submenu at 2 and everything after it one further down.
@@ -58,7 +54,7 @@ TEST(ContextMenuEndToEndTest, DrivesADaemonThroughPausePriorityStopAndStartAgain
 
     ASSERT_NE(host.OpenContextMenu(row), nullptr) << "a right click on a row opens the menu";
     ChooseMenuItem(ItemPause);
-    ASSERT_TRUE(WaitUntil([&] { return host.Cell(row, 1) == Paused; })) << "paused at the next reaper visit";
+    ASSERT_TRUE(WaitUntil([&] { return host.Cell(row, 1) == PausedStars; })) << "paused at the next reaper visit";
     EXPECT_EQ(host.StatusColour(row), Blue);
 
     ASSERT_NE(host.OpenContextMenu(row), nullptr);
@@ -152,16 +148,16 @@ TEST(ContextMenuEndToEndTest, PauseAllFollowsTheSelectedDaemon) {
 
     ASSERT_NE(host.OpenContextMenu(a), nullptr);
     ChooseMenuItem(ItemPauseAll);
-    ASSERT_TRUE(states(Paused, Paused));
+    ASSERT_TRUE(states(PausedStars, PausedStars));
     ASSERT_NE(host.OpenContextMenu(b), nullptr);
     ChooseMenuItem(ItemPauseAll);  // "Resume all"
     ASSERT_TRUE(states(BlackStar, BlackStar));
     ASSERT_NE(host.OpenContextMenu(a), nullptr);
     ChooseMenuItem(ItemPause);
-    ASSERT_TRUE(states(Paused, BlackStar));
+    ASSERT_TRUE(states(PausedStars, BlackStar));
     ASSERT_NE(host.OpenContextMenu(b), nullptr);
     ChooseMenuItem(ItemPauseAll);  // b runs: "Pause all"
-    ASSERT_TRUE(states(Paused, Paused));
+    ASSERT_TRUE(states(PausedStars, PausedStars));
     ASSERT_NE(host.OpenContextMenu(a), nullptr);
     ChooseMenuItem(ItemPauseAll);  // a is paused: "Resume all"
     ASSERT_TRUE(states(BlackStar, BlackStar));

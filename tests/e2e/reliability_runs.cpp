@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "host_process.h"
+#include "row_status.h"
 #include "message_box.h"
 #include "temp_folder.h"
 #include "test_daemons.h"
@@ -22,9 +23,6 @@ using Clock = std::chrono::steady_clock;
 // daemon without a menu of its own (separators not counted).
 enum Command { CmdStart = 6, CmdPauseResume = 15, CmdForceStop = 17, CmdStop = 18 };
 enum ContextItem { ItemStart = 0, ItemPause = 3, ItemForceStop = 5, ItemStop = 6 };
-
-const std::wstring BlackStar = L" \u2605";
-const std::wstring Paused = L" \u2605\u2606";
 
 double SecondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
@@ -74,7 +72,7 @@ public:
 
     // The first item of each kind chosen from the real context menu, on the first daemon.
     bool UseTheRealMenu() {
-        return Choose(ItemPause) && WaitForStatus(1, Paused) && Choose(ItemPause) && WaitForStatus(1, BlackStar) &&
+        return Choose(ItemPause) && WaitForStatus(1, PausedStars) && Choose(ItemPause) && WaitForStatus(1, BlackStar) &&
                Choose(ItemStop) && Ended(1) && Choose(ItemStart) && Started(1) && Choose(ItemForceStop) &&
                AnswerForceStop(0) && Ended(1) && Choose(ItemStart) && Started(1);
     }
@@ -286,7 +284,7 @@ SoakFigures RunSoak(const SoakRun& run) {
     if (!daemons.UseTheRealMenu()) return fail("a command chosen from the context menu did not act");
     const int all = run.daemons;
     if (!daemons.StopFirst(all) || !daemons.StartFirst(all) || !daemons.ForceStopFirst(all) ||
-        !daemons.StartFirst(all) || !daemons.PauseOrResumeFirst(all, Paused) ||
+        !daemons.StartFirst(all) || !daemons.PauseOrResumeFirst(all, PausedStars) ||
         !daemons.PauseOrResumeFirst(all, BlackStar) || !daemons.StopFirst(all)) {
         return fail("the warm-up round did not complete");
     }
@@ -300,7 +298,7 @@ SoakFigures RunSoak(const SoakRun& run) {
         return fail("a start/stop cycle did not complete");
     }
     if (!InRounds(run.pauseResumes, all, [&](int n) {
-            return daemons.PauseOrResumeFirst(n, Paused) && daemons.PauseOrResumeFirst(n, BlackStar);
+            return daemons.PauseOrResumeFirst(n, PausedStars) && daemons.PauseOrResumeFirst(n, BlackStar);
         })) {
         return fail("a pause/resume pair did not complete");
     }

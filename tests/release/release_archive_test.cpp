@@ -9,6 +9,7 @@
 #include <shellapi.h>
 
 #include "host_process.h"
+#include "row_status.h"
 #include "test_daemons.h"
 
 namespace kestrune::test {
@@ -109,7 +110,7 @@ TEST(ReleaseArchiveTest, UnpackedArchiveHostsItsSampleDaemon) {
         EXPECT_TRUE(WaitUntil(
             [&] {
                 int row = host.RowEndingWith(L"\\" + name);
-                return row >= 0 && host.Cell(row, 1) == L" \u2605";
+                return row >= 0 && host.Cell(row, 1) == BlackStar;
             },
             60s))
             << "the shipped daemon " << testing::PrintToString(name) << " runs";

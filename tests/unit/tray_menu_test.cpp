@@ -3,7 +3,6 @@
 
 #include "core/owner.h"
 #include "ui/daemon_menus.h"
-#include "ui/tray_icon.h"
 #include "ui/tray_menu.h"
 
 namespace kestrune::test {
@@ -67,14 +66,6 @@ TEST_F(TrayMenuTest, SeveralDaemonMenusTakeRangesByTablePositionAndOverlapsGoHig
 
     SetDaemonRequest(paused, RequestResume);
     ASSERT_TRUE(TickDaemon(paused));
-}
-
-TEST(TrayTooltipTest, DateIsDayMonthYearPaddedToTwoTwoFourDigits) {
-    SYSTEMTIME day{};
-    day.wYear = 2027, day.wMonth = 1, day.wDay = 9;
-    EXPECT_EQ(TrayTooltipFor(day), L"Kestrune: 09/01/2027");
-    day.wYear = 999, day.wMonth = 12, day.wDay = 31;
-    EXPECT_EQ(TrayTooltipFor(day), L"Kestrune: 31/12/0999");
 }
 
 }  // namespace
