@@ -1,12 +1,17 @@
-"""Adds up the GoogleTest results that the CTest runs left as XML, per target.
+"""Adds up the GoogleTest results that the CTest runs left as XML, per target, and names every
+test that ended early, failed, or passed only at a second run.
 
-A test program that crashed may still end with exit code 0 under Wine; it leaves no XML
-report, so every test CTest knows must have written its report, with at least one case.
+Each run of a test program leaves <report>.runN.log and <report>.runN.json (gtest_outcome.py,
+called by wine-exec); the last run decides, the earlier ones stay readable.
 """
 import json
 import pathlib
+import re
 import sys
 import xml.etree.ElementTree as ET
+
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
+from gtest_outcome import describe, read_report  # noqa: E402
 
 XML_PREFIX = "--gtest_output=xml:"
 
@@ -23,6 +28,15 @@ def expected_reports(ctest_listing: pathlib.Path) -> list[tuple[str, pathlib.Pat
     return reports
 
 
+def runs_of(report: pathlib.Path) -> list[dict]:
+    """The recorded runs of one report, first run first."""
+    runs = []
+    for path in report.parent.glob(f"{report.stem}.run*.json"):
+        if re.fullmatch(rf"{re.escape(report.stem)}\.run\d+\.json", path.name):
+            runs.append(json.loads(path.read_text()))
+    return sorted(runs, key=lambda run: run.get("run", 1))
+
+
 def count_skipped(root: ET.Element) -> int:
     """Skipped and disabled cases. This GoogleTest writes "skipped" only on each suite, not on the
     top element, so the suites are added up."""
@@ -37,11 +51,20 @@ def main() -> int:
         target = listing.parent.name
         tests = failures = skipped = 0
         for name, report in expected_reports(listing):
-            if not report.is_file():
-                print(f"{target}: {name} left no report (it crashed or did not run)")
+            runs = runs_of(report)
+            if runs and runs[-1]["status"] != "passed":
+                print(f"{target}: {describe(name, runs[-1])}")
+                ok = False
+            elif len(runs) > 1:
+                first = runs[0]
+                print(f"{target}: {name} passed only at run {len(runs)}; "
+                      f"the first {describe(name, first).removeprefix(name + ' ')}, output kept in {first['log']}")
+            root = read_report(report)
+            if root is None:
+                if not runs:
+                    print(f"{target}: {name} left no report (it did not run)")
                 ok = False
                 continue
-            root = ET.parse(report).getroot()
             cases = int(root.get("tests", 0))
             if cases == 0:
                 print(f"{target}: {name} ran no test case")
