@@ -23,22 +23,45 @@ pe_machine() {
   esac
 }
 
-# Creates the prefix once. With qemu-i386 registered, wineboot would also set up
-# the 32-bit side under emulation (minutes); without it, seconds. 32-bit programs
-# still run in the prefix afterwards.
+# An unhandled exception in a test program must end it at once: Wine's default starts its
+# debugger, which under emulation can wait for ever (and elsewhere shows a crash dialog).
+# A debugger command that cannot start makes Wine end the process with the exception's code.
+no_debugger=kestrune-tests-start-no-debugger
+disable_crash_debugger() {
+  [ "$(grep -c "\"Debugger\"=\"$no_debugger\"" "$WINEPREFIX/system.reg" 2>/dev/null)" -ge 2 ] && return 0
+  local key='Microsoft\Windows NT\CurrentVersion\AeDebug' file
+  file=$(mktemp "${TMPDIR:-/tmp}/kestrune-aedebug.XXXXXX")
+  # Both registry views: 32-bit programs read the Wow6432Node copy.
+  printf 'REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\%s]\n"Debugger"="%s"\n"Auto"="1"\n\n[HKEY_LOCAL_MACHINE\\Software\\Wow6432Node\\%s]\n"Debugger"="%s"\n"Auto"="1"\n' \
+    "$key" "$no_debugger" "$key" "$no_debugger" > "$file"
+  "$wine64_loader" regedit /S "Z:$file" > "$(dirname "$WINEPREFIX")/regedit.log" 2>&1
+  wineserver -w
+  rm -f "$file"
+  [ "$(grep -c "\"Debugger\"=\"$no_debugger\"" "$WINEPREFIX/system.reg")" -ge 2 ]
+}
+
+# Creates the prefix once, with both sides: a prefix made while 32-bit programs could not
+# start has no syswow64, and every 32-bit program then fails to load kernel32.dll. Setting up
+# the 32-bit side runs emulated (about half a minute with qemu-user 10).
+has_both_sides() {
+  [ -f "$WINEPREFIX/system.reg" ] && [ -f "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ]
+}
+
 ensure_wineprefix() {
-  [ -f "$WINEPREFIX/system.reg" ] && return 0
-  mkdir -p "$(dirname "$WINEPREFIX")"
-  local bm=/proc/sys/fs/binfmt_misc/qemu-i386 was_enabled=0
-  if [ -e "$bm" ] && [ "$(head -n 1 "$bm")" = enabled ]; then
-    was_enabled=1
-    echo 0 > "$bm"
+  has_both_sides && { disable_crash_debugger; return; }
+  if [ -e "$WINEPREFIX" ]; then
+    # Only the build tree's own prefix is ever made afresh.
+    case "$WINEPREFIX" in
+      "$KESTRUNE_ROOT"/build/*) wineserver -k >/dev/null 2>&1; rm -rf "$WINEPREFIX" ;;
+      *) echo "kestrune: $WINEPREFIX has no 32-bit side; remove it or choose another WINEPREFIX" >&2; return 1 ;;
+    esac
   fi
+  mkdir -p "$(dirname "$WINEPREFIX")"
   echo "kestrune: creating Wine prefix $WINEPREFIX" >&2
   "$wine64_loader" wineboot -i > "$(dirname "$WINEPREFIX")/wineboot.log" 2>&1
   wineserver -w
-  [ "$was_enabled" = 1 ] && echo 1 > "$bm"
-  [ -f "$WINEPREFIX/system.reg" ]
+  has_both_sides || { echo "kestrune: the prefix has no 32-bit side: can 32-bit programs start (qemu-i386)?" >&2; return 1; }
+  disable_crash_debugger
 }
 
 stop_wineserver() {
