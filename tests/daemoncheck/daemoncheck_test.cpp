@@ -300,7 +300,7 @@ TEST_F(DaemoncheckFolder, MixedFolderGetsOneCorrectLinePerFile) {
         {"no row  no_entry.dll: ", "no EntryPoint export"},
         {"row     lost_word.dll: ", "but its state word is lost: EntryState returned 0"},
         {"row     no_word.dll: ", "without a state word"},
-        {"no row  crashes.dll: ", "EntryState raised exception"},
+        {"no row  crashes.dll: ", ") in EntryState at"},
         {"no row  foreign.dll: ", otherBits + " DLL cannot load"},
         {"no row  notes.dll: ", "LoadLibraryW failed"},
     };
@@ -389,19 +389,19 @@ TEST_F(DaemoncheckRun, SlowCleanupIsTimedOrLeftOpenNeverCalledHung) {
 TEST_F(DaemoncheckRun, CrashesGiveAVerdictThatNamesTheEntry) {
     ProgramRun overflow = Check(L"fault_stack_exhausted");
     EXPECT_EQ(overflow.exitCode, 1u) << overflow.output;
-    EXPECT_TRUE(HasLine(overflow, "FAIL crash: EntryPoint raised exception 0xC00000FD (Stack overflow)",
+    EXPECT_TRUE(HasLine(overflow, "FAIL crash: exception 0xC00000FD (Stack overflow) in EntryPoint at",
                         "in the host this ends the whole process"))
         << overflow.output;
     EXPECT_EQ(Verdict(overflow).rfind("verdict: FAIL (1 failure", 0), 0u) << overflow.output;
 
     ProgramRun state = Check(L"fault_in_state");
     EXPECT_EQ(state.exitCode, 1u) << state.output;
-    EXPECT_TRUE(HasLine(state, "FAIL crash: EntryState raised exception")) << state.output;
+    EXPECT_TRUE(HasLine(state, "FAIL crash: exception", ") in EntryState at")) << state.output;
     EXPECT_EQ(Verdict(state).rfind("verdict: FAIL", 0), 0u) << state.output;
 
     ProgramRun menu = Check(L"fault_in_menu");
     EXPECT_EQ(menu.exitCode, 1u) << menu.output;
-    EXPECT_TRUE(HasLine(menu, "FAIL crash: EntryMenu raised exception")) << menu.output;
+    EXPECT_TRUE(HasLine(menu, "FAIL crash: exception", ") in EntryMenu at")) << menu.output;
 }
 
 using DaemoncheckMenu = DaemoncheckTest;

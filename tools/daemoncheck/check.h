@@ -16,9 +16,10 @@
 namespace daemoncheck {
 
 // Exit codes of the one-line check that the folder mode runs for each file.
-constexpr UINT RowKept = 0;    // a row, with its state word if it offers one
-constexpr UINT RowFailed = 1;  // no row, a lost state word, or a fault that ends the host
-constexpr UINT RowWarned = 3;  // a row, but no state word or an ignored EntryMenu
+constexpr UINT RowKept = 0;     // a row, with its state word if it offers one
+constexpr UINT RowRefused = 1;  // no row, or a fault that ends the host
+constexpr UINT RowWarned = 3;   // a row, but no state word or an ignored EntryMenu
+constexpr UINT RowLost = 4;     // a row, but the state word it offers is ignored
 
 // Where the checker is, for naming the entry a fault came from.
 enum class Stage { Preparing, Loading, Running, AskingForMenus, Unloading, Judging };

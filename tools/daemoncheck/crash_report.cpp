@@ -24,12 +24,11 @@ std::wstring EntryOnMainThread(const Check& check) {
     switch (check.stage) {
         case Stage::Loading:
             // EntryState is looked up just before it is called, and marked called once it returns.
-            return check.facts.entryState && !check.facts.entryStateCalled ? L"EntryState"
-                                                                             : L"DllMain, while the DLL loaded,";
+            return check.facts.entryState && !check.facts.entryStateCalled ? L"EntryState" : L"DllMain (loading)";
         case Stage::AskingForMenus:
             return L"EntryMenu";
         case Stage::Unloading:
-            return L"DllMain, while the DLL was unloaded,";
+            return L"DllMain (unloading)";
         default:
             return L"the daemon's code on the host's main thread (a window procedure?)";
     }
@@ -46,12 +45,12 @@ std::wstring CrashedEntry(const Check& check, DWORD thread) {
 void WriteCrashVerdict() {
     Check& check = *current;
     std::wstring module = ModuleNameAt(crashRecord.ExceptionAddress);
-    std::wstring what = CrashedEntry(check, crashThread) + L" raised exception " + CodeText(crashRecord.ExceptionCode) +
-                        L" at " + Hex(crashRecord.ExceptionAddress) + (module.empty() ? L"" : L" in " + module) +
-                        L": in the host this ends the whole process";
+    std::wstring what = L"exception " + CodeText(crashRecord.ExceptionCode) + L" in " +
+                        CrashedEntry(check, crashThread) + L" at " + Hex(crashRecord.ExceptionAddress) +
+                        (module.empty() ? L"" : L" in " + module) + L": in the host this ends the whole process";
     if (check.options.mode == Mode::Row) {
         WriteLine(L"no row  " + check.options.label + L": " + what);
-        TerminateProcess(GetCurrentProcess(), RowFailed);
+        TerminateProcess(GetCurrentProcess(), RowRefused);
     }
     Report(check.findings, Level::Fail, "crash", what);
     TerminateProcess(GetCurrentProcess(), static_cast<UINT>(WriteVerdict(check.findings)));
@@ -75,7 +74,7 @@ LONG WINAPI ReportCrash(EXCEPTION_POINTERS* pointers) {
     if (crashRecord.ExceptionCode == EXCEPTION_STACK_OVERFLOW) {
         kestrune::HandleOwner reporter(CreateThread(nullptr, 0, ReportOnFreshStack, nullptr, 0, nullptr));
         if (reporter) WaitForSingleObject(reporter.get(), ReportWait);
-        TerminateProcess(GetCurrentProcess(), RowFailed);
+        TerminateProcess(GetCurrentProcess(), RowRefused);
     }
     WriteCrashVerdict();
     return EXCEPTION_EXECUTE_HANDLER;

@@ -60,7 +60,7 @@ bool RunSelf(const std::wstring& arguments, DWORD allowance, DWORD& exitCode) {
     std::wstring program = OwnProgram();
     std::wstring commandLine = L"\"" + program + L"\" " + arguments;
     PROCESS_INFORMATION started{};
-    exitCode = RowFailed;
+    exitCode = RowRefused;
     if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
                         &started)) {
         return false;
@@ -68,7 +68,7 @@ bool RunSelf(const std::wstring& arguments, DWORD allowance, DWORD& exitCode) {
     kestrune::HandleOwner child(started.hProcess);
     kestrune::HandleOwner childThread(started.hThread);
     if (WaitForSingleObject(child.get(), allowance) != WAIT_OBJECT_0) {
-        TerminateProcess(child.get(), RowFailed);
+        TerminateProcess(child.get(), RowRefused);
         WaitForSingleObject(child.get(), 5000);
         return false;
     }
@@ -88,22 +88,25 @@ struct Tally {
 
 void CheckDiscovered(const Options& options, const Seen& file, Findings& findings, Tally& tally) {
     ++tally.discovered;
-    DWORD exitCode = RowFailed;
+    DWORD exitCode = RowRefused;
     if (!RunSelf(L"--row " + Quoted(file.label) + L" " + Quoted(file.path), RowWait, exitCode)) {
         WriteLine(L"no row  " + file.label + L": loading it did not end within " + std::to_wstring(RowWait / 1000) +
                   L" s (its DllMain or EntryState hangs): the host's start hangs with it");
+        exitCode = RowRefused;
+    } else if (exitCode != RowKept && exitCode != RowRefused && exitCode != RowWarned && exitCode != RowLost) {
+        WriteLine(L"no row  " + file.label + L": loading it ended the process with exit code " + Hex(exitCode) +
+                  L" before a line was written: in the host this ends the whole process");
+        exitCode = RowRefused;
     }
-    if (exitCode == RowFailed) ++findings.failures;
+    if (exitCode == RowRefused || exitCode == RowLost) ++findings.failures;
     if (exitCode == RowWarned) ++findings.warnings;
-    // A file that fails only for its state word still has its row.
-    bool hasRow = exitCode == RowKept || exitCode == RowWarned;
-    if (!hasRow) return;
+    if (exitCode != RowKept && exitCode != RowWarned && exitCode != RowLost) return;
     ++tally.rows;
     if (!options.full) return;
     DWORD fullExit = 1;
     RunSelf(WaitArguments(options) + L" " + Quoted(file.path),
             options.settleMilliseconds + options.waitMilliseconds + FullCheckAllowance, fullExit);
-    if (fullExit != 0 && exitCode != RowFailed) ++findings.failures;  // each file fails once
+    if (fullExit != 0 && exitCode != RowLost) ++findings.failures;  // each file fails once
 }
 
 void ReportSkipped(const Seen& entry, Findings& findings) {

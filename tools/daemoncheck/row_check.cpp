@@ -25,7 +25,7 @@ int RunRowCheck(Check& check) {
     check.stage = Stage::Judging;
     if (!check.daemon) {
         WriteRow(check, L"no row  ", NoRowText(check));
-        return RowFailed;
+        return RowRefused;
     }
     std::wstring lost = LostStateWordText(check);
     std::wstring ignoredMenu = IgnoredMenuText(check);
@@ -37,7 +37,7 @@ int RunRowCheck(Check& check) {
     check.stage = Stage::Judging;
     if (!lost.empty()) {
         WriteRow(check, L"row     ", L"but its state word is lost: EntryState " + lost);
-        return RowFailed;
+        return RowLost;
     }
     if (!ignoredMenu.empty()) {
         WriteRow(check, L"row     ", L"but its menu is lost: EntryMenu " + ignoredMenu);
