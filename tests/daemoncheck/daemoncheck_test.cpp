@@ -521,6 +521,18 @@ TEST_F(DaemoncheckLeaks, LeftoverHandleAndThreadAreFound) {
 }
 
 
+// Threads of the C runtime begin in its DLL: they are the daemon's because its code made them,
+// and so is the thread that one of them made in turn.
+TEST_F(DaemoncheckLeaks, ThreadsTheDaemonMadeThroughItsRuntimeAreLeftovers) {
+    std::wstring path = Place(L"leaks_runtime_thread");
+    ProgramRun run = CheckFile(path);
+    ASSERT_TRUE(HasEvent(path, "grandchild")) << run.output;
+    EXPECT_EQ(run.exitCode, 1u) << run.output;
+    EXPECT_EQ(CountLines(run, "FAIL threads:"), 2) << run.output;
+    EXPECT_FALSE(HasLine(run, "FAIL threads:", "in the daemon)")) << "neither began in its image: " << run.output;
+    EXPECT_TRUE(HasEvent(path, "detach")) << "unloaded once both were ended";
+}
+
 // Thread-pool workers, the timer thread and the registry's root handle are the system's: a
 // daemon that uses them and releases what it made passes.
 TEST_F(DaemoncheckLeaks, WhatTheSystemKeepsIsNotChargedToTheDaemon) {
