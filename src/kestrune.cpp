@@ -9,6 +9,7 @@
 #include "core/commands.h"
 #include "core/daemon_table.h"
 #include "core/discovery.h"
+#include "core/dll_search.h"
 #include "core/lifecycle.h"
 #include "core/reaper.h"
 #include "fault/fatal_error.h"
@@ -49,14 +50,6 @@ void LoadDiscoveredDaemons() {
     // Every daemon is loaded before the first one starts.
     LN int count = LastDaemonIndex();
     LN for (int i = 1; i <= count; ++i) StartDaemonThread(app.DaemonTable[static_cast<size_t>(i)], RequestNone);
-}
-
-// No library, the host's own or a daemon's dependency, is ever taken from the current
-// directory. A DLL directory replaces it in the search order; naming the program's own
-// folder, which is searched first anyway, adds nothing else (Wine ignores an empty one).
-void KeepCurrentDirectoryOutOfDllSearch() {
-    LN std::wstring program = ProgramPath();
-    LN SetDllDirectoryW(program.substr(0, program.find_last_of(L"\\/") + 1).c_str());
 }
 
 enum class LoopStep { Continue, Leave };

@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <utility>
+
 #include "application.h"
 #include "file_info.h"
 #include "owner.h"
@@ -89,26 +91,68 @@ bool IsDotEntry(const wchar_t* name) {
     LN return wcscmp(name, L".") == 0 || wcscmp(name, L"..") == 0;
 }
 
-void ScanListing(const std::wstring& folder, std::vector<std::wstring>& paths, const char* pattern, int maxDepth) {
+struct Observer {
+    DiscoveryObserver notify = nullptr;
+    void* context = nullptr;
+};
+
+int ScanFolderObserved(std::wstring folder, std::vector<std::wstring>& paths, const char* pattern, int maxDepth,
+                       const Observer& observer);
+
+EntryDecision DecideEntry(const ScanState& scan, const WIN32_FIND_DATAW& entry, int maxDepth) {
+    LN if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        LN return NameMatches(scan, entry.cFileName) ? EntryDecision::Accepted : EntryDecision::NameRejected;
+    }
+    LN if (IsDotEntry(entry.cFileName)) return EntryDecision::DotEntry;
+    LN return scan.level <= maxDepth || maxDepth == -1 ? EntryDecision::FolderEntered : EntryDecision::FolderTooDeep;
+}
+
+void ScanListing(const std::wstring& folder, std::vector<std::wstring>& paths, const char* pattern, int maxDepth,
+                 const Observer& observer) {
     LN WIN32_FIND_DATAW entry;
     LN FindOwner listing(FindFirstFileW((folder + L"*.*").c_str(), &entry));
-    LN if (!listing) return;
+    LN if (!listing) {
+        LN DWORD error = GetLastError();
+        LN if (observer.notify) observer.notify(observer.context, folder, nullptr, EntryDecision::ListingFailed, error);
+        LN return;
+    }
     LN ScanState& scan = app.scan;
     LN ++scan.level;
     LN do {
-        LN bool isFolder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        LN if (!isFolder && NameMatches(scan, entry.cFileName)) {
+        LN EntryDecision decision = DecideEntry(scan, entry, maxDepth);
+        LN if (observer.notify) observer.notify(observer.context, folder, entry.cFileName, decision, 0);
+        LN if (decision == EntryDecision::Accepted) {
             LN ++scan.accepted;
             LN if (scan.accepted >= scan.capacity) {
                 LN scan.capacity += GrowthStep;
                 LN paths.resize(static_cast<size_t>(scan.capacity) + 1);
             }
             LN StorePath(paths[static_cast<size_t>(scan.accepted)], folder, entry.cFileName);
-        } else if (isFolder && (scan.level <= maxDepth || maxDepth == -1) && !IsDotEntry(entry.cFileName)) {
-            LN ScanFolder(folder + entry.cFileName, paths, pattern, maxDepth);
+        } else if (decision == EntryDecision::FolderEntered) {
+            LN ScanFolderObserved(folder + entry.cFileName, paths, pattern, maxDepth, observer);
         }
     } while (FindNextFileW(listing.get(), &entry));
     LN --scan.level;
+}
+
+int ScanFolderObserved(std::wstring folder, std::vector<std::wstring>& paths, const char* pattern, int maxDepth,
+                       const Observer& observer) {
+    LN ScanState& scan = app.scan;
+    LN if (scan.level == 0) {
+        LN scan.accepted = 0;
+        LN scan.capacity = 0;
+        LN CompileScanPattern(scan, pattern);
+    }
+    LN for (wchar_t& c : folder) {
+        LN if (c == L'/') c = L'\\';
+    }
+    LN if (folder.empty() || folder.back() != L'\\') folder += L'\\';
+    LN ScanListing(folder, paths, pattern, maxDepth, observer);
+    LN if (scan.level != 0) return 0;
+    LN ReleaseScanPattern(scan);
+    LN if (scan.accepted == 0) return 0;
+    LN paths.resize(static_cast<size_t>(scan.accepted) + 1);
+    LN return scan.accepted;
 }
 
 }  // namespace
@@ -145,22 +189,24 @@ void DiscoverDaemonsIn(const std::wstring& baseFolder, std::vector<std::wstring>
 }
 
 int ScanFolder(std::wstring folder, std::vector<std::wstring>& paths, const char* pattern, int maxDepth) {
-    LN ScanState& scan = app.scan;
-    LN if (scan.level == 0) {
-        LN scan.accepted = 0;
-        LN scan.capacity = 0;
-        LN CompileScanPattern(scan, pattern);
-    }
-    LN for (wchar_t& c : folder) {
-        LN if (c == L'/') c = L'\\';
-    }
-    LN if (folder.empty() || folder.back() != L'\\') folder += L'\\';
-    LN ScanListing(folder, paths, pattern, maxDepth);
-    LN if (scan.level != 0) return 0;
+    LN return ScanFolderObserved(std::move(folder), paths, pattern, maxDepth, Observer{});
+}
+
+bool IsDaemonFileName(const wchar_t* name) {
+    LN ScanState scan;
+    LN CompileScanPattern(scan, DaemonFilePattern);
+    LN bool matches = NameMatches(scan, name);
     LN ReleaseScanPattern(scan);
-    LN if (scan.accepted == 0) return 0;
-    LN paths.resize(static_cast<size_t>(scan.accepted) + 1);
-    LN return scan.accepted;
+    LN return matches;
+}
+
+bool WalkDaemonFolder(const std::wstring& baseFolder, std::vector<std::wstring>& paths, DiscoveryObserver observer,
+                      void* context) {
+    LN paths.assign(1, std::wstring());
+    LN FileInfo base = QueryFile(baseFolder);
+    LN if (!base.exists || !base.isFolder) return false;
+    LN ScanFolderObserved(baseFolder, paths, DaemonFilePattern, 1, Observer{observer, context});
+    LN return true;
 }
 
 }  // namespace kestrune

@@ -1,6 +1,8 @@
 // Finding daemon libraries in wild_magic\ and the folders directly below it.
 #pragma once
 
+#include <windows.h>
+
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -27,5 +29,27 @@ void DiscoverDaemonsIn(const std::wstring& baseFolder, std::vector<std::wstring>
 // down to maxDepth levels (-1: no limit). The outermost call returns the
 // number of files accepted, or 0 when none was.
 int ScanFolder(std::wstring folder, std::vector<std::wstring>& paths, const char* pattern, int maxDepth);
+
+// What a scan makes of one entry of a folder listing.
+enum class EntryDecision {
+    Accepted,       // a file whose name matches the pattern: recorded
+    NameRejected,   // a file whose name does not match
+    FolderEntered,  // a sub-folder within the depth limit: listed in its turn
+    FolderTooDeep,  // a sub-folder beyond the depth limit: never listed
+    DotEntry,       // "." or "..": never entered
+    ListingFailed,  // the folder itself could not be listed: name is null, error says why
+};
+
+// Told of every entry of every listing a walk opens, in the walk's order. folder ends in "\".
+using DiscoveryObserver = void (*)(void* context, const std::wstring& folder, const wchar_t* name,
+                                   EntryDecision decision, DWORD error);
+
+// Whether discovery takes a file of this name (the name alone, without its folder).
+bool IsDaemonFileName(const wchar_t* name);
+
+// Walks baseFolder exactly as DiscoverDaemonsIn does and tells observer each decision; a
+// missing base folder is not created. False when baseFolder is no folder.
+bool WalkDaemonFolder(const std::wstring& baseFolder, std::vector<std::wstring>& paths, DiscoveryObserver observer,
+                      void* context);
 
 }  // namespace kestrune

@@ -24,6 +24,7 @@ inline constexpr std::string_view SourceFileNames[] = {
     "daemon_record.h",
     "daemon_table.cpp",
     "discovery.cpp",
+    "dll_search.cpp",
     "file_info.cpp",
     "lifecycle.cpp",
     "loader.cpp",

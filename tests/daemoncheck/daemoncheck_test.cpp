@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <string>
 
+#include "host_process.h"
 #include "run_program.h"
 #include "temp_folder.h"
 #include "test_daemons.h"
@@ -26,6 +27,11 @@ protected:
 
     ProgramRun CheckFile(const std::wstring& path, const std::wstring& options = QuickRun) {
         return Run(options + L" " + Quoted(path));
+    }
+
+    // Checks a folder in folder mode.
+    ProgramRun CheckFolder(const std::wstring& path, const std::wstring& options = L"") {
+        return Run(L"--folder " + options + L" " + Quoted(path));
     }
 
     ProgramRun Run(const std::wstring& arguments) {
@@ -210,6 +216,125 @@ TEST_F(DaemoncheckLoad, DllOfTheOtherArchitectureIsNamedAsSuch) {
     EXPECT_TRUE(HasLine(run, "FAIL load:", "LoadLibraryW failed")) << run.output;
 }
 
+
+using DaemoncheckDiscovery = DaemoncheckTest;
+
+// The host's own walk decides: the name's letter case, the depth, the folder it lies in.
+TEST_F(DaemoncheckDiscovery, FilesTheHostNeverDiscoversAreFailuresThatSayWhy) {
+    const std::wstring wild = folder.path() + L"wild_magic\\";
+    ProgramRun misnamed = CheckFile(CopyTestDaemon(L"cooperative", wild + L"Tool.DLL"));
+    EXPECT_EQ(misnamed.exitCode, 1u) << misnamed.output;
+    EXPECT_TRUE(HasLine(misnamed, "FAIL discovery:", "never discovers \"Tool.DLL\"")) << misnamed.output;
+    EXPECT_TRUE(HasLine(misnamed, "ok   stop:")) << "the other checks still run: " << misnamed.output;
+
+    ProgramRun deep = CheckFile(CopyTestDaemon(L"cooperative", wild + L"one\\two\\deep.dll"));
+    EXPECT_EQ(deep.exitCode, 1u) << deep.output;
+    EXPECT_TRUE(HasLine(deep, "FAIL discovery: it lies 2 folders below wild_magic")) << deep.output;
+
+    ProgramRun found = CheckFile(CopyTestDaemon(L"cooperative", wild + L"one\\found.dll"));
+    EXPECT_EQ(found.exitCode, 0u) << found.output;
+    EXPECT_TRUE(HasLine(found, "ok   discovery: the host discovers it as wild_magic\\one\\found.dll")) << found.output;
+
+    ProgramRun elsewhere = Check(L"cooperative");
+    EXPECT_TRUE(HasLine(elsewhere, "info discovery: not in a wild_magic folder")) << elsewhere.output;
+}
+
+// The host takes the current directory out of its DLL search; so does the checker, and both
+// leave a daemon whose dependency lies only there without a row.
+TEST_F(DaemoncheckDiscovery, DependencyOnlyInTheCurrentDirectoryGetsNoRowHereOrInTheHost) {
+    TempFolder current;
+    CopyTestDaemon(L"cwd_helper", current.path() + L"cwd_helper.dll");
+    HostProcess host(folder);
+    std::wstring dependent = host.AddDaemon(L"needs_cwd_helper", L"needs.dll");
+    std::wstring control = host.AddDaemon(L"cooperative");
+
+    wchar_t previous[MAX_PATH] = {};
+    GetCurrentDirectoryW(MAX_PATH, previous);
+    ASSERT_TRUE(SetCurrentDirectoryW(current.path().c_str()));  // inherited by the checker
+    ProgramRun file = CheckFile(dependent);
+    ProgramRun listing = CheckFolder(host.WildMagic());
+    SetCurrentDirectoryW(previous);
+
+    EXPECT_EQ(file.exitCode, 1u) << file.output;
+    EXPECT_TRUE(HasLine(file, "FAIL load:", "error 126")) << file.output;
+    EXPECT_TRUE(HasLine(file, "FAIL load: needs cwd_helper.dll", "nor the current directory")) << file.output;
+    EXPECT_EQ(listing.exitCode, 1u) << listing.output;
+    EXPECT_TRUE(HasLine(listing, "no row  needs.dll:", "needs cwd_helper.dll")) << listing.output;
+    EXPECT_TRUE(HasLine(listing, "row     cooperative.dll:")) << listing.output;
+
+    ASSERT_TRUE(host.Start(current.path()));
+    ASSERT_NE(host.WaitForMainWindow(), nullptr);
+    ASSERT_TRUE(WaitForEntry(control));
+    ASSERT_TRUE(host.Sync());
+    EXPECT_EQ(host.RowEndingWith(L"\\needs.dll"), -1) << "the host agrees: no row";
+    EXPECT_GE(host.RowEndingWith(L"\\cooperative.dll"), 0);
+    EXPECT_FALSE(HasEvent(dependent, "attach"));
+    ASSERT_TRUE(host.CloseAndWait(120s));
+}
+
+using DaemoncheckFolder = DaemoncheckTest;
+
+// Good, hostile and misnamed files side by side: one line each, in the walk's order.
+TEST_F(DaemoncheckFolder, MixedFolderGetsOneCorrectLinePerFile) {
+    const std::wstring wild = folder.path() + L"wild_magic\\";
+    CopyTestDaemon(L"cooperative", wild + L"good.dll");
+    CopyTestDaemon(L"menu_good", wild + L"menus\\menu_good.dll");
+    CopyTestDaemon(L"cooperative", wild + L"Tool.DLL");
+    CopyTestDaemon(L"cooperative", wild + L"menus\\deeper\\deep.dll");
+    CopyTestDaemon(L"no_entry_point", wild + L"no_entry.dll");
+    CopyTestDaemon(L"state_returns_zero", wild + L"lost_word.dll");
+    CopyTestDaemon(L"only_entry", wild + L"no_word.dll");
+    CopyTestDaemon(L"fault_in_state", wild + L"crashes.dll");
+    ASSERT_TRUE(CopyFileW(OtherArchitectureTestDaemon(L"cooperative").c_str(), (wild + L"foreign.dll").c_str(), FALSE))
+        << "the other target's test daemons must be built";
+    ASSERT_TRUE(WriteFileBytes(wild + L"notes.dll", "not a library"));
+
+    ProgramRun run = CheckFolder(wild);
+    EXPECT_EQ(run.exitCode, 1u) << run.output;
+    const std::string otherBits = sizeof(void*) == 8 ? "32-bit" : "64-bit";
+    const std::vector<std::pair<std::string, std::string>> expected = {
+        {"row     good.dll: ", "with its state word, no menu"},
+        {"row     menus\\menu_good.dll: ", "with its state word and its menu"},
+        {"skipped Tool.DLL: ", "not a daemon's name"},
+        {"skipped menus\\deeper\\: ", "the host does not look inside it"},
+        {"no row  no_entry.dll: ", "no EntryPoint export"},
+        {"row     lost_word.dll: ", "but its state word is lost: EntryState returned 0"},
+        {"row     no_word.dll: ", "without a state word"},
+        {"no row  crashes.dll: ", ") in EntryState at"},
+        {"no row  foreign.dll: ", otherBits + " DLL cannot load"},
+        {"no row  notes.dll: ", "LoadLibraryW failed"},
+    };
+    for (const auto& [prefix, fragment] : expected) {
+        EXPECT_EQ(CountLines(run, prefix), 1) << prefix << "\n" << run.output;
+        EXPECT_TRUE(HasLine(run, prefix, fragment)) << prefix << fragment << "\n" << run.output;
+    }
+    int fileLines = CountLines(run, "row ") + CountLines(run, "no row ") + CountLines(run, "skipped ");
+    EXPECT_EQ(fileLines, static_cast<int>(expected.size())) << run.output;
+    EXPECT_TRUE(HasLine(run, "folder: 10 entries seen, 8 DLLs discovered, 4 with a row")) << run.output;
+    EXPECT_EQ(Verdict(run), "verdict: FAIL (5 failures, 1 warning)") << run.output;
+}
+
+TEST_F(DaemoncheckFolder, CleanFolderPassesAndFullCheckRunsOnEachRow) {
+    const std::wstring wild = folder.path() + L"wild_magic\\";
+    std::wstring good = CopyTestDaemon(L"cooperative", wild + L"good.dll");
+    CopyTestDaemon(L"menu_good", wild + L"menus\\menu_good.dll");
+    CopyTestDaemon(L"cooperative", wild + L"readme.txt");
+
+    ProgramRun quick = CheckFolder(wild);
+    EXPECT_EQ(quick.exitCode, 0u) << quick.output;
+    EXPECT_EQ(Verdict(quick), "verdict: PASS (0 failures, 0 warnings)") << quick.output;
+    EXPECT_FALSE(HasEvent(good, "entry")) << "a row is decided at loading; nothing runs";
+
+    ProgramRun full = CheckFolder(wild, L"--full " + QuickRun);
+    EXPECT_EQ(full.exitCode, 0u) << full.output;
+    EXPECT_EQ(CountLines(full, "verdict: PASS"), 3) << "one per daemon and the folder's: " << full.output;
+    EXPECT_TRUE(HasEvent(good, "stop-seen")) << "the full check ran it";
+
+    ProgramRun missing = CheckFolder(folder.path() + L"absent\\");
+    EXPECT_EQ(missing.exitCode, 1u) << missing.output;
+    EXPECT_TRUE(HasLine(missing, "FAIL folder: no such folder")) << missing.output;
+}
+
 using DaemoncheckRun = DaemoncheckTest;
 
 TEST_F(DaemoncheckRun, DaemonThatIgnoresItsWordWouldBeForceUnloaded) {
@@ -257,6 +382,26 @@ TEST_F(DaemoncheckRun, SlowCleanupIsTimedOrLeftOpenNeverCalledHung) {
     EXPECT_EQ(hasty.exitCode, 1u) << hasty.output;
     EXPECT_TRUE(HasLine(hasty, "FAIL stop:", "unless it returns within 30 s")) << hasty.output;
     EXPECT_FALSE(HasLine(hasty, "FAIL stop:", "unloads it by force now")) << hasty.output;
+}
+
+
+// The report of a fault is made where a stack overflow leaves room for it, and names the entry.
+TEST_F(DaemoncheckRun, CrashesGiveAVerdictThatNamesTheEntry) {
+    ProgramRun overflow = Check(L"fault_stack_exhausted");
+    EXPECT_EQ(overflow.exitCode, 1u) << overflow.output;
+    EXPECT_TRUE(HasLine(overflow, "FAIL crash: exception 0xC00000FD (Stack overflow) in EntryPoint at",
+                        "in the host this ends the whole process"))
+        << overflow.output;
+    EXPECT_EQ(Verdict(overflow).rfind("verdict: FAIL (1 failure", 0), 0u) << overflow.output;
+
+    ProgramRun state = Check(L"fault_in_state");
+    EXPECT_EQ(state.exitCode, 1u) << state.output;
+    EXPECT_TRUE(HasLine(state, "FAIL crash: exception", ") in EntryState at")) << state.output;
+    EXPECT_EQ(Verdict(state).rfind("verdict: FAIL", 0), 0u) << state.output;
+
+    ProgramRun menu = Check(L"fault_in_menu");
+    EXPECT_EQ(menu.exitCode, 1u) << menu.output;
+    EXPECT_TRUE(HasLine(menu, "FAIL crash: exception", ") in EntryMenu at")) << menu.output;
 }
 
 using DaemoncheckMenu = DaemoncheckTest;
@@ -373,6 +518,32 @@ TEST_F(DaemoncheckLeaks, LeftoverHandleAndThreadAreFound) {
         << thread.output;
     EXPECT_TRUE(HasLine(thread, "ok   handles:")) << thread.output;
     EXPECT_TRUE(HasEvent(path, "detach")) << "unloaded once the thread was ended";
+}
+
+
+// Threads of the C runtime begin in its DLL: they are the daemon's because its code made them,
+// and so is the thread that one of them made in turn.
+TEST_F(DaemoncheckLeaks, ThreadsTheDaemonMadeThroughItsRuntimeAreLeftovers) {
+    std::wstring path = Place(L"leaks_runtime_thread");
+    ProgramRun run = CheckFile(path);
+    ASSERT_TRUE(HasEvent(path, "grandchild")) << run.output;
+    EXPECT_EQ(run.exitCode, 1u) << run.output;
+    EXPECT_EQ(CountLines(run, "FAIL threads:"), 2) << run.output;
+    EXPECT_FALSE(HasLine(run, "FAIL threads:", "in the daemon)")) << "neither began in its image: " << run.output;
+    EXPECT_TRUE(HasEvent(path, "detach")) << "unloaded once both were ended";
+}
+
+// Thread-pool workers, the timer thread and the registry's root handle are the system's: a
+// daemon that uses them and releases what it made passes.
+TEST_F(DaemoncheckLeaks, WhatTheSystemKeepsIsNotChargedToTheDaemon) {
+    std::wstring path = Place(L"uses_system_services");
+    ProgramRun run = CheckFile(path);
+    EXPECT_EQ(run.exitCode, 0u) << run.output;
+    EXPECT_EQ(Verdict(run), "verdict: PASS (0 failures, 0 warnings)") << run.output;
+    ExpectCleanLeftovers(run);
+    EXPECT_TRUE(HasLine(run, "ok   handles:")) << run.output;
+    for (const char* event : {"pool-work", "pool-legacy-work", "pool-timer", "registry-read", "return"})
+        EXPECT_TRUE(HasEvent(path, event)) << event << " did not happen";
 }
 
 }  // namespace

@@ -10,16 +10,36 @@
 
 #include "host_process.h"
 #include "row_status.h"
+#include "run_program.h"
 #include "test_daemons.h"
 
 namespace kestrune::test {
 namespace {
 
-std::wstring ReleaseFolder() {
-    const wchar_t* folder = _wgetenv(L"KESTRUNE_RELEASE_DIR");
+std::wstring FolderFromEnvironment(const wchar_t* name) {
+    const wchar_t* folder = _wgetenv(name);
     std::wstring path = folder ? folder : L"";
     if (!path.empty() && path.back() != L'\\') path += L'\\';
     return path;
+}
+
+std::wstring ReleaseFolder() {
+    return FolderFromEnvironment(L"KESTRUNE_RELEASE_DIR");
+}
+
+// Daemons that scripts/package built from the unpacked archive's sdk\ alone.
+std::wstring SdkBuiltFolder() {
+    return FolderFromEnvironment(L"KESTRUNE_SDK_BUILT_DIR");
+}
+
+// The message-only window of a daemon's thread in the host, made once it runs its loop.
+bool HasDaemonWindow(DWORD process, const wchar_t* className) {
+    for (HWND window = nullptr; (window = FindWindowExW(HWND_MESSAGE, window, className, nullptr)) != nullptr;) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(window, &owner);
+        if (owner == process) return true;
+    }
+    return false;
 }
 
 std::vector<std::wstring> ShippedDaemons(const std::wstring& wildMagic) {
@@ -121,6 +141,65 @@ TEST(ReleaseArchiveTest, UnpackedArchiveHostsItsSampleDaemon) {
     EXPECT_FALSE(HasEvent(foreign, "attach")) << "the other architecture's DLL was never run";
     DeleteFileW(foreign.c_str());
     DeleteFileW(notes.c_str());
+}
+
+// The template and the sample, built from the release's sdk\ with its helper: the checker that
+// ships passes them, and the host that ships lists them and routes their menus' commands.
+TEST(ReleaseArchiveTest, DaemonsBuiltWithTheSdkPassTheCheckAndShowTheirMenus) {
+    const std::wstring release = ReleaseFolder();
+    const std::wstring built = SdkBuiltFolder();
+    ASSERT_FALSE(release.empty()) << "set KESTRUNE_RELEASE_DIR to an unpacked archive";
+    ASSERT_FALSE(built.empty()) << "set KESTRUNE_SDK_BUILT_DIR to the daemons built from its sdk";
+    TempFolder scratch;
+    for (const wchar_t* name : {L"my_daemon", L"sample_daemon"}) {
+        std::wstring dll = built + name + L".dll";
+        ProgramRun run = RunProgram(release + L"daemoncheck.exe", L"--settle 500 --wait 5000 " + Quoted(dll),
+                                    scratch.path() + name + L".txt", 600000);
+        EXPECT_EQ(run.exitCode, 0u) << run.output;
+        EXPECT_NE(run.output.find("verdict: PASS (0 failures, 0 warnings)"), std::string::npos) << run.output;
+        EXPECT_NE(run.output.find("info bound: the export with ordinal 1 is KestruneBound"), std::string::npos)
+            << run.output;
+        EXPECT_NE(run.output.find("ok   EntryMenu:"), std::string::npos) << run.output;
+    }
+
+    TempFolder folder;
+    ASSERT_TRUE(CopyFileW((release + L"kestrune.exe").c_str(), (folder.path() + L"kestrune.exe").c_str(), FALSE));
+    const std::wstring wild = folder.path() + L"wild_magic\\";
+    CreateFolders(wild + L"mine\\");
+    CreateFolders(wild + L"sample\\");
+    ASSERT_TRUE(CopyFileW((built + L"my_daemon.dll").c_str(), (wild + L"mine\\my_daemon.dll").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW((built + L"sample_daemon.dll").c_str(), (wild + L"sample\\sample_daemon.dll").c_str(), FALSE));
+    HostProcess host(folder.path(), false);
+    ASSERT_TRUE(host.Start());
+    ASSERT_NE(host.WaitForMainWindow(), nullptr);
+    host.PressTrayIcon();
+    ASSERT_TRUE(WaitUntil([&] { return host.IsWindowShown(); }, 60s));
+    EXPECT_EQ(host.RowCount(), 2);
+    for (const wchar_t* name : {L"\\my_daemon.dll", L"\\sample_daemon.dll"}) {
+        EXPECT_TRUE(WaitUntil(
+            [&] {
+                int row = host.RowEndingWith(name);
+                return row >= 0 && host.Cell(row, 1) == BlackStar;
+            },
+            60s))
+            << testing::PrintToString(std::wstring(name)) << " runs";
+    }
+    ASSERT_TRUE(WaitUntil([&] { return HasDaemonWindow(host.ProcessId(), L"MyDaemonCommands"); }, 120s));
+    ASSERT_TRUE(WaitUntil([&] { return HasDaemonWindow(host.ProcessId(), L"KestruneSampleDaemon"); }, 120s));
+
+    // The first item of each daemon's submenu in the tray menu, whichever comes first there.
+    for (int submenu = 0; submenu < 2; ++submenu) {
+        ASSERT_NE(host.OpenTrayMenu(), nullptr);
+        ChooseMenuItem(submenu, 0);
+        ASSERT_TRUE(host.WaitForNoPopupMenu(60s));
+    }
+    EXPECT_TRUE(WaitUntil([&] { return ReadWholeFile(wild + L"mine\\my_daemon.log") == "hello\r\n"; }, 60s))
+        << "the template's \"Say hello\"";
+    EXPECT_TRUE(WaitUntil([&] { return ReadWholeFile(wild + L"sample\\sample_daemon.txt").ends_with(" note\r\n"); }, 60s))
+        << "the sample's \"Write the time\"";
+    DWORD exitCode = 1;
+    ASSERT_TRUE(host.CloseAndWait(120s, &exitCode));
+    EXPECT_EQ(exitCode, 0u);
 }
 
 }  // namespace

@@ -15,9 +15,20 @@
 
 namespace daemoncheck {
 
+// Exit codes of the one-line check that the folder mode runs for each file.
+constexpr UINT RowKept = 0;     // a row, with its state word if it offers one
+constexpr UINT RowRefused = 1;  // no row, or a fault that ends the host
+constexpr UINT RowWarned = 3;   // a row, but no state word or an ignored EntryMenu
+constexpr UINT RowLost = 4;     // a row, but the state word it offers is ignored
+
+// Where the checker is, for naming the entry a fault came from.
+enum class Stage { Preparing, Loading, Running, AskingForMenus, Unloading, Judging };
+
 struct Check {
     Options options;
     Findings findings;
+    Stage stage = Stage::Preparing;
+    DWORD mainThreadId = GetCurrentThreadId();
     PeImage image;
     kestrune::LoadFacts facts;
     // The host's record while the daemon is loaded; released only by the host's own unloading.
@@ -45,6 +56,22 @@ inline bool IsInDaemon(const Check& check, const void* address) {
 // The file and its exports, read before anything of it runs.
 void ExamineFile(Check& check);
 
+// "32-bit DLL cannot load into the 64-bit host" and the like, or empty when the host can load it.
+std::wstring MachineMismatch(const PeImage& image);
+
+// Whether the host would discover the file where it lies, from the host's own discovery.
+void JudgeDiscovery(Check& check);
+
+// Why LoadDaemon gave no record: the first line, then the imports the host's search misses.
+std::wstring LoadFailureText(const Check& check);
+std::vector<std::wstring> MissingImports(const Check& check);
+
+// Why the host drops the state word EntryState offers, or empty when it keeps it or none is offered.
+std::wstring LostStateWordText(const Check& check);
+
+// Why the host ignores an exported EntryMenu, or empty.
+std::wstring IgnoredMenuText(const Check& check);
+
 // Loads the daemon with the host's own LoadDaemon and reports what the host made of each export.
 void LoadAndJudge(Check& check);
 
@@ -53,6 +80,12 @@ void StartAndSettle(Check& check);
 
 // Asks EntryMenu for both placements, as the host does, and judges the menus and the window.
 void CheckMenus(Check& check);
+
+// The folder mode's line for one file, as its own process: see RowKept and the rest.
+int RunRowCheck(Check& check);
+
+// Walks a wild_magic folder as the host's discovery does, one line per entry it sees.
+int RunFolderCheck(const Options& options);
 
 // Asks the daemon to stop through its state word, waits, and unloads it as the host does.
 void StopAndUnload(Check& check);

@@ -53,6 +53,17 @@ void ReportExportList(Check& check) {
 
 }  // namespace
 
+std::wstring MachineMismatch(const PeImage& image) {
+    if (!image.problem.empty()) return {};
+    const std::wstring ownBits = OwnMachine() == MachineX64 ? L"64-bit" : L"32-bit";
+    if (!image.isDll) return L"a program, not a DLL";
+    if (image.machine == MachineX64 && OwnMachine() == MachineX86) return L"64-bit DLL cannot load into the 32-bit host";
+    if (image.machine == MachineX86 && OwnMachine() == MachineX64) return L"32-bit DLL cannot load into the 64-bit host";
+    if (image.machine != OwnMachine())
+        return DescribeMachine(image.machine) + L" DLL cannot load into the " + ownBits + L" host";
+    return {};
+}
+
 void ExamineFile(Check& check) {
     check.image = ReadPeImage(check.options.path);
     Findings& findings = check.findings;
@@ -61,15 +72,9 @@ void ExamineFile(Check& check) {
         return;
     }
     const std::wstring ownBits = OwnMachine() == MachineX64 ? L"64-bit" : L"32-bit";
-    if (!check.image.isDll) {
-        Report(findings, Level::Fail, "file", L"a program, not a DLL");
-    } else if (check.image.machine == MachineX64 && OwnMachine() == MachineX86) {
-        Report(findings, Level::Fail, "file", L"64-bit DLL cannot load into the 32-bit host");
-    } else if (check.image.machine == MachineX86 && OwnMachine() == MachineX64) {
-        Report(findings, Level::Fail, "file", L"32-bit DLL cannot load into the 64-bit host");
-    } else if (check.image.machine != OwnMachine()) {
-        Report(findings, Level::Fail, "file",
-               DescribeMachine(check.image.machine) + L" DLL cannot load into the " + ownBits + L" host");
+    std::wstring mismatch = MachineMismatch(check.image);
+    if (!mismatch.empty()) {
+        Report(findings, Level::Fail, "file", mismatch);
     } else {
         Report(findings, Level::Ok, "file", ownBits + L" DLL, as the " + ownBits + L" host needs");
     }

@@ -3,6 +3,7 @@
 #include "check.h"
 #include "core/clock.h"
 #include "core/owner.h"
+#include "thread_origin.h"
 
 namespace daemoncheck {
 namespace {
@@ -39,15 +40,45 @@ std::wstring DescribeStart(const Check& check, const void* start) {
     return L"started at " + Hex(start) + (module.empty() ? L"" : L" in " + module);
 }
 
+// A thread is the daemon's when it began in the daemon's image or the daemon's code created it;
+// the system's workers (thread pool, loader) that the daemon's calls started are not.
+bool IsDaemonThread(const Check& check, DWORD id) {
+    return id == check.daemonThreadId || WasCreatedByDaemon(id) || IsInDaemon(check, ThreadStartAddress(id));
+}
+
+std::vector<DWORD> NewDaemonThreads(const Check& check) {
+    std::vector<DWORD> found;
+    for (DWORD id : NewThreads(check)) {
+        if (IsDaemonThread(check, id)) found.push_back(id);
+    }
+    return found;
+}
+
+void NoteSystemThreads(Check& check) {
+    std::vector<DWORD> system;
+    for (DWORD id : NewThreads(check)) {
+        if (!IsDaemonThread(check, id)) system.push_back(id);
+    }
+    if (system.empty()) return;
+    std::wstring listed;
+    for (DWORD id : system)
+        listed += (listed.empty() ? L"" : L", ") + std::to_wstring(id) + L" (" + DescribeStart(check, ThreadStartAddress(id)) + L")";
+    Report(check.findings, Level::Info, "threads",
+           std::to_wstring(system.size()) + (system.size() == 1 ? L" thread" : L" threads") +
+               L" that the system started while the daemon ran (thread-pool or loader workers) " +
+               (system.size() == 1 ? L"is" : L"are") + L" still alive: not the daemon's, and not counted: " + listed);
+}
+
 // Threads the daemon left running would go on in the freed DLL inside the host:
 // reported, then ended here while the image is still mapped.
 void EndLeftoverThreads(Check& check) {
-    std::vector<DWORD> threads = NewThreads(check);
+    std::vector<DWORD> threads = NewDaemonThreads(check);
     uint64_t deadline = kestrune::ClockMilliseconds() + ThreadExitAllowance;
     while (!threads.empty() && kestrune::ClockMilliseconds() < deadline) {
         Sleep(20);
-        threads = NewThreads(check);
+        threads = NewDaemonThreads(check);
     }
+    NoteSystemThreads(check);
     // Newest first: under some emulators only the newest thread can be ended safely.
     std::reverse(threads.begin(), threads.end());
     for (DWORD id : threads) {
@@ -149,8 +180,10 @@ void CheckLeftovers(Check& check) {
     if (!check.pin) return;  // nothing of the daemon ever ran beyond its loading
     EndLeftoverThreads(check);
     DisarmDaemonWindows(check);
+    check.stage = Stage::Unloading;
     FreeLibrary(check.pin);  // the image goes now, with its DllMain's detach
     check.pin = nullptr;
+    check.stage = Stage::Judging;
     ReportLeftoverWindows(check);
     ReportLeftoverClasses(check);
     ProcessSnapshot after = TakeSnapshot();

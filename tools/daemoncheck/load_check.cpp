@@ -20,40 +20,78 @@ std::wstring SystemMessage(DWORD error) {
     return message;
 }
 
-// The DLLs it imports that the host's search would not find. LoadLibraryW with a
-// full path does not search the daemon's own folder for them.
-void ReportMissingImports(Check& check) {
-    for (const std::string& name : check.image.imports) {
-        std::wstring wide = kestrune::FromUtf8(name);
-        HMODULE found = LoadLibraryExW(wide.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-        if (found) {
-            FreeLibrary(found);
-            continue;
-        }
-        Report(check.findings, Level::Fail, "load",
-               L"needs " + wide +
-                   L", which is not on the host's search path (the program's folder, the system "
-                   L"folders, PATH; the daemon's own folder is not searched)");
+}  // namespace
+
+namespace {
+
+// The host's search for a daemon's dependencies, in its order: the program's folder (which
+// is also its DLL directory), the system folders, PATH; never the current directory.
+std::wstring HostSearchPath() {
+    wchar_t buffer[MAX_PATH * 4] = {};
+    DWORD length = GetModuleFileNameW(nullptr, buffer, MAX_PATH * 4);
+    std::wstring program(buffer, length);
+    std::wstring path = program.substr(0, program.find_last_of(L"\\/") + 1);
+    if (GetSystemDirectoryW(buffer, MAX_PATH)) path += std::wstring(L";") + buffer;
+    if (GetWindowsDirectoryW(buffer, MAX_PATH)) path += std::wstring(L";") + buffer;
+    DWORD size = GetEnvironmentVariableW(L"PATH", nullptr, 0);
+    if (size > 1) {
+        std::wstring variable(size, L'\0');
+        variable.resize(GetEnvironmentVariableW(L"PATH", variable.data(), size));
+        path += L";" + variable;
     }
+    return path;
 }
 
-void ReportLoadFailure(Check& check) {
+// Looked up by name, never loaded: a search of its own, since a data-file load may also
+// look in the current directory (so under Wine).
+bool HostFinds(const std::wstring& name, const std::wstring& searchPath) {
+    if (GetModuleHandleW(name.c_str())) return true;
+    // API sets are resolved by the loader itself, not found as files.
+    if (_wcsnicmp(name.c_str(), L"api-ms-", 7) == 0 || _wcsnicmp(name.c_str(), L"ext-ms-", 7) == 0) return true;
+    wchar_t found[MAX_PATH];
+    return SearchPathW(searchPath.c_str(), name.c_str(), nullptr, MAX_PATH, found, nullptr) != 0;
+}
+
+}  // namespace
+
+// The DLLs it imports that the host's search would not find. LoadLibraryW with a full
+// path does not search the daemon's own folder for them, and the host has taken the
+// current directory out of its search.
+std::vector<std::wstring> MissingImports(const Check& check) {
+    std::vector<std::wstring> missing;
+    const std::wstring searchPath = HostSearchPath();
+    for (const std::string& name : check.image.imports) {
+        std::wstring wide = kestrune::FromUtf8(name);
+        if (!HostFinds(wide, searchPath)) missing.push_back(wide);
+    }
+    return missing;
+}
+
+std::wstring LoadFailureText(const Check& check) {
     DWORD error = check.facts.loadError;
-    if (check.facts.entryPointNotCode) {
-        Report(check.findings, Level::Fail, "load",
-               L"EntryPoint names no code of a loaded image (a damaged export table?): the host refuses the DLL");
-        return;
-    }
-    if (error == 0) {
-        Report(check.findings, Level::Fail, "load",
-               L"no EntryPoint export: the host frees the DLL again and does not list it");
-        return;
-    }
-    Report(check.findings, Level::Fail, "load",
-           L"LoadLibraryW failed with error " + std::to_wstring(error) + L": " + SystemMessage(error));
+    if (check.facts.entryPointNotCode)
+        return L"EntryPoint names no code of a loaded image (a damaged export table?): the host refuses the DLL";
+    if (error == 0) return L"no EntryPoint export: the host frees the DLL again and does not list it";
+    std::wstring text = L"LoadLibraryW failed with error " + std::to_wstring(error) + L": " + SystemMessage(error);
+    std::wstring machine = MachineMismatch(check.image);
+    if (!machine.empty()) text += L" (" + machine + L")";
+    return text;
+}
+
+namespace {
+
+const wchar_t MissingImportText[] =
+    L", which is not on the host's search path (the program's folder, the system folders, PATH; neither the "
+    L"daemon's own folder nor the current directory is searched)";
+
+void ReportLoadFailure(Check& check) {
+    Report(check.findings, Level::Fail, "load", LoadFailureText(check));
+    DWORD error = check.facts.loadError;
     if (error == ERROR_DLL_INIT_FAILED)
         Report(check.findings, Level::Info, "load", L"its DllMain (or that of a DLL it needs) returned FALSE");
-    if (error == ERROR_MOD_NOT_FOUND) ReportMissingImports(check);
+    if (error != ERROR_MOD_NOT_FOUND) return;
+    for (const std::wstring& name : MissingImports(check))
+        Report(check.findings, Level::Fail, "load", L"needs " + name + MissingImportText);
 }
 
 // How to get an export above the bound. Linkers number named exports in name
@@ -90,26 +128,8 @@ void JudgeEntryState(Check& check) {
         Report(check.findings, Level::Warn, "EntryState",
                L"not exported: the host cannot ask the daemon to stop; Stop and Quit unload it at once and "
                L"terminate its thread, so its own clean-up never runs");
-    } else if (facts.entryStateNotCode) {
-        Report(check.findings, Level::Fail, "EntryState",
-               L"at " + Hex(facts.entryState) + L" names no code of a loaded image: the host never calls it");
-    } else if (facts.stateWordNotWritable) {
-        Report(check.findings, Level::Fail, "EntryState",
-               L"returned " + Hex(facts.stateWordReturned) +
-                   L", which is not a writable, aligned 32-bit word: the host ignores it and cannot stop the "
-                   L"daemon gracefully");
-    } else if (!facts.entryStateCalled) {
-        Report(check.findings, Level::Fail, "EntryState",
-               L"at " + Hex(facts.entryState) + L", below the bound " + Hex(facts.bound) +
-                   L": the host never calls it and cannot stop the daemon gracefully (" + BelowBoundHint(check) + L")");
-    } else if (!facts.stateWordReturned) {
-        Report(check.findings, Level::Fail, "EntryState",
-               L"returned 0: the host has no state word and cannot stop the daemon gracefully");
     } else {
-        Report(check.findings, Level::Fail, "EntryState",
-               L"returned " + Hex(facts.stateWordReturned) + L", below the bound " + Hex(facts.bound) +
-                   L": the host ignores it and cannot stop the daemon gracefully (the state word must be a "
-                   L"variable of the DLL that lies above its ordinal-1 export)");
+        Report(check.findings, Level::Fail, "EntryState", LostStateWordText(check));
     }
 }
 
@@ -120,13 +140,8 @@ void JudgeEntryMenu(Check& check) {
                L"at " + Hex(facts.entryMenu) + L": the host asks it for a menu");
     } else if (!facts.entryMenu) {
         Report(check.findings, Level::Info, "EntryMenu", L"not exported: the daemon offers no menu");
-    } else if (facts.entryMenuNotCode) {
-        Report(check.findings, Level::Fail, "EntryMenu",
-               L"at " + Hex(facts.entryMenu) + L" names no code of a loaded image: the host ignores it");
     } else {
-        Report(check.findings, Level::Fail, "EntryMenu",
-               L"at " + Hex(facts.entryMenu) + L", below the bound " + Hex(facts.bound) + L": the host ignores it (" +
-                   BelowBoundHint(check) + L")");
+        Report(check.findings, Level::Fail, "EntryMenu", IgnoredMenuText(check));
     }
 }
 
@@ -142,8 +157,37 @@ void RecordModuleRange(Check& check) {
 
 }  // namespace
 
+std::wstring LostStateWordText(const Check& check) {
+    const auto& facts = check.facts;
+    if (!facts.entryState || (check.daemon && check.daemon->stateWordAddress)) return {};
+    if (facts.entryStateNotCode)
+        return L"at " + Hex(facts.entryState) + L" names no code of a loaded image: the host never calls it";
+    if (facts.stateWordNotWritable)
+        return L"returned " + Hex(facts.stateWordReturned) +
+               L", which is not a writable, aligned 32-bit word: the host ignores it and cannot stop the daemon "
+               L"gracefully";
+    if (!facts.entryStateCalled)
+        return L"at " + Hex(facts.entryState) + L", below the bound " + Hex(facts.bound) +
+               L": the host never calls it and cannot stop the daemon gracefully (" + BelowBoundHint(check) + L")";
+    if (!facts.stateWordReturned) return L"returned 0: the host has no state word and cannot stop the daemon gracefully";
+    return L"returned " + Hex(facts.stateWordReturned) + L", below the bound " + Hex(facts.bound) +
+           L": the host ignores it and cannot stop the daemon gracefully (the state word must be a variable of the "
+           L"DLL that lies above its ordinal-1 export)";
+}
+
+std::wstring IgnoredMenuText(const Check& check) {
+    const auto& facts = check.facts;
+    if (!facts.entryMenu || (check.daemon && check.daemon->entryMenuAddress)) return {};
+    if (facts.entryMenuNotCode)
+        return L"at " + Hex(facts.entryMenu) + L" names no code of a loaded image: the host ignores it";
+    return L"at " + Hex(facts.entryMenu) + L", below the bound " + Hex(facts.bound) + L": the host ignores it (" +
+           BelowBoundHint(check) + L")";
+}
+
 void LoadAndJudge(Check& check) {
+    check.stage = Stage::Loading;
     check.daemon = kestrune::LoadDaemon(check.options.path, &check.facts);
+    check.stage = Stage::Running;
     if (!check.daemon) {
         ReportLoadFailure(check);
         return;

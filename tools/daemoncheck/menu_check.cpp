@@ -207,6 +207,7 @@ void CheckMenus(Check& check) {
         return;
     }
     HWND contextWindow = nullptr, trayWindow = nullptr;
+    check.stage = Stage::AskingForMenus;
     kestrune::MenuOwner contextMenu(AskForMenu(check, MenuPlacementContext, contextWindow));
     if (contextMenu) JudgeWindow(check, contextWindow, nullptr);
     kestrune::MenuOwner trayMenu(AskForMenu(check, MenuPlacementTray, trayWindow));
@@ -217,6 +218,7 @@ void CheckMenus(Check& check) {
                L"EntryMenu handed over the same menu twice: the host destroys every menu after use, so it must "
                L"build a new one on every call");
     }
+    check.stage = Stage::Running;
     // Both menus are destroyed here, as the host destroys them with its popup.
 }
 
