@@ -61,7 +61,7 @@ LoopStep OnCloseRequest() {
 }
 
 LoopStep OnReaperTick(int& position) {
-    LN switch (ReapOneDaemon(position)) {
+    LN switch (ReapDaemons(position)) {
     case ReapResult::Finish:
         LN return LoopStep::Leave;
     case ReapResult::Removed:

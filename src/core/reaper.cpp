@@ -1,5 +1,6 @@
 #include "reaper.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "application.h"
@@ -7,9 +8,41 @@
 #include "../fault/source_position.h"
 
 namespace kestrune {
+namespace {
+
+constexpr int FullPassMilliseconds = 512;
+
+// Ticks at the floor that still fit a full pass under 512 ms: 51.
+constexpr int TicksPerPassAtFloor = (FullPassMilliseconds - 1) / static_cast<int>(TimerFloor);
+
+// What 4 ms ticks would have visited in one tick at the floor: 2.5, rounded up.
+constexpr int QuittingVisitsAtFloor =
+    static_cast<int>((TimerFloor + QuittingReaperPeriod - 1) / QuittingReaperPeriod);
+
+}  // namespace
 
 UINT ReaperPeriod(int daemonCount) {
-    LN return static_cast<UINT>(512 / (daemonCount + 1));
+    LN return static_cast<UINT>(FullPassMilliseconds / (daemonCount + 1));
+}
+
+UINT ReaperTimerPeriod(int daemonCount, bool quitting) {
+    LN return std::max(quitting ? QuittingReaperPeriod : ReaperPeriod(daemonCount), TimerFloor);
+}
+
+// The design spreads the visits over ticks of 512 / (n + 1) ms, one daemon a tick, so that
+// a command reaches its daemon within half a second. Below the timer floor those ticks
+// never come: from 51 daemons on a pass would take n x 10 ms, ten seconds at a thousand.
+// So a tick at the floor does the visits of the ticks it stands for: as many as keep a
+// full pass under 512 ms, and while quitting at least as many as 4 ms ticks would have
+// made. No daemon is visited twice in one tick.
+int ReaperBatch(int daemonCount, bool quitting) {
+    LN if (daemonCount <= 0) return 0;
+    LN int batch = 1;
+    LN if (ReaperPeriod(daemonCount) < TimerFloor) {
+        LN batch = (daemonCount + TicksPerPassAtFloor - 1) / TicksPerPassAtFloor;
+    }
+    LN if (quitting) batch = std::max(batch, QuittingVisitsAtFloor);
+    LN return std::min(batch, daemonCount);
 }
 
 ReapResult ReapOneDaemon(int& position) {
@@ -23,11 +56,20 @@ ReapResult ReapOneDaemon(int& position) {
     LN return ReapResult::Removed;
 }
 
+ReapResult ReapDaemons(int& position) {
+    LN int visits = ReaperBatch(LastDaemonIndex(), IsQuitting());
+    LN if (visits == 0) return ReapOneDaemon(position);
+    LN ReapResult result = ReapResult::Kept;
+    LN for (int i = 0; i < visits && LastDaemonIndex() > 0; ++i) {
+        LN if (ReapOneDaemon(position) == ReapResult::Removed) result = ReapResult::Removed;
+    }
+    LN return result;
+}
+
 void ArmReaperTimer(HWND window) {
     LN if (!window) return;
     LN KillTimer(window, ReaperTimerId);
-    LN UINT period = IsQuitting() ? QuittingReaperPeriod : ReaperPeriod(LastDaemonIndex());
-    LN SetTimer(window, ReaperTimerId, period, nullptr);
+    LN SetTimer(window, ReaperTimerId, ReaperTimerPeriod(LastDaemonIndex(), IsQuitting()), nullptr);
 }
 
 }  // namespace kestrune

@@ -1,4 +1,4 @@
-// The reaper: one daemon visited per timer tick, finished daemons taken out of the table.
+// The reaper: daemons visited in turn on a timer, finished daemons taken out of the table.
 #pragma once
 
 #include <windows.h>
@@ -8,19 +8,31 @@ namespace kestrune {
 constexpr UINT_PTR ReaperTimerId = 5;
 constexpr UINT QuittingReaperPeriod = 4;
 
+// No window timer fires more often than this (Windows and Wine alike), whatever it asks for.
+constexpr UINT TimerFloor = USER_TIMER_MINIMUM;
+
 // 512 / (n + 1) ms for n daemons: a full pass takes just under half a second.
 UINT ReaperPeriod(int daemonCount);
 
+// The period the reaper timer is set to: the designed one, and never less than the floor.
+UINT ReaperTimerPeriod(int daemonCount, bool quitting);
+
+// How many daemons one tick visits (see ReapDaemons).
+int ReaperBatch(int daemonCount, bool quitting);
+
 enum class ReapResult {
     Idle,     // no daemon loaded
-    Kept,     // the visited daemon stays
-    Removed,  // the visited daemon finished and left the table
+    Kept,     // the visited daemons stay
+    Removed,  // at least one visited daemon finished and left the table
     Finish,   // quitting with an empty table: the event loop is to end
 };
 
-// One tick: advances position, visits that daemon, and removes it from the
-// table when it has finished.
+// One visit: advances position, visits that daemon, and removes it from the table when
+// it has finished.
 ReapResult ReapOneDaemon(int& position);
+
+// One tick: ReaperBatch visits in table order from position, each as ReapOneDaemon.
+ReapResult ReapDaemons(int& position);
 
 // Sets the reaper timer of window for the current number of daemons (4 ms while quitting).
 void ArmReaperTimer(HWND window);

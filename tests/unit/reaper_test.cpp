@@ -1,0 +1,88 @@
+// The reaper's ticks: how many daemons one tick visits and in which order.
+#include "host_fixture.h"
+
+#include <vector>
+
+#include "core/reaper.h"
+
+namespace kestrune::test {
+namespace {
+
+class ReaperTest : public HostFixture {
+protected:
+    // Records that were never loaded or started: a pause request marks the ones visited
+    // (paused set, request cleared) and a stop request finishes one at its visit.
+    void FillTable(int count) {
+        for (int i = 0; i < count; ++i) {
+            auto* record = new Daemon;
+            record->path = folder.path() + L"r" + std::to_wstring(i) + L".dll";
+            record->request = RequestPause;
+            app.DaemonTable.push_back(record);
+        }
+    }
+
+    Daemon* At(int index) { return app.DaemonTable[static_cast<size_t>(index)]; }
+
+    static bool Visited(const Daemon* record) { return record->Has(FlagPaused) && record->request == RequestNone; }
+};
+
+TEST_F(ReaperTest, TickUnderTheTimerFloorVisitsABatchInTableOrderAndFillsGapsFromTheEnd) {
+    // 512 / 111 ms is under the floor: ceil(110 / 51) = 3 visits keep a pass under 512 ms.
+    FillTable(110);
+    Daemon* last = At(110);
+    SetDaemonRequest(At(12), RequestStop);  // never started: finished at its visit
+    int position = 10;
+
+    EXPECT_EQ(ReapDaemons(position), ReapResult::Removed);
+    EXPECT_EQ(position, 13);
+    ASSERT_EQ(LastDaemonIndex(), 109);
+    EXPECT_TRUE(Visited(At(11)));
+    EXPECT_EQ(At(12), last) << "the last entry moves into the freed slot";
+    EXPECT_EQ(last->request, RequestPause) << "and waits until the position wraps";
+    EXPECT_TRUE(Visited(At(13)));
+    EXPECT_EQ(At(14)->request, RequestPause) << "three visits, no more";
+    for (int i = 1; i <= 10; ++i) EXPECT_FALSE(Visited(At(i))) << i;
+
+    EXPECT_EQ(ReapDaemons(position), ReapResult::Kept);
+    EXPECT_EQ(position, 16);
+    EXPECT_TRUE(Visited(At(14)) && Visited(At(15)) && Visited(At(16)));
+
+    position = 107;  // the batch wraps around the end of the table
+    EXPECT_EQ(ReapDaemons(position), ReapResult::Kept);
+    EXPECT_EQ(position, 1);
+    EXPECT_TRUE(Visited(At(108)) && Visited(At(109)) && Visited(At(1)));
+}
+
+TEST_F(ReaperTest, VisitsPerTickFollowTheDesignedPeriodAboveTheFloorAndFourMillisecondTicksWhileQuitting) {
+    struct Case {
+        int daemons;
+        bool quitting;
+        int visits;
+    };
+    const Case cases[] = {
+        {50, false, 1},    // 512 / 51 = 10 ms: the designed period, one daemon a tick
+        {52, false, 2},    // 9 ms: two a tick, a pass of 26 ticks
+        {1000, false, 20},
+        {2000, false, 40},
+        {50, true, 3},     // 4 ms ticks would make 2.5 visits in one 10 ms tick
+        {2, true, 2},      // no daemon twice in one tick
+        {400, true, 8},    // never fewer than while running
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.daemons << " daemons" << (c.quitting ? ", quitting" : ""));
+        FillTable(c.daemons);
+        app.quitting.store(c.quitting ? 1 : 0);
+        int position = 0;
+        ReapDaemons(position);
+        int visited = 0;
+        for (int i = 1; i <= LastDaemonIndex(); ++i) visited += Visited(At(i));
+        EXPECT_EQ(visited, c.visits);
+        EXPECT_EQ(position, c.visits);
+        app.quitting.store(0);
+        for (int i = 1; i <= LastDaemonIndex(); ++i) delete At(i);
+        app.DaemonTable.resize(1);
+    }
+}
+
+}  // namespace
+}  // namespace kestrune::test
