@@ -7,6 +7,7 @@
 #include <string>
 
 #include "owner.h"
+#include "thread_end_watch.h"
 #include "fault/source_position.h"
 
 namespace kestrune {
@@ -45,6 +46,8 @@ struct Daemon {
     int32_t request = RequestNone;
     int32_t stopRequestTime = 0;
     uint64_t lastThreadTime = 0;
+    // Set up by the reaper at its first visit of the running daemon.
+    ThreadEndWatch threadEnd;
 
     bool Has(DaemonFlag flag) const { LN return (flags & flag) != 0; }
 };

@@ -53,6 +53,11 @@ struct FindTraits {
     static void Release(Handle handle) noexcept { LN FindClose(handle); }
 };
 
+// Unregisters a wait of the thread pool and waits until a callback that is running has returned.
+inline void UnregisterWaitAndBlock(HANDLE wait) noexcept {
+    LN UnregisterWaitEx(wait, INVALID_HANDLE_VALUE);
+}
+
 using ModuleOwner = Owner<NullEmptyTraits<HMODULE, FreeLibrary>>;
 using HandleOwner = Owner<NullEmptyTraits<HANDLE, CloseHandle>>;
 using MenuOwner = Owner<NullEmptyTraits<HMENU, DestroyMenu>>;
@@ -60,6 +65,7 @@ using IconOwner = Owner<NullEmptyTraits<HICON, DestroyIcon>>;
 using FontOwner = Owner<NullEmptyTraits<HFONT, DeleteObject>>;
 using WindowOwner = Owner<NullEmptyTraits<HWND, DestroyWindow>>;
 using FindOwner = Owner<FindTraits>;
+using RegisteredWaitOwner = Owner<NullEmptyTraits<HANDLE, UnregisterWaitAndBlock>>;
 
 // Runs a one-off cleanup when the scope ends.
 template <typename F>

@@ -5,6 +5,7 @@
 
 #include "application.h"
 #include "lifecycle.h"
+#include "thread_end_watch.h"
 #include "../fault/source_position.h"
 
 namespace kestrune {
@@ -18,6 +19,15 @@ constexpr int TicksPerPassAtFloor = (FullPassMilliseconds - 1) / static_cast<int
 // What 4 ms ticks would have visited in one tick at the floor: 2.5, rounded up.
 constexpr int QuittingVisitsAtFloor =
     static_cast<int>((TimerFloor + QuittingReaperPeriod - 1) / QuittingReaperPeriod);
+
+// A visit would change nothing: no request to apply, no stop under way, and the thread
+// is either not started or known to run. Knowing it runs costs no liveness wait, which
+// at a thousand daemons would be most of what the idle host does.
+bool IsQuietVisit(const Daemon& daemon) {
+    LN if (daemon.request != RequestNone || daemon.Has(FlagStopping)) return false;
+    LN if (!daemon.Has(FlagStarted)) return true;
+    LN return IsWatchedAndRunning(daemon.threadEnd);
+}
 
 }  // namespace
 
@@ -49,7 +59,12 @@ ReapResult ReapOneDaemon(int& position) {
     LN int last = LastDaemonIndex();
     LN if (last == 0) return IsQuitting() ? ReapResult::Finish : ReapResult::Idle;
     LN if (++position > last) position = 1;
-    LN if (TickDaemon(app.DaemonTable[static_cast<size_t>(position)])) return ReapResult::Kept;
+    LN Daemon* daemon = app.DaemonTable[static_cast<size_t>(position)];
+    LN if (IsQuietVisit(*daemon)) return ReapResult::Kept;
+    LN if (TickDaemon(daemon)) {
+        LN if (daemon->Has(FlagStarted)) WatchThreadEnd(daemon->threadEnd, daemon->thread.get());
+        LN return ReapResult::Kept;
+    }
     // The record is gone; the last entry takes its slot and is visited after the position wraps.
     LN std::swap(app.DaemonTable[static_cast<size_t>(position)], app.DaemonTable[static_cast<size_t>(last)]);
     LN app.DaemonTable.pop_back();

@@ -31,6 +31,7 @@ inline constexpr std::string_view SourceFileNames[] = {
     "owner.h",
     "priority.cpp",
     "reaper.cpp",
+    "thread_end_watch.cpp",
     "thread_time.cpp",
     "utf8.cpp",
     // ui/

@@ -1,15 +1,26 @@
-// The reaper's ticks: how many daemons one tick visits and in which order.
+// The reaper's ticks: how many daemons one tick visits and in which order, and that a
+// daemon whose thread ends by itself still leaves through its next visit.
 #include "host_fixture.h"
+
+#include <commctrl.h>
 
 #include <vector>
 
 #include "core/reaper.h"
+#include "ui/daemon_list.h"
+#include "ui/daemon_rows.h"
+#include "ui/main_window.h"
 
 namespace kestrune::test {
 namespace {
 
 class ReaperTest : public HostFixture {
 protected:
+    void TearDown() override {
+        DestroyHostWindows();
+        HostFixture::TearDown();
+    }
+
     // Records that were never loaded or started: a pause request marks the ones visited
     // (paused set, request cleared) and a stop request finishes one at its visit.
     void FillTable(int count) {
@@ -82,6 +93,28 @@ TEST_F(ReaperTest, VisitsPerTickFollowTheDesignedPeriodAboveTheFloorAndFourMilli
         for (int i = 1; i <= LastDaemonIndex(); ++i) delete At(i);
         app.DaemonTable.resize(1);
     }
+}
+
+TEST_F(ReaperTest, DaemonThatEndsByItselfGetsItsFinalRowAndLeavesAtAVisit) {
+    ASSERT_TRUE(CreateMainWindow(L"reaper under test"));
+    ASSERT_TRUE(CreateDaemonList());
+    std::wstring path = Place(L"returns_later");
+    Daemon* daemon = Add(path);
+    ASSERT_NE(daemon, nullptr);
+    AddDaemonRow(daemon);
+    StartDaemonThread(daemon, RequestNone);
+    ASSERT_TRUE(WaitForEntry(path));
+
+    int position = 0;
+    EXPECT_EQ(ReapDaemons(position), ReapResult::Kept);
+    // Visits with nothing to apply while the thread runs, then the one that finds it ended.
+    ASSERT_TRUE(WaitUntil([&] { return ReapDaemons(position) == ReapResult::Removed; }, std::chrono::seconds(10)));
+    EXPECT_TRUE(HasEvent(path, "return"));
+    EXPECT_EQ(LastDaemonIndex(), 0);
+    EXPECT_FALSE(IsModuleLoaded(path));
+    EXPECT_EQ(RowCellText(0, ColumnStatus), L" \u2606");
+    EXPECT_EQ(RowCellText(0, ColumnCpu), L"");
+    EXPECT_EQ(RowCellText(0, ColumnPriority), L"");
 }
 
 }  // namespace
