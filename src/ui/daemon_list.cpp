@@ -77,12 +77,18 @@ void ResizeDaemonList() {
     LN SetWindowPos(list, nullptr, 0, 0, width, ScaleY(ListHeight), SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
+// Only the rows the user can see are sampled and rewritten: with thousands of daemons the
+// system calls and cell writes for the rest would cost the main thread milliseconds every
+// second for nothing shown. A row scrolled into view gets its figures at the next refresh.
 void RefreshDaemonList() {
     LN if (!app.windowShown || IsIconic(app.mainWindow)) return;
     LN HWND list = DaemonList();
+    LN RowRange shown = ShownRows(list);
     LN for (size_t i = 1; i < app.DaemonTable.size(); ++i) {
         LN Daemon* daemon = app.DaemonTable[i];
-        LN if (!daemon || !IsThreadAlive(daemon->thread.get())) continue;
+        LN if (!daemon) continue;
+        LN int row = RowOfDaemon(list, *daemon);
+        LN if (row < shown.first || row >= shown.end || !IsThreadAlive(daemon->thread.get())) continue;
         LN SampleThreadTime(daemon);
         LN RefreshRunningDaemonRow(list, daemon);
     }

@@ -75,12 +75,22 @@ std::wstring ReadCell(HWND list, int row, int column) {
     }
 }
 
+// A record's row and the path it was found for.
+struct RememberedRow {
+    std::wstring path;
+    int row = -1;
+};
+
 // Rows are only ever appended and never move, so the first row of each lower-cased
 // path can be remembered; a refresh of every row then costs one lookup per row.
 struct RowIndex {
     HWND list = nullptr;
     int rows = 0;  // rows of the list the index covers
     std::unordered_map<std::wstring, int> firstRowOfPath;
+    // The row of each record seen, so the refresh can tell which rows are shown without
+    // a lookup per daemon. A record freed and another made at its address is told apart
+    // by its path; the map is emptied when it outgrows the table.
+    std::unordered_map<const Daemon*, RememberedRow> rowOfRecord;
 };
 
 RowIndex rowIndex;
@@ -130,6 +140,12 @@ void WriteDaemonRow(HWND list, int row, const Daemon& daemon, bool final, bool r
     LN SetCellText(list, row, ColumnCpu, cpu);
 }
 
+void RememberRow(const Daemon& daemon, int row) {
+    LN auto& remembered = rowIndex.rowOfRecord;
+    LN if (remembered.size() > 2 * app.DaemonTable.size() + 64) remembered.clear();
+    LN remembered[&daemon] = RememberedRow{daemon.path, row};
+}
+
 void RefreshRow(HWND list, Daemon* daemon, bool final) {
     LN if (!daemon) return;
     LN int row = FindRow(list, daemon->path);
@@ -156,6 +172,26 @@ void AddDaemonRow(Daemon* daemon) {
     LN if (row < 0) return;
     LN SetCellText(list, row, ColumnPath, daemon->path);
     LN RefreshRow(list, daemon, false);
+}
+
+int RowOfDaemon(HWND list, const Daemon& daemon) {
+    LN auto known = rowIndex.rowOfRecord.find(&daemon);
+    LN if (rowIndex.list == list && known != rowIndex.rowOfRecord.end() && known->second.path == daemon.path) {
+        LN return known->second.row;
+    }
+    LN int row = FindRow(list, daemon.path);
+    LN if (row >= 0) RememberRow(daemon, row);
+    LN return row;
+}
+
+RowRange ShownRows(HWND list) {
+    LN if (!list) return {};
+    // Brings the index up to date once, so remembered rows belong to this list's rows.
+    LN UpdateRowIndex(list);
+    LN int top = static_cast<int>(SendMessageW(list, LVM_GETTOPINDEX, 0, 0));
+    LN int whole = static_cast<int>(SendMessageW(list, LVM_GETCOUNTPERPAGE, 0, 0));
+    // The count is of whole rows; the one the bottom edge cuts is shown as well.
+    LN return {top, top + whole + 1};
 }
 
 int FindRowByPath(const std::wstring& path) {

@@ -30,6 +30,17 @@ void RefreshDaemonRow(Daemon* daemon, bool final);
 // once per daemon and once per refresh, not once per call that needs them.
 void RefreshRunningDaemonRow(HWND list, Daemon* daemon);
 
+// The row of a record in list, remembered from the first lookup for as long as the record
+// keeps its path: rows never move. -1 when it has none.
+int RowOfDaemon(HWND list, const Daemon& daemon);
+
+// The rows the list shows now, partly shown ones included: first up to, not including, end.
+struct RowRange {
+    int first = 0;
+    int end = 0;
+};
+RowRange ShownRows(HWND list);
+
 // The text of one cell.
 std::wstring RowCellText(int row, int column);
 
