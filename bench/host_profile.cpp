@@ -1,9 +1,12 @@
 // Where the host's time goes, measured inside one process that runs the host's own code:
 // a main window with its list of n rows, one record per row with a live thread, and then
-//   - the one-second refresh of all rows and each of its parts, per refresh, and the row
-//     lookup done by scanning the rows instead of through the host's index;
-//   - one reaper step, and the liveness wait it is built around, per call;
-//   - an event loop with the reaper timer, with and without the reaper step, per tick.
+//   - the one-second refresh (the rows shown, with the list scrolled to the middle), the
+//     same refresh done for every row as before, each part of it for every row, and the
+//     row lookup done by scanning the rows instead of through the host's index;
+//   - a thousand reaper visits of running daemons with nothing to do, and a thousand
+//     liveness waits, which each such visit made before;
+//   - an event loop with the reaper timer, per tick: with nothing else, with the host's
+//     reaper tick, and with the same visits each making a liveness wait.
 //   host_profile.exe [--rows N] [--passes P] [--timer-seconds S] [--csv FILE]
 // The window is shown, as the refresh only runs then.
 #include <windows.h>
@@ -107,9 +110,25 @@ int ScanForRow(HWND list, const std::wstring& path) {
     return -1;
 }
 
+// The refresh as it was: every running daemon sampled and its row rewritten, shown or not.
+void RefreshEveryRow() {
+    HWND list = DaemonList();
+    for (size_t i = 1; i < app.DaemonTable.size(); ++i) {
+        Daemon* daemon = app.DaemonTable[i];
+        if (!IsThreadAlive(daemon->thread.get())) continue;
+        SampleThreadTime(daemon);
+        RefreshRunningDaemonRow(list, daemon);
+    }
+}
+
+enum class TickWork { None, Reaper, Polling };
+
 // An event loop with the reaper timer at the period the host sets for this many daemons.
-void MeasureTimerLoop(Csv& csv, const char* name, int rows, int seconds, bool reap) {
-    SetTimer(app.mainWindow, ReaperTimerId, ReaperPeriod(rows), nullptr);
+// Polling makes the tick's visits as liveness waits, as they were made before the host
+// learned of ended threads from the system.
+void MeasureTimerLoop(Csv& csv, const char* name, int rows, int seconds, TickWork work) {
+    SetTimer(app.mainWindow, ReaperTimerId, ReaperTimerPeriod(rows, false), nullptr);
+    const int visits = ReaperBatch(rows, false);
     int position = 0;
     long ticks = 0;
     double cpu = OwnCpu();
@@ -118,7 +137,11 @@ void MeasureTimerLoop(Csv& csv, const char* name, int rows, int seconds, bool re
     while (MillisecondsSince(start) < seconds * 1000.0 && GetMessageW(&message, nullptr, 0, 0) > 0) {
         if (message.hwnd == app.mainWindow && message.message == WM_TIMER && message.wParam == ReaperTimerId) {
             ++ticks;
-            if (reap) ReapOneDaemon(position);
+            if (work == TickWork::Reaper) ReapDaemons(position);
+            for (int i = 0; work == TickWork::Polling && i < visits; ++i) {
+                position = position % rows + 1;
+                IsThreadAlive(app.DaemonTable[static_cast<size_t>(position)]->thread.get());
+            }
             continue;
         }
         TranslateMessage(&message);
@@ -159,11 +182,17 @@ int wmain(int argc, wchar_t** argv) {
     app.windowShown = 1;
     ShowWindow(app.mainWindow, SW_SHOWNORMAL);
     SetForegroundWindow(app.mainWindow);
+    // Scrolled to the middle, as a user looking for one daemon among thousands would be.
+    SendMessageW(DaemonList(), LVM_ENSUREVISIBLE, static_cast<WPARAM>(rows / 2), FALSE);
     Pump();
     Sleep(500);
+    std::fprintf(stderr, "%d rows, row %d at the top, %d whole rows shown\n", rows,
+                 static_cast<int>(SendMessageW(DaemonList(), LVM_GETTOPINDEX, 0, 0)),
+                 static_cast<int>(SendMessageW(DaemonList(), LVM_GETCOUNTPERPAGE, 0, 0)));
 
     Csv csv = OpenCsv(arguments, "measure,rows,cpu_ms,wall_ms,load");
     MeasurePass(csv, "refresh", rows, passes, [] { RefreshDaemonList(); });
+    MeasurePass(csv, "refresh_every_row", rows, passes, RefreshEveryRow);
     MeasurePass(csv, "refresh_liveness_wait", rows, passes,
                 [] { ForEachDaemon([](Daemon* d) { IsThreadAlive(d->thread.get()); }); });
     MeasurePass(csv, "refresh_get_thread_times", rows, passes, [] { ForEachDaemon(SampleThreadTime); });
@@ -184,7 +213,7 @@ int wmain(int argc, wchar_t** argv) {
     });
 
     int position = 0;
-    MeasurePass(csv, "reaper_step_x1000", rows, calls / 1000, [&] {
+    MeasurePass(csv, "reaper_visit_x1000", rows, calls / 1000, [&] {
         for (int i = 0; i < 1000; ++i) ReapOneDaemon(position);
     });
     MeasurePass(csv, "liveness_wait_x1000", rows, calls / 1000, [] {
@@ -193,8 +222,9 @@ int wmain(int argc, wchar_t** argv) {
     ShowWindow(app.mainWindow, SW_HIDE);
     app.windowShown = 0;
     Pump();
-    MeasureTimerLoop(csv, "timer_loop_tick_us", rows, timerSeconds, false);
-    MeasureTimerLoop(csv, "reaper_loop_tick_us", rows, timerSeconds, true);
+    MeasureTimerLoop(csv, "timer_loop_tick_us", rows, timerSeconds, TickWork::None);
+    MeasureTimerLoop(csv, "reaper_loop_tick_us", rows, timerSeconds, TickWork::Reaper);
+    MeasureTimerLoop(csv, "polling_loop_tick_us", rows, timerSeconds, TickWork::Polling);
     CloseCsv(csv);
     stopThreads = 1;
     ExitProcess(0);

@@ -6,7 +6,10 @@
 //   latency_bench.exe [--trials T] [--closes C] [--timer-period 1] [--poll MS] [--csv FILE] N...
 // With --timer-period 1 the benchmark asks for a 1 ms system timer period (timeBeginPeriod)
 // for the whole run, to see whether the platform's timer resolution changes the figures.
+// Beside each count's closes it times the platform's removal of a notification-area icon
+// of its own ("icon_removal"), the last thing the host does before it ends.
 #include <windows.h>
+#include <shellapi.h>
 
 #include <cstdio>
 #include <random>
@@ -82,7 +85,7 @@ void Add(Samples& samples, double milliseconds) {
 }
 
 struct Trials {
-    Samples pause, resume, stop, unload, close;
+    Samples pause, resume, stop, unload, close, iconRemoval;
 };
 
 // Pauses and resumes daemon i; the two latencies go to trials.
@@ -136,6 +139,30 @@ void StopAndStart(Bench& bench, HostProcess& host, int i, std::mt19937& random, 
     if (HANDLE restarted = MakeProbe(bench, i)) CloseHandle(restarted);
 }
 
+// Adds an icon to the notification area for a window of this program and times its removal.
+double IconRemovalMilliseconds() {
+    WNDCLASSW windowClass{};
+    windowClass.lpfnWndProc = DefWindowProcW;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = L"KestruneLatencyBenchIcon";
+    RegisterClassW(&windowClass);
+    HWND window = CreateWindowExW(0, windowClass.lpszClassName, L"", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr,
+                                  nullptr, windowClass.hInstance, nullptr);
+    NOTIFYICONDATAW icon{};
+    icon.cbSize = sizeof icon;
+    icon.hWnd = window;
+    icon.uFlags = NIF_ICON | NIF_MESSAGE;
+    icon.uCallbackMessage = WM_APP;
+    icon.hIcon = LoadIconW(nullptr, MAKEINTRESOURCEW(32512));
+    double removal = -1;
+    if (window && Shell_NotifyIconW(NIM_ADD, &icon)) {
+        LONGLONG start = Now();
+        if (Shell_NotifyIconW(NIM_DELETE, &icon)) removal = MillisecondsSince(start);
+    }
+    if (window) DestroyWindow(window);
+    return removal;
+}
+
 void Report(Csv& csv, int count, int timerPeriod, const char* kind, const Samples& samples) {
     std::vector<double> values;
     for (const Sample& sample : samples) {
@@ -151,7 +178,7 @@ void Report(Csv& csv, int count, int timerPeriod, const char* kind, const Sample
 
 int wmain(int argc, wchar_t** argv) {
     Arguments arguments = ParseArguments(argc, argv);
-    std::vector<int> counts = arguments.counts.empty() ? std::vector<int>{1, 10, 100, 1000} : arguments.counts;
+    std::vector<int> counts = arguments.counts.empty() ? std::vector<int>{1, 10, 100, 1000, 2000} : arguments.counts;
     int trialCount = arguments.Number(L"trials", 20);
     int closes = arguments.Number(L"closes", 3);
     int timerPeriod = arguments.Number(L"timer-period", 0);
@@ -188,8 +215,10 @@ int wmain(int argc, wchar_t** argv) {
             if (close > 0) run = StartHost(bench, stage, count);
             Sleep(2000);
             Add(trials.close, CloseHost(run));
+            Add(trials.iconRemoval, IconRemovalMilliseconds());
         }
         Report(csv, count, timerPeriod, "close", trials.close);
+        Report(csv, count, timerPeriod, "icon_removal", trials.iconRemoval);
         RemoveStage(stage);
     }
     CloseCsv(csv);

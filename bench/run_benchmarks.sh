@@ -18,7 +18,7 @@ step() {
   case "$1" in
     discovery) run "$bin/discovery_bench.exe" 9 > "$results/discovery.txt" ;;
     startup) run "$bin/startup_bench.exe" --repeat 5 --csv "$(csv startup.csv)" 1 10 100 1000 2000 ;;
-    refresh) run "$bin/refresh_bench.exe" --rounds 2 --seconds 15 --shown-seconds 10 --csv "$(csv refresh.csv)" 1 1000 ;;
+    refresh) run "$bin/refresh_bench.exe" --rounds 3 --seconds 30 --shown-seconds 10 --csv "$(csv refresh.csv)" 1 1000 ;;
     rows)
       # The refresh's cost by rows, each count in a process of its own.
       out=$results/refresh_rows.csv; : > "$out"
@@ -28,7 +28,7 @@ step() {
         rm -f "$results/refresh_rows_$rows.csv"
       done ;;
     latency)
-      run "$bin/latency_bench.exe" --trials 6 --closes 2 --csv "$(csv latency.csv)" 1 10 100 1000
+      run "$bin/latency_bench.exe" --trials 6 --closes 2 --csv "$(csv latency.csv)" 1 10 100 1000 2000
       run "$bin/latency_bench.exe" --trials 6 --closes 2 --timer-period 1 --csv "$(csv latency_1ms.csv)" 1 10 100 1000 ;;
     cost) run "$bin/cost_bench.exe" --csv "$(csv cost.csv)" 0 100 1000 ;;
     platform) run "$bin/platform_bench.exe" --timer-seconds 10 --csv "$(csv platform.csv)" ;;
