@@ -128,7 +128,7 @@ enum class TickWork { None, Reaper, Polling };
 // learned of ended threads from the system.
 void MeasureTimerLoop(Csv& csv, const char* name, int rows, int seconds, TickWork work) {
     SetTimer(app.mainWindow, ReaperTimerId, ReaperTimerPeriod(rows, false), nullptr);
-    const int visits = ReaperBatch(rows, false);
+    const int visits = ReaperBatch(rows, false, TimerFloor);
     int position = 0;
     long ticks = 0;
     double cpu = OwnCpu();

@@ -4,6 +4,9 @@
 #include <objbase.h>
 #include <shellapi.h>
 
+#include <algorithm>
+#include <cstdint>
+
 #include "core/application.h"
 #include "core/clock.h"
 #include "core/commands.h"
@@ -60,8 +63,11 @@ LoopStep OnCloseRequest() {
     LN return LoopStep::Continue;
 }
 
-LoopStep OnReaperTick(int& position) {
-    LN switch (ReapDaemons(position)) {
+LoopStep OnReaperTick(int& position, uint64_t& lastTick) {
+    LN const uint64_t now = ClockMilliseconds();
+    LN const uint64_t since = now - lastTick;
+    LN lastTick = now;
+    LN switch (ReapDaemons(position, static_cast<uint32_t>(std::min<uint64_t>(since, UINT32_MAX)))) {
     case ReapResult::Finish:
         LN return LoopStep::Leave;
     case ReapResult::Removed:
@@ -97,13 +103,14 @@ LoopStep HandleHostEvent(HostEvent event) {
 // close request run here and nowhere else, so never inside a modal loop.
 void RunEventLoop() {
     LN int reaperPosition = 0;
+    LN uint64_t lastReaperTick = ClockMilliseconds();
     LN MSG message;
     LN for (;;) {
         LN BOOL got = GetMessageW(&message, nullptr, 0, 0);
         LN if (got == 0 || got == -1) return;
         LN const bool mine = message.hwnd != nullptr && message.hwnd == app.mainWindow;
         LN if (mine && message.message == WM_TIMER && message.wParam == ReaperTimerId) {
-            LN if (OnReaperTick(reaperPosition) == LoopStep::Leave) return;
+            LN if (OnReaperTick(reaperPosition, lastReaperTick) == LoopStep::Leave) return;
         } else {
             LN TranslateMessage(&message);
             LN DispatchMessageW(&message);

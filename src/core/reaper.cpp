@@ -16,10 +16,6 @@ constexpr int FullPassMilliseconds = 512;
 // Ticks at the floor that still fit a full pass under 512 ms: 51.
 constexpr int TicksPerPassAtFloor = (FullPassMilliseconds - 1) / static_cast<int>(TimerFloor);
 
-// What 4 ms ticks would have visited in one tick at the floor: 2.5, rounded up.
-constexpr int QuittingVisitsAtFloor =
-    static_cast<int>((TimerFloor + QuittingReaperPeriod - 1) / QuittingReaperPeriod);
-
 // A visit would change nothing: no request to apply, no stop under way, and the thread
 // is either not started or known to run. Knowing it runs costs no liveness wait, which
 // at a thousand daemons would be most of what the idle host does.
@@ -44,15 +40,20 @@ UINT ReaperTimerPeriod(int daemonCount, bool quitting) {
 // never come: from 51 daemons on a pass would take n x 10 ms, ten seconds at a thousand.
 // So a tick at the floor does the visits of the ticks it stands for: as many as keep a
 // full pass under 512 ms, and while quitting at least as many as 4 ms ticks would have
-// made. No daemon is visited twice in one tick.
-int ReaperBatch(int daemonCount, bool quitting) {
+// made. A tick that comes late (a busy machine, a modal loop) also makes up for the time
+// it lost, so a pass stays under half a second of the clock. No daemon is visited twice
+// in one tick.
+int ReaperBatch(int daemonCount, bool quitting, uint32_t sinceLastTick) {
     LN if (daemonCount <= 0) return 0;
-    LN int batch = 1;
+    LN const int64_t since = std::max<int64_t>(sinceLastTick, TimerFloor);
+    LN int64_t batch = 1;
     LN if (ReaperPeriod(daemonCount) < TimerFloor) {
-        LN batch = (daemonCount + TicksPerPassAtFloor - 1) / TicksPerPassAtFloor;
+        LN const int64_t atFloor = (daemonCount + TicksPerPassAtFloor - 1) / TicksPerPassAtFloor;
+        LN const int64_t share = (daemonCount * since + FullPassMilliseconds - 1) / FullPassMilliseconds;
+        LN batch = std::max(atFloor, share);
     }
-    LN if (quitting) batch = std::max(batch, QuittingVisitsAtFloor);
-    LN return std::min(batch, daemonCount);
+    LN if (quitting) batch = std::max<int64_t>(batch, (since + QuittingReaperPeriod - 1) / QuittingReaperPeriod);
+    LN return static_cast<int>(std::min<int64_t>(batch, daemonCount));
 }
 
 ReapResult ReapOneDaemon(int& position) {
@@ -71,8 +72,8 @@ ReapResult ReapOneDaemon(int& position) {
     LN return ReapResult::Removed;
 }
 
-ReapResult ReapDaemons(int& position) {
-    LN int visits = ReaperBatch(LastDaemonIndex(), IsQuitting());
+ReapResult ReapDaemons(int& position, uint32_t sinceLastTick) {
+    LN int visits = ReaperBatch(LastDaemonIndex(), IsQuitting(), sinceLastTick);
     LN if (visits == 0) return ReapOneDaemon(position);
     LN ReapResult result = ReapResult::Kept;
     LN for (int i = 0; i < visits && LastDaemonIndex() > 0; ++i) {

@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <cstdint>
+
 namespace kestrune {
 
 constexpr UINT_PTR ReaperTimerId = 5;
@@ -17,8 +19,8 @@ UINT ReaperPeriod(int daemonCount);
 // The period the reaper timer is set to: the designed one, and never less than the floor.
 UINT ReaperTimerPeriod(int daemonCount, bool quitting);
 
-// How many daemons one tick visits (see ReapDaemons).
-int ReaperBatch(int daemonCount, bool quitting);
+// How many daemons one tick visits, sinceLastTick ms after the one before (see ReapDaemons).
+int ReaperBatch(int daemonCount, bool quitting, uint32_t sinceLastTick);
 
 enum class ReapResult {
     Idle,     // no daemon loaded
@@ -31,8 +33,9 @@ enum class ReapResult {
 // it has finished.
 ReapResult ReapOneDaemon(int& position);
 
-// One tick: ReaperBatch visits in table order from position, each as ReapOneDaemon.
-ReapResult ReapDaemons(int& position);
+// One tick, sinceLastTick ms after the one before: ReaperBatch visits in table order from
+// position, each as ReapOneDaemon.
+ReapResult ReapDaemons(int& position, uint32_t sinceLastTick = TimerFloor);
 
 // Sets the reaper timer of window for the current number of daemons (4 ms while quitting).
 void ArmReaperTimer(HWND window);

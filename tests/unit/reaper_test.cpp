@@ -64,27 +64,34 @@ TEST_F(ReaperTest, TickUnderTheTimerFloorVisitsABatchInTableOrderAndFillsGapsFro
     EXPECT_TRUE(Visited(At(108)) && Visited(At(109)) && Visited(At(1)));
 }
 
-TEST_F(ReaperTest, VisitsPerTickFollowTheDesignedPeriodAboveTheFloorAndFourMillisecondTicksWhileQuitting) {
+TEST_F(ReaperTest, VisitsPerTickFollowTheCountTheTimeSinceTheLastTickAndQuitting) {
     struct Case {
         int daemons;
         bool quitting;
+        uint32_t sinceLastTick;
         int visits;
     };
     const Case cases[] = {
-        {50, false, 1},    // 512 / 51 = 10 ms: the designed period, one daemon a tick
-        {52, false, 2},    // 9 ms: two a tick, a pass of 26 ticks
-        {1000, false, 20},
-        {2000, false, 40},
-        {50, true, 3},     // 4 ms ticks would make 2.5 visits in one 10 ms tick
-        {2, true, 2},      // no daemon twice in one tick
-        {400, true, 8},    // never fewer than while running
+        {50, false, 10, 1},     // 512 / 51 = 10 ms: the designed period, one daemon a tick
+        {50, false, 40, 1},     // however late the tick
+        {52, false, 10, 2},     // 9 ms: two a tick, a pass of 26 ticks
+        {1000, false, 10, 20},
+        {1000, false, 3, 20},   // an early tick still counts as one at the floor
+        {1000, false, 30, 59},  // a late one makes up for the time lost: 1000 x 30 / 512
+        {2000, false, 10, 40},
+        {2000, false, 5000, 2000},  // after a long modal loop: one pass, no daemon twice
+        {50, true, 10, 3},      // 4 ms ticks would make 2.5 visits in one 10 ms tick
+        {50, true, 25, 7},
+        {2, true, 10, 2},       // no daemon twice in one tick
+        {400, true, 10, 8},     // never fewer than while running
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.daemons << " daemons" << (c.quitting ? ", quitting" : ""));
+        SCOPED_TRACE(testing::Message() << c.daemons << " daemons, " << c.sinceLastTick << " ms"
+                                        << (c.quitting ? ", quitting" : ""));
         FillTable(c.daemons);
         app.quitting.store(c.quitting ? 1 : 0);
         int position = 0;
-        ReapDaemons(position);
+        ReapDaemons(position, c.sinceLastTick);
         int visited = 0;
         for (int i = 1; i <= LastDaemonIndex(); ++i) visited += Visited(At(i));
         EXPECT_EQ(visited, c.visits);
