@@ -72,7 +72,7 @@ int MeasureCosts(const Arguments& arguments) {
             CloseHandle(process);
         }
         CloseHost(host);
-        BareRun bare = StartBare(bench, stage, count, false);
+        BareRun bare = StartBare(bench, stage, count, BareMode::Wait);
         Sleep(settle);
         if (HANDLE process = OpenForQueries(bare.process.dwProcessId)) {
             WriteFigures(csv, "bare", count, Take(process, bare.process.dwProcessId));

@@ -6,8 +6,12 @@
 //   latency_bench.exe [--trials T] [--closes C] [--timer-period 1] [--poll MS] [--csv FILE] N...
 // With --timer-period 1 the benchmark asks for a 1 ms system timer period (timeBeginPeriod)
 // for the whole run, to see whether the platform's timer resolution changes the figures.
-// Beside each count's closes it times the platform's removal of a notification-area icon
-// of its own ("icon_removal"), the last thing the host does before it ends.
+// Each close is timed until every daemon had returned from EntryPoint ("close_returned")
+// and until the process had ended ("close"), with the host's main-thread processor time
+// meanwhile ("close_main_thread_cpu"). Beside it: the platform's removal of a
+// notification-area icon of the benchmark's own ("icon_removal"), the last thing the host
+// does before it ends, and the bare loader's cooperative close of the same daemons
+// ("bare_close": 255 into every word, every thread waited for, every library freed).
 #include <windows.h>
 #include <shellapi.h>
 
@@ -85,8 +89,31 @@ void Add(Samples& samples, double milliseconds) {
 }
 
 struct Trials {
-    Samples pause, resume, stop, unload, close, iconRemoval;
+    Samples pause, resume, stop, unload, close, closeReturned, closeMainThread, iconRemoval, bareClose;
 };
+
+// Asks the host to close as the user would: the milliseconds until count more daemons had
+// returned from EntryPoint, then until the process had ended, and the processor time its
+// main thread used meanwhile.
+void CloseAndTime(Bench& bench, HostRun& run, int count, Trials& trials) {
+    double returned = -1, ended = -1, mainThread = -1;
+    HANDLE thread = run.host ? OpenMainThread(*run.host) : nullptr;
+    if (thread) {
+        LONG before = bench.shared->returned;
+        double cpu = ThreadCpuMilliseconds(thread);
+        LONGLONG begin = Now();
+        run.host->RequestClose();
+        while (ended < 0 && MillisecondsSince(begin) < 900000) {
+            if (returned < 0 && bench.shared->returned - before >= count) returned = MillisecondsSince(begin);
+            if (run.host->WaitForExit(std::chrono::milliseconds(1))) ended = MillisecondsSince(begin);
+        }
+        if (ended >= 0 && cpu >= 0) mainThread = ThreadCpuMilliseconds(thread) - cpu;
+        CloseHandle(thread);
+    }
+    Add(trials.closeReturned, returned);
+    Add(trials.close, ended);
+    Add(trials.closeMainThread, mainThread);
+}
 
 // Pauses and resumes daemon i; the two latencies go to trials.
 void PauseAndResume(Bench& bench, HostProcess& host, int i, std::mt19937& random, Trials& trials) {
@@ -214,11 +241,17 @@ int wmain(int argc, wchar_t** argv) {
         for (int close = 0; close < closes; ++close) {
             if (close > 0) run = StartHost(bench, stage, count);
             Sleep(2000);
-            Add(trials.close, CloseHost(run));
+            CloseAndTime(bench, run, count, trials);
             Add(trials.iconRemoval, IconRemovalMilliseconds());
+            BareRun bare = StartBare(bench, stage, count, BareMode::Close);
+            Sleep(2000);
+            Add(trials.bareClose, CloseBare(bench, bare));
         }
+        Report(csv, count, timerPeriod, "close_returned", trials.closeReturned);
         Report(csv, count, timerPeriod, "close", trials.close);
+        Report(csv, count, timerPeriod, "close_main_thread_cpu", trials.closeMainThread);
         Report(csv, count, timerPeriod, "icon_removal", trials.iconRemoval);
+        Report(csv, count, timerPeriod, "bare_close", trials.bareClose);
         RemoveStage(stage);
     }
     CloseCsv(csv);

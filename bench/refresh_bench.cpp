@@ -59,7 +59,7 @@ int wmain(int argc, wchar_t** argv) {
     for (int count : counts) {
         StagedFolder stage = StageDaemons(count, hostProgram);
         HostRun host = StartHost(bench, stage, count);
-        BareRun bare = StartBare(bench, stage, count, true);
+        BareRun bare = StartBare(bench, stage, count, BareMode::Ticks);
         HANDLE hostThread = OpenMainThread(*host.host);
         if (!hostThread || !bare.process.hThread) {
             std::fprintf(stderr, "%d daemons: the host or the bare loader did not start\n", count);

@@ -5,6 +5,9 @@
 //                              (512 / (n + 1) ms) that checks one daemon thread per tick,
 //                              the least a host that watches its daemons has to do; it
 //                              ends at WM_QUIT
+//   bare_loader.exe --close    at the quit event writes 255 into every state word, waits
+//                              for every thread to end and frees every library: what the
+//                              platform charges for a cooperative close, without a host
 #include <windows.h>
 
 #include <cwchar>
@@ -48,10 +51,18 @@ void RunTicks(const std::vector<HANDLE>& threads) {
     }
 }
 
+void CloseCooperatively(const std::vector<volatile LONG*>& words, const std::vector<HANDLE>& threads,
+                        const std::vector<HMODULE>& libraries) {
+    for (volatile LONG* word : words) *word = 255;
+    for (HANDLE thread : threads) WaitForSingleObject(thread, INFINITE);
+    for (HMODULE library : libraries) FreeLibrary(library);
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
     bool ticks = argc > 1 && wcscmp(argv[1], L"--ticks") == 0;
+    bool close = argc > 1 && wcscmp(argv[1], L"--close") == 0;
     if (ticks) {
         MSG message;
         PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE);  // the queue exists before anyone posts WM_QUIT
@@ -63,10 +74,16 @@ int wmain(int argc, wchar_t** argv) {
     std::vector<std::wstring> paths;
     Collect(folder, 1, paths);
     std::vector<void*> entries;
+    std::vector<volatile LONG*> words;
+    std::vector<HMODULE> libraries;
     for (const std::wstring& path : paths) {
         HMODULE library = LoadLibraryW(path.c_str());
         if (!library) continue;
+        libraries.push_back(library);
         if (auto entry = GetProcAddress(library, "EntryPoint")) entries.push_back(reinterpret_cast<void*>(entry));
+        using StateFunction = volatile LONG* (*)();
+        auto state = reinterpret_cast<StateFunction>(reinterpret_cast<void*>(GetProcAddress(library, "EntryState")));
+        if (volatile LONG* word = state ? state() : nullptr) words.push_back(word);
     }
     std::vector<HANDLE> threads;
     for (void* entry : entries) {
@@ -76,6 +93,7 @@ int wmain(int argc, wchar_t** argv) {
         RunTicks(threads);
     } else if (HANDLE quit = OpenEventW(SYNCHRONIZE, FALSE, L"Local\\KestruneBenchQuit")) {
         WaitForSingleObject(quit, INFINITE);
+        if (close) CloseCooperatively(words, threads, libraries);
     }
     ExitProcess(0);
 }

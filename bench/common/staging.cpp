@@ -102,11 +102,12 @@ double CloseHost(HostRun& run, DWORD timeoutMs) {
     return MillisecondsSince(begin);
 }
 
-BareRun StartBare(Bench& bench, const StagedFolder& stage, int expected, bool ticks, DWORD timeoutMs) {
+BareRun StartBare(Bench& bench, const StagedFolder& stage, int expected, BareMode mode, DWORD timeoutMs) {
     BareRun run;
     ResetCounts(bench, expected);
     std::wstring program = stage.folder + L"bare_loader.exe";
-    std::wstring commandLine = L"\"" + program + L"\"" + (ticks ? L" --ticks" : L"");
+    const wchar_t* option = mode == BareMode::Ticks ? L" --ticks" : mode == BareMode::Close ? L" --close" : L"";
+    std::wstring commandLine = L"\"" + program + L"\"" + option;
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     run.begin = Now();
@@ -119,6 +120,15 @@ BareRun StartBare(Bench& bench, const StagedFolder& stage, int expected, bool ti
         run.firstEntryMs = Milliseconds(bench.shared->firstEntry - run.begin);
     }
     return run;
+}
+
+double CloseBare(Bench& bench, BareRun& run, DWORD timeoutMs) {
+    if (!run.process.hProcess) return -1;
+    LONGLONG begin = Now();
+    SetEvent(bench.quit);
+    double ended = WaitForSingleObject(run.process.hProcess, timeoutMs) == WAIT_OBJECT_0 ? MillisecondsSince(begin) : -1;
+    EndBare(bench, run);
+    return ended;
 }
 
 void EndBare(Bench& bench, BareRun& run) {

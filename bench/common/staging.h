@@ -52,15 +52,19 @@ HostRun StartHost(Bench& bench, const StagedFolder& stage, int expected, DWORD t
 double CloseHost(HostRun& run, DWORD timeoutMs = 900000);
 
 // The bare loader: loads the same libraries and starts their threads, nothing else.
-// With ticks, it also runs a message loop with a timer of the reaper's period that
-// checks one daemon thread per tick.
+// With Ticks, it also runs a message loop with a timer of the reaper's period that
+// checks one daemon thread per tick. With Close, the quit event makes it write 255 into
+// every state word, wait for every thread and free every library before it ends.
+enum class BareMode { Wait, Ticks, Close };
 struct BareRun {
     PROCESS_INFORMATION process{};
     LONGLONG begin = 0;
     double allEnteredMs = -1;
     double firstEntryMs = -1;
 };
-BareRun StartBare(Bench& bench, const StagedFolder& stage, int expected, bool ticks, DWORD timeoutMs = 900000);
+BareRun StartBare(Bench& bench, const StagedFolder& stage, int expected, BareMode mode, DWORD timeoutMs = 900000);
 void EndBare(Bench& bench, BareRun& run);
+// Sets the quit event and waits for the bare loader to end: the milliseconds, or -1.
+double CloseBare(Bench& bench, BareRun& run, DWORD timeoutMs = 900000);
 
 }  // namespace bench

@@ -39,7 +39,7 @@ int wmain(int argc, wchar_t** argv) {
                     host.push_back(run.allEnteredMs);
                     CloseHost(run);
                 } else {
-                    BareRun run = StartBare(bench, stage, count, false);
+                    BareRun run = StartBare(bench, stage, count, BareMode::Wait);
                     WriteCsv(csv, "%d,%d,bare,%.1f,%.1f,%.2f", count, round, run.allEnteredMs, run.firstEntryMs,
                              LoadAverage());
                     bare.push_back(run.allEnteredMs);
