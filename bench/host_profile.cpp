@@ -7,7 +7,8 @@
 //     liveness waits, which each such visit made before;
 //   - an event loop with the reaper timer, per tick: with nothing else, with the host's
 //     reaper tick, and with the same visits each making a liveness wait.
-//   host_profile.exe [--rows N] [--passes P] [--timer-seconds S] [--csv FILE]
+//   host_profile.exe [--rows N] [--passes P] [--timer-seconds S] [--timer-rounds R] [--csv FILE]
+// The timer loops run R rounds of S seconds each, in alternating order.
 // The window is shown, as the refresh only runs then.
 #include <windows.h>
 #include <commctrl.h>
@@ -123,20 +124,24 @@ void RefreshEveryRow() {
 
 enum class TickWork { None, Reaper, Polling };
 
+struct TimerLoopTotals {
+    double cpu = 0, wall = 0;
+    long ticks = 0;
+};
+
 // An event loop with the reaper timer at the period the host sets for this many daemons.
 // Polling makes the tick's visits as liveness waits, as they were made before the host
 // learned of ended threads from the system.
-void MeasureTimerLoop(Csv& csv, const char* name, int rows, int seconds, TickWork work) {
+void RunTimerLoop(int rows, int seconds, TickWork work, TimerLoopTotals& totals) {
     SetTimer(app.mainWindow, ReaperTimerId, ReaperTimerPeriod(rows, false), nullptr);
     const int visits = ReaperBatch(rows, false, TimerFloor);
     int position = 0;
-    long ticks = 0;
     double cpu = OwnCpu();
     LONGLONG start = Now();
     MSG message;
     while (MillisecondsSince(start) < seconds * 1000.0 && GetMessageW(&message, nullptr, 0, 0) > 0) {
         if (message.hwnd == app.mainWindow && message.message == WM_TIMER && message.wParam == ReaperTimerId) {
-            ++ticks;
+            ++totals.ticks;
             if (work == TickWork::Reaper) ReapDaemons(position);
             for (int i = 0; work == TickWork::Polling && i < visits; ++i) {
                 position = position % rows + 1;
@@ -147,11 +152,28 @@ void MeasureTimerLoop(Csv& csv, const char* name, int rows, int seconds, TickWor
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }
-    double wall = MillisecondsSince(start);
-    cpu = OwnCpu() - cpu;
+    totals.wall += MillisecondsSince(start);
+    totals.cpu += OwnCpu() - cpu;
     KillTimer(app.mainWindow, ReaperTimerId);
-    WriteCsv(csv, "%s,%d,%.3f,%.3f,%.2f", name, rows, ticks ? cpu * 1000.0 / ticks : -1.0, ticks ? wall / ticks : -1.0,
-             LoadAverage());
+}
+
+// The three loops in turn, rounds times, in alternating order: the machine is shared, and
+// its load drifts over minutes. Processor time per tick, and the tick's period.
+void MeasureTimerLoops(Csv& csv, int rows, int seconds, int rounds) {
+    const char* names[] = {"timer_loop_tick_us", "reaper_loop_tick_us", "polling_loop_tick_us"};
+    const TickWork works[] = {TickWork::None, TickWork::Reaper, TickWork::Polling};
+    TimerLoopTotals totals[3];
+    for (int round = 0; round < rounds; ++round) {
+        for (int step = 0; step < 3; ++step) {
+            int loop = round % 2 == 0 ? step : 2 - step;
+            RunTimerLoop(rows, seconds, works[loop], totals[loop]);
+        }
+    }
+    for (int loop = 0; loop < 3; ++loop) {
+        const TimerLoopTotals& t = totals[loop];
+        WriteCsv(csv, "%s,%d,%.3f,%.3f,%.2f", names[loop], rows, t.ticks ? t.cpu * 1000.0 / t.ticks : -1.0,
+                 t.ticks ? t.wall / t.ticks : -1.0, LoadAverage());
+    }
 }
 
 }  // namespace
@@ -222,9 +244,7 @@ int wmain(int argc, wchar_t** argv) {
     ShowWindow(app.mainWindow, SW_HIDE);
     app.windowShown = 0;
     Pump();
-    MeasureTimerLoop(csv, "timer_loop_tick_us", rows, timerSeconds, TickWork::None);
-    MeasureTimerLoop(csv, "reaper_loop_tick_us", rows, timerSeconds, TickWork::Reaper);
-    MeasureTimerLoop(csv, "polling_loop_tick_us", rows, timerSeconds, TickWork::Polling);
+    MeasureTimerLoops(csv, rows, timerSeconds, arguments.Number(L"timer-rounds", 1));
     CloseCsv(csv);
     stopThreads = 1;
     ExitProcess(0);

@@ -28,19 +28,19 @@ struct LoadFigures {
     double closeSeconds = 0;      // close request until the process had ended
     double firstPassSeconds = 0;  // first to last cooperative daemon seeing 255
     double boundSeconds = 0;      // what the reaper's rules allow for the close
-    double tickMilliseconds = 0;  // the reaper's tick while quitting, as measured (first pass / visits)
-    double boundAtTickSeconds = 0;  // the same bound with the measured tick
+    double tickMilliseconds = 0;  // time per reaper visit while quitting, as measured (first pass / visits)
+    double boundAtTickSeconds = 0;  // the same bound at the measured time per visit
     DWORD exitCode = 1;
     int cooperativeReturned = 0;  // saw 255, returned and were unloaded
     int wordlessUnloaded = 0;
     int ignoringEnded = 0;  // ended by force after their grace, then unloaded
 };
 
-// The longest a close may take by the reaper's rules: one daemon a tick, every 4 ms while
-// quitting (or the tick the system's timers really give). Every daemon has been visited
-// after at most 2n ticks (a pass, and the daemons that removals moved into passed
-// slots); the last one that ignores its word then needs its 30 s and at most one pass
-// over the m that ignore theirs.
+// The longest a close may take by the reaper's rules: a visit every 4 ms while quitting
+// (a tick at the timer's floor makes the visits of the 4 ms ticks it stands for), or the
+// time per visit measured. Every daemon has been visited after at most 2n visits (a pass,
+// and the daemons that removals moved into passed slots); the last one that ignores its
+// word then needs its 30 s and at most one pass over the m that ignore theirs.
 double CloseBoundSeconds(int daemons, int ignoring, double tickSeconds = 0.004);
 
 LoadFigures RunLoad(const LoadRun& run);
