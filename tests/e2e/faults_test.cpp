@@ -186,5 +186,30 @@ TEST(TaskbarTest, IconComesBackWithItsTooltipWhileTheWindowSitsMinimisedAndAPres
     }
 }
 
+// Started at logon before the taskbar was there: the shell refuses the icon at first, and
+// the host keeps trying until it takes it, so the window can always be reached.
+TEST(TaskbarTest, AnIconTheShellRefusedAtStartComesOnceTheShellTakesIt) {
+    StandInTray tray;
+    TempFolder folder;
+    HostProcess host(folder);
+    ASSERT_TRUE(host.Start());
+    HWND window = host.WaitForMainWindow();
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(WaitUntil([&] { return HasCall(tray.Calls(), NIM_ADD, window); })) << "the host asked for its icon";
+    ASSERT_TRUE(host.Sync());
+    tray.Forget();
+    tray.Accept(true);
+    ASSERT_TRUE(WaitUntil([&] { return HasCall(tray.Calls(), NIM_ADD, window); }, 30s))
+        << "the host tried again without a TaskbarCreated";
+    EXPECT_FALSE(TooltipIn(tray.Calls(), window).empty()) << "with its tooltip";
+    host.PressTrayIcon();
+    ASSERT_TRUE(WaitUntil([&] { return host.IsWindowShown(); })) << "a press on the icon shows the window";
+    ShowWindow(window, SW_MINIMIZE);
+    EXPECT_TRUE(WaitUntil([&] { return !IsWindowVisible(window); })) << "now it goes to the tray";
+    DWORD exitCode = 1;
+    ASSERT_TRUE(host.CloseAndWait(20s, &exitCode));
+    EXPECT_EQ(exitCode, 0u);
+}
+
 }  // namespace
 }  // namespace kestrune::test
