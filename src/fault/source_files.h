@@ -23,6 +23,7 @@ inline constexpr std::string_view SourceFileNames[] = {
     "commands.cpp",
     "daemon_record.h",
     "daemon_table.cpp",
+    "daemon_windows.cpp",
     "discovery.cpp",
     "dll_search.cpp",
     "file_info.cpp",
@@ -31,6 +32,7 @@ inline constexpr std::string_view SourceFileNames[] = {
     "owner.h",
     "priority.cpp",
     "reaper.cpp",
+    "safe_point.cpp",
     "thread_time.cpp",
     "utf8.cpp",
     // ui/
