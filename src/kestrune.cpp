@@ -11,6 +11,7 @@
 #include "core/clock.h"
 #include "core/commands.h"
 #include "core/daemon_table.h"
+#include "core/daemon_windows.h"
 #include "core/discovery.h"
 #include "core/dll_search.h"
 #include "core/lifecycle.h"
@@ -111,6 +112,9 @@ void RunEventLoop() {
         LN const bool mine = message.hwnd != nullptr && message.hwnd == app.mainWindow;
         LN if (mine && message.message == WM_TIMER && message.wParam == ReaperTimerId) {
             LN if (OnReaperTick(reaperPosition, lastReaperTick) == LoopStep::Leave) return;
+        } else if (IsOrphanedTimer(message)) {
+            // The callback of a daemon that has been unloaded: its code is gone.
+            LN KillTimer(message.hwnd, message.wParam);
         } else {
             LN TranslateMessage(&message);
             LN DispatchMessageW(&message);
@@ -130,6 +134,7 @@ void RunEventLoop() {
 void RunExitSequence() {
     LN KillTimer(app.mainWindow, ReaperTimerId);
     LN KillTimer(app.mainWindow, RefreshTimerId);
+    LN KillTimer(app.mainWindow, TrayRetryTimerId);
     LN RemoveTrayIcon();
     LN if (app.trayIcon) DestroyIcon(app.trayIcon);
     LN app.trayIcon = nullptr;

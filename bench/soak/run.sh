@@ -16,7 +16,7 @@ cd "$KESTRUNE_ROOT"
 . scripts/lib/display.sh
 
 runs=("$@")
-[ ${#runs[@]} -eq 0 ] && runs=(soak load hung terminate)
+[ ${#runs[@]} -eq 0 ] && runs=(soak load hung terminate busy)
 install_all || { echo "soak: could not install the tools" >&2; exit 1; }
 build_preset x86_64 || { echo "soak: build failed" >&2; exit 1; }
 ensure_wineprefix || exit 1

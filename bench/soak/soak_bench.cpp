@@ -2,6 +2,9 @@
 //   soak_bench soak [start/stop cycles] [force stops] [pause/resume pairs] [daemons]
 //   soak_bench load [cooperative] [without a state word] [ignoring it]
 //   soak_bench hung     a stop that hangs, waited out on the real host (about a minute)
+//   soak_bench busy [pause rounds] [force rounds] [daemons of each kind]   daemons inside the
+//                        system's locks, paused and force-stopped with the window checked
+//                        after every command (default 100 20 5: 500 pairs, 100 force stops a kind)
 //   soak_bench terminate [threads]   what the system keeps of a thread ended by force,
 //                        measured in this program without the host (default 200)
 // Defaults: 1000 200 500 10, and 500 250 250. The exit code is 0 when every check held.
@@ -46,6 +49,16 @@ int RunLoadCommand(int argc, wchar_t** argv) {
     run.ignoring = Argument(argc, argv, 4, run.ignoring);
     LoadFigures figures = RunLoad(run);
     Print(DescribeLoad(run, figures));
+    return figures.ok ? 0 : 1;
+}
+
+int RunBusyCommand(int argc, wchar_t** argv) {
+    BusyRun run;
+    run.rounds = Argument(argc, argv, 2, run.rounds);
+    run.forceRounds = Argument(argc, argv, 3, run.forceRounds);
+    run.instances = Argument(argc, argv, 4, run.instances);
+    BusyFigures figures = RunBusy(run);
+    Print(DescribeBusy(run, figures));
     return figures.ok ? 0 : 1;
 }
 
@@ -106,9 +119,10 @@ int wmain(int argc, wchar_t** argv) {
     if (command == L"soak") return RunSoakCommand(argc, argv);
     if (command == L"load") return RunLoadCommand(argc, argv);
     if (command == L"hung") return RunHungStopCommand();
+    if (command == L"busy") return RunBusyCommand(argc, argv);
     if (command == L"terminate") return RunTerminateCommand(argc, argv);
     std::fprintf(stderr,
                  "usage: soak_bench soak [cycles force pauses daemons] | load [cooperative wordless ignoring] | hung"
-                 " | terminate [threads]\n");
+                 " | terminate [threads] | busy [rounds forceRounds daemons]\n");
     return 2;
 }

@@ -46,6 +46,12 @@ struct Daemon {
     int32_t request = RequestNone;
     int32_t stopRequestTime = 0;
     uint64_t lastThreadTime = 0;
+    // The host has decided to end the daemon and waits for its thread to reach a safe point.
+    bool ending = false;
+    int32_t endingSince = 0;  // low 32 bits of the clock when the first attempt was made
+    // A pause that found no safe point yet, and since when (low 32 bits of the clock).
+    bool pauseWaiting = false;
+    int32_t pauseWaitingSince = 0;
     // Set up by the reaper at its first visit of the running daemon.
     ThreadEndWatch threadEnd;
 

@@ -7,6 +7,7 @@
 #include "clock.h"
 #include "loader.h"
 #include "priority.h"
+#include "safe_point.h"
 #include "../fault/source_position.h"
 #include "../ui/daemon_rows.h"
 
@@ -14,6 +15,18 @@ namespace kestrune {
 namespace {
 
 constexpr DWORD DaemonStackSize = 4096;
+
+// How long the host looks for a safe point to end a thread at before it settles for less: a
+// thread anywhere the helper finds every lock free (inside the system's libraries too, where
+// locks the helper cannot take may be held); and, after the second limit, wherever it stands.
+// A thread that never leaves the system's code for that long is hung in it (a deadlock, a call
+// that never returns): its locks stay held whatever the host does, and the daemon must end.
+constexpr int32_t StrictEndPatience = 2000;
+constexpr int32_t EndPatience = 10000;
+// A pause settles for a point where the helper finds every lock free after the same wait: a
+// thread that makes system calls in a loop is only ever met inside one, under Wine. It never
+// settles for less, since a paused thread would keep what it holds until it is resumed.
+constexpr int32_t StrictPausePatience = 2000;
 
 // Address space kept free when a daemon thread starts. A 32-bit host whose address space
 // ran dry would fail where nothing can report it (another library's thread attach, the
@@ -107,13 +120,38 @@ bool ApplyStopRequest(Daemon* daemon) {
     LN return keep;
 }
 
-void ApplyPauseRequest(Daemon* daemon) {
+// False when the thread stood inside a system lock at every look: it runs on and the pause
+// stays pending, so that the row never shows a pause that has not happened.
+bool ApplyPauseRequest(Daemon* daemon) {
+    LN if (!daemon->pauseWaiting) {
+        LN daemon->pauseWaiting = true;
+        LN daemon->pauseWaitingSince = LowBitsOfClock();
+    }
+    LN const int32_t waited = MillisecondsSinceStamp(ClockMilliseconds(), daemon->pauseWaitingSince);
+    LN const HoldRule rule = waited > StrictPausePatience ? HoldRule::LocksFree : HoldRule::OwnCodeOrWait;
+    LN DWORD previous = 0;
+    LN if (HoldAtSafePoint(daemon->thread.get(), rule, &previous) == HoldResult::Busy) return false;
+    LN daemon->pauseWaiting = false;
     LN daemon->flags |= FlagPaused;
-    LN HANDLE thread = daemon->thread.get();
-    LN if (!IsThreadAlive(thread)) return;
     // A thread the host pauses is never suspended more than once by the host.
-    LN DWORD previous = SuspendThread(thread);
-    LN if (previous != static_cast<DWORD>(-1) && previous >= 1) ResumeThread(thread);
+    LN if (previous >= 1) ResumeThread(daemon->thread.get());
+    LN return true;
+}
+
+HoldRule EndRuleAfter(int32_t milliseconds) {
+    LN if (milliseconds > EndPatience) return HoldRule::Anywhere;
+    LN return milliseconds > StrictEndPatience ? HoldRule::LocksFree : HoldRule::OwnCodeOrWait;
+}
+
+// True when the daemon may be unloaded now: its thread has ended, or it is held where it holds
+// no system lock (unloading terminates it there).
+bool IsReadyToUnload(Daemon* daemon) {
+    LN if (!daemon->ending) {
+        LN daemon->ending = true;
+        LN daemon->endingSince = LowBitsOfClock();
+    }
+    LN const int32_t waited = MillisecondsSinceStamp(ClockMilliseconds(), daemon->endingSince);
+    LN return HoldAtSafePoint(daemon->thread.get(), EndRuleAfter(waited)) != HoldResult::Busy;
 }
 
 bool HasFinished(const Daemon& daemon) {
@@ -142,9 +180,13 @@ void StartDaemonThread(Daemon* daemon, int32_t request) {
 }
 
 bool TickDaemon(Daemon* daemon) {
-    LN bool keep = true;
+    // An end decided at an earlier visit waits for its safe point; nothing else is applied.
+    LN bool keep = !daemon->ending;
+    LN bool applied = true;
     LN const int32_t request = daemon->request;
-    LN switch (request) {
+    // A newer command replaced a pause that was still waiting for its safe point.
+    LN if (request != RequestPause) daemon->pauseWaiting = false;
+    LN switch (keep ? request : RequestNone) {
     case RequestStop:
         LN keep = ApplyStopRequest(daemon);
         break;
@@ -152,7 +194,7 @@ bool TickDaemon(Daemon* daemon) {
         LN keep = false;
         break;
     case RequestPause:
-        LN ApplyPauseRequest(daemon);
+        LN applied = ApplyPauseRequest(daemon);
         break;
     case RequestResume:
         LN daemon->flags &= ~FlagPaused;
@@ -163,14 +205,22 @@ bool TickDaemon(Daemon* daemon) {
         break;
     }
     LN if (keep && HasFinished(*daemon)) keep = false;
+    // The row shows what is true meanwhile: the daemon still runs.
+    LN if (!keep && !IsReadyToUnload(daemon)) keep = true;
     LN if (keep) {
         LN if (request != RequestNone) RefreshDaemonRow(daemon, false);
-        LN daemon->request = RequestNone;
+        LN daemon->request = applied ? RequestNone : request;
         LN return true;
     }
     LN RefreshDaemonRow(daemon, true);
     LN UnloadDaemon(daemon);
     LN return false;
+}
+
+void HastenEnd(Daemon* daemon) {
+    LN if (!daemon) return;
+    LN daemon->ending = true;
+    LN daemon->endingSince = static_cast<int32_t>(static_cast<uint32_t>(LowBitsOfClock()) - StrictEndPatience - 1);
 }
 
 bool WriteStateWord(Daemon* daemon, LONG value) {

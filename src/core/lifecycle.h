@@ -21,6 +21,10 @@ bool TickDaemon(Daemon* daemon);
 
 bool WriteStateWord(Daemon* daemon, LONG value);
 
+// The session is ending: the daemon is ended at the first point where no lock the host needs
+// is held, without waiting first for its thread to stand in its own code.
+void HastenEnd(Daemon* daemon);
+
 // Lifts up to 256 suspensions, whoever made them.
 void ResumeThreadFully(HANDLE thread);
 

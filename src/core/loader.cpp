@@ -4,6 +4,7 @@
 
 #include "address_check.h"
 #include "application.h"
+#include "daemon_windows.h"
 #include "lifecycle.h"
 #include "fault/source_position.h"
 
@@ -28,6 +29,20 @@ Function LookUp(HMODULE library, const char* name) {
 // How long unloading waits for a terminated thread to be gone.
 constexpr DWORD TerminationWait = 5000;
 
+// The host may load at logon, hidden: a damaged or foreign image must fail quietly instead of
+// raising a system error box that waits for a press.
+constexpr DWORD QuietLoadErrorMode = SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX;
+
+HMODULE LoadQuietly(const std::wstring& path) {
+    LN DWORD previousMode = 0;
+    LN const bool modeSet = SetThreadErrorMode(QuietLoadErrorMode, &previousMode) != FALSE;
+    LN HMODULE library = LoadLibraryW(path.c_str());
+    LN const DWORD error = GetLastError();
+    LN if (modeSet) SetThreadErrorMode(previousMode, nullptr);
+    LN SetLastError(error);
+    LN return library;
+}
+
 }  // namespace
 
 std::wstring FilePartOf(const std::wstring& path) {
@@ -40,7 +55,7 @@ Daemon* LoadDaemon(const std::wstring& path, LoadFacts* facts) {
     LN if (!facts) facts = &unused;
     LN auto daemon = std::make_unique<Daemon>();
     LN if (IsQuitting()) return nullptr;
-    LN daemon->library.reset(LoadLibraryW(path.c_str()));
+    LN daemon->library.reset(LoadQuietly(path));
     LN if (!daemon->library) {
         LN facts->loadError = GetLastError();
         LN return nullptr;
@@ -95,6 +110,14 @@ void UnloadDaemon(Daemon* daemon) {
         LN TerminateThread(daemon->thread.get(), 0);
         // Termination is asynchronous: the thread's code must not be unmapped under it.
         LN WaitForSingleObject(daemon->thread.get(), TerminationWait);
+    }
+    // A thread that outlived its termination still runs, or may run, the library's code: the
+    // library stays loaded for the rest of the run. The record gives up its claim on it, so a
+    // later start loads it again under a new claim.
+    LN if (IsThreadAlive(daemon->thread.get())) {
+        LN daemon->library.release();
+    } else {
+        LN ReleaseWindowsOfLibrary(daemon->library.get());
     }
     LN daemon->thread.reset();
     LN daemon->library.reset();

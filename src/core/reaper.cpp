@@ -16,11 +16,13 @@ constexpr int FullPassMilliseconds = 512;
 // Ticks at the floor that still fit a full pass under 512 ms: 51.
 constexpr int TicksPerPassAtFloor = (FullPassMilliseconds - 1) / static_cast<int>(TimerFloor);
 
-// A visit would change nothing: no request to apply, no stop under way, and the thread
-// is either not started or known to run. Knowing it runs costs no liveness wait, which
-// at a thousand daemons would be most of what the idle host does.
+// A visit would change nothing: no request to apply, no stop under way, no pause or end
+// waiting for a safe point, and the thread is either not started or known to run. Knowing
+// it runs costs no liveness wait, which at a thousand daemons would be most of what the
+// idle host does. A pause or an end that waits looks again at every visit.
 bool IsQuietVisit(const Daemon& daemon) {
     LN if (daemon.request != RequestNone || daemon.Has(FlagStopping)) return false;
+    LN if (daemon.pauseWaiting || daemon.ending) return false;
     LN if (!daemon.Has(FlagStarted)) return true;
     LN return IsWatchedAndRunning(daemon.threadEnd);
 }

@@ -30,9 +30,10 @@ void RunReaperPass(int& position) {
     LN for (int steps = LastDaemonIndex(); steps > 0 && LastDaemonIndex() > 0; --steps) ReapOneDaemon(position);
 }
 
-// What is left at the deadline is finished as a daemon whose grace has run out.
+// What is left at the deadline is finished as a daemon whose grace has run out, at the first
+// point where it holds none of the locks the host needs.
 void FinishRemainingByForce(int& position) {
-    LN for (size_t i = 1; i < app.DaemonTable.size(); ++i) SetDaemonRequest(app.DaemonTable[i], RequestForceStop);
+    LN for (size_t i = 1; i < app.DaemonTable.size(); ++i) HastenEnd(app.DaemonTable[i]);
     LN while (LastDaemonIndex() > 0) ReapOneDaemon(position);
 }
 

@@ -10,6 +10,10 @@ namespace {
 // Real menus are a few levels deep; a menu that contains itself must not recurse forever.
 constexpr int MaxMenuDepth = 32;
 
+// A menu command carries its identifier in 16 bits: a larger one would be cut, and could
+// land on a host command.
+constexpr int64_t HighestMenuId = 0xFFFF;
+
 bool MayAskDaemon(const Daemon& daemon) {
     LN return daemon.Has(FlagStarted) && !daemon.Has(FlagPaused) && !daemon.Has(FlagStopping) && !IsQuitting();
 }
@@ -23,6 +27,28 @@ void AddRoute(HWND window, int32_t firstId, int32_t lastId) {
     LN app.MenuRouteCount += 1;
     LN app.MenuRoutes.resize(static_cast<size_t>(app.MenuRouteCount) + 1);
     LN app.MenuRoutes.back() = MenuRoute{firstId, lastId, window};
+}
+
+// The highest identifier of a command item at any depth, as the daemon numbered it.
+void FindHighestId(HMENU menu, UINT& highest, int depth) {
+    LN if (depth > MaxMenuDepth) return;
+    LN for (UINT position = 0;; ++position) {
+        LN MENUITEMINFOW item{};
+        LN item.cbSize = sizeof item;
+        LN item.fMask = MIIM_ID | MIIM_SUBMENU;
+        LN if (!GetMenuItemInfoW(menu, position, TRUE, &item)) return;
+        LN if (item.hSubMenu) {
+            LN FindHighestId(item.hSubMenu, highest, depth + 1);
+        } else if (item.wID > highest) {
+            LN highest = item.wID;
+        }
+    }
+}
+
+bool FitsAbove(HMENU menu, int32_t base) {
+    LN UINT highest = 0;
+    LN FindHighestId(menu, highest, 0);
+    LN return static_cast<int64_t>(base) + highest <= HighestMenuId;
 }
 
 void RenumberWalk(HMENU menu, int32_t base, int32_t& highest, int depth) {
@@ -49,7 +75,7 @@ void RenumberWalk(HMENU menu, int32_t base, int32_t& highest, int depth) {
 
 void MergeDaemonMenu(HMENU popup, Daemon* daemon, INT_PTR placement, int32_t base) {
     LN if (!daemon || !daemon->entryMenuAddress) return;
-    LN if (!MayAskDaemon(*daemon)) {
+    LN if (!MayAskDaemon(*daemon) || base > HighestMenuId) {
         LN AddGreyedStandIn(*daemon);
         LN return;
     }
@@ -58,8 +84,9 @@ void MergeDaemonMenu(HMENU popup, Daemon* daemon, INT_PTR placement, int32_t bas
     LN int result = daemon->entryMenuAddress(&menu, &window, placement);
     // A handle that is not a menu (null included) would be appended as a plain item whose
     // identifier is the handle's value: treated as no menu.
-    LN if (result == 1 && IsMenu(menu) && AppendMenuW(popup, MF_POPUP | MF_STRING, reinterpret_cast<UINT_PTR>(menu),
-                                   daemon->fileName.c_str())) {
+    // A menu whose identifiers would not fit above base is shown as the stand-in too.
+    LN if (result == 1 && IsMenu(menu) && FitsAbove(menu, base) &&
+           AppendMenuW(popup, MF_POPUP | MF_STRING, reinterpret_cast<UINT_PTR>(menu), daemon->fileName.c_str())) {
         LN AddRoute(window, base, RenumberMenuIds(menu, base));
         LN return;
     }

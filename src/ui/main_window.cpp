@@ -86,6 +86,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_TIMER:
         // The reaper runs from the event loop only; the refresh also inside modal loops.
         LN if (wParam == RefreshTimerId) RefreshDaemonList();
+        LN if (wParam == TrayRetryTimerId) RetryTrayIcon();
         LN return 0;
     case WM_NOTIFY:
         LN return OnNotify(reinterpret_cast<NMHDR*>(lParam));

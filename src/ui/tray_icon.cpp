@@ -63,14 +63,36 @@ void RemoveTrayIcon() {
     LN app.trayIconPresent = 0;
 }
 
-void SetUpTray() {
-    LN if (!app.trayIcon || !CreateTrayIcon()) return;
-    LN SYSTEMTIME now;
-    LN GetLocalTime(&now);
-    LN app.trayTooltip = TrayTooltipFor(now);
+// Adds the icon with its tooltip; false while the shell refuses it, with the retry timer armed.
+bool AddTrayIcon() {
+    LN if (!CreateTrayIcon()) {
+        LN SetTimer(app.mainWindow, TrayRetryTimerId, TrayRetryPeriod, nullptr);
+        LN return false;
+    }
+    LN KillTimer(app.mainWindow, TrayRetryTimerId);
+    LN if (app.trayTooltip.empty()) {
+        LN SYSTEMTIME now;
+        LN GetLocalTime(&now);
+        LN app.trayTooltip = TrayTooltipFor(now);
+    }
     LN app.trayIconPresent = 1;
     LN SetTooltip(app.trayTooltip);
+    LN return true;
+}
+
+void SetUpTray() {
+    // Watched from the start: a host whose icon the shell refused must still get it, or only a
+    // task manager could end it, and then no daemon would be asked to stop.
     LN app.taskbarCreatedMessage = RegisterWindowMessageW(L"TaskbarCreated");
+    LN if (app.trayIcon) AddTrayIcon();
+}
+
+void RetryTrayIcon() {
+    LN if (app.trayIconPresent || !app.trayIcon) {
+        LN KillTimer(app.mainWindow, TrayRetryTimerId);
+        LN return;
+    }
+    LN AddTrayIcon();
 }
 
 void CheckTrayTooltip() {
@@ -94,10 +116,8 @@ void HandleTaskbarCreated(UINT message) {
         LN RemoveTrayIcon();
         LN app.trayIconPresent = 0;
     }
-    LN if (app.trayIcon && CreateTrayIcon()) {
-        LN app.trayIconPresent = 1;
-        LN SetTooltip(app.trayTooltip);
-    }
+    // The tooltip is the text last built, not rebuilt here.
+    LN if (app.trayIcon) AddTrayIcon();
 }
 
 }  // namespace kestrune

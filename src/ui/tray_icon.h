@@ -7,12 +7,20 @@
 
 namespace kestrune {
 
+// While the shell refuses the icon (its taskbar is not there yet at an early logon start, or it
+// is restarting), the host tries again on this timer, and whenever "TaskbarCreated" arrives.
+constexpr UINT_PTR TrayRetryTimerId = 7;
+constexpr UINT TrayRetryPeriod = 3000;
+
 bool CreateTrayIcon();
 void BuildTrayTooltip();
 void RemoveTrayIcon();
 
-// The icon, its tooltip and the "TaskbarCreated" watch, when the icon could be taken.
+// The "TaskbarCreated" watch, and the icon with its tooltip when the icon could be taken.
 void SetUpTray();
+
+// The retry timer's tick: adds the icon if it is still missing.
+void RetryTrayIcon();
 
 // "Kestrune: dd/mm/yyyy" for a local date.
 std::wstring TrayTooltipFor(const SYSTEMTIME& localTime);

@@ -35,7 +35,9 @@ HMENU BuildTrayMenu() {
         LN Daemon* daemon = app.DaemonTable[i];
         LN if (!daemon || !daemon->entryMenuAddress) continue;
         LN ++withMenu;
-        LN int32_t base = DaemonMenuBase + TrayDaemonMenuStride * static_cast<int32_t>(i);
+        // Ranges go to the daemons that offer a menu, in table order: by table position, the
+        // range of a daemon past the 247th would pass the 16 bits a menu command carries.
+        LN int32_t base = DaemonMenuBase + TrayDaemonMenuStride * withMenu;
         LN MergeDaemonMenu(popup, daemon, MenuPlacementTray, base);
     }
     LN if (withMenu > 0) AddMenuSeparator();

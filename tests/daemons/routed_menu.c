@@ -17,6 +17,7 @@
 #define MenuNullWindow 9 /* a real menu, but names no window */
 #define MenuBroadcast 10 /* a real menu, but names HWND_BROADCAST */
 #define MenuReturnsTwo 11 /* hands over a real menu and its window, but returns 2 */
+#define MenuHuge 12       /* 1, and 60000 inside a popup: too large to move above any base */
 
 #ifndef MENU_KIND
 #error "MENU_KIND must be defined"
@@ -62,6 +63,11 @@ static HMENU BuildMenu(void) {
     SetMenuItemInfoW(menu, 1, TRUE, &item);
 #elif MENU_KIND == MenuNoCommands
     AppendMenuW(menu, MF_POPUP, (UINT_PTR)CreatePopupMenu(), L"Nothing here");
+#elif MENU_KIND == MenuHuge
+    HMENU inner = CreatePopupMenu();
+    AppendMenuW(inner, MF_STRING, 60000, L"Sixty thousand");
+    AppendMenuW(menu, MF_STRING, 1, L"One");
+    AppendMenuW(menu, MF_POPUP, (UINT_PTR)inner, L"Inner");
 #elif MENU_KIND == MenuWide
     AppendMenuW(menu, MF_STRING, 1, L"One");
     AppendMenuW(menu, MF_STRING, 200, L"Two hundred");

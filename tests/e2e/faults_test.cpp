@@ -1,12 +1,14 @@
 // The real host when daemons and the shell misbehave: a daemon that ends in the middle of
-// the list refresh, one that destroys its window while its menu is open, and the taskbar
-// re-created while the window sits minimised.
+// the list refresh, one that destroys its window while its menu is open, the taskbar
+// re-created while the window sits minimised or missing at start, a daemon's window on the
+// host's thread, and a menu past the 16 bits of a command.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 #include <shellapi.h>
 
 #include <cwchar>
+#include <iterator>
 
 #include "host_process.h"
 #include "row_status.h"
@@ -184,6 +186,94 @@ TEST(TaskbarTest, IconComesBackWithItsTooltipWhileTheWindowSitsMinimisedAndAPres
         EXPECT_EQ(exitCode, 0u);
         EXPECT_TRUE(HasCall(tray.Calls(), NIM_DELETE, window)) << "the icon leaves the tray with the host";
     }
+}
+
+// Started at logon before the taskbar was there: the shell refuses the icon at first, and
+// the host keeps trying until it takes it, so the window can always be reached.
+TEST(TaskbarTest, AnIconTheShellRefusedAtStartComesOnceTheShellTakesIt) {
+    StandInTray tray;
+    TempFolder folder;
+    HostProcess host(folder);
+    ASSERT_TRUE(host.Start());
+    HWND window = host.WaitForMainWindow();
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(WaitUntil([&] { return HasCall(tray.Calls(), NIM_ADD, window); })) << "the host asked for its icon";
+    ASSERT_TRUE(host.Sync());
+    tray.Forget();
+    tray.Accept(true);
+    ASSERT_TRUE(WaitUntil([&] { return HasCall(tray.Calls(), NIM_ADD, window); }, 30s))
+        << "the host tried again without a TaskbarCreated";
+    EXPECT_FALSE(TooltipIn(tray.Calls(), window).empty()) << "with its tooltip";
+    host.PressTrayIcon();
+    ASSERT_TRUE(WaitUntil([&] { return host.IsWindowShown(); })) << "a press on the icon shows the window";
+    ShowWindow(window, SW_MINIMIZE);
+    EXPECT_TRUE(WaitUntil([&] { return !IsWindowVisible(window); })) << "now it goes to the tray";
+    DWORD exitCode = 1;
+    ASSERT_TRUE(host.CloseAndWait(20s, &exitCode));
+    EXPECT_EQ(exitCode, 0u);
+}
+
+// A daemon that makes its menu's window on the host's thread (in EntryMenu) and never destroys
+// it: once the daemon is unloaded, nothing the host does, nor a broadcast, may reach its code.
+TEST(FaultTest, ADaemonsWindowOnTheHostsThreadGoesWithItsLibrary) {
+    ShownHost shown{L"menu_window_on_host_thread"};
+    ASSERT_TRUE(shown.Start());
+    HostProcess& host = shown.host;
+    const std::wstring& path = shown.paths[0];
+    const int row = shown.Row(L"\\menu_window_on_host_thread.dll");
+    ASSERT_GE(row, 0);
+    // The context menu asks the daemon for its menu, which makes the window; then "Stop",
+    // below the daemon's own submenu.
+    ASSERT_NE(host.OpenContextMenu(row), nullptr);
+    ChooseMenuItem(ItemStop + 1);
+    ASSERT_TRUE(host.WaitForNoPopupMenu());
+    ASSERT_TRUE(WaitForEvent(path, "menu 0"));
+    ASSERT_TRUE(WaitForEvent(path, "detach")) << "stopped and unloaded";
+
+    // A message to that window, if it is still there, and one to every top-level window.
+    DWORD_PTR answer = 0;
+    HWND stray = FindWindowW(L"KestruneTestStrayWindow", nullptr);
+    EXPECT_EQ(stray, nullptr) << "the window went with the library";
+    if (stray) SendMessageTimeoutW(stray, WM_USER, 0, 0, SMTO_ABORTIFHUNG, 5000, &answer);
+    SendMessageTimeoutW(HWND_BROADCAST, RegisterWindowMessageW(L"KestruneTestBroadcast"), 0, 0, SMTO_ABORTIFHUNG, 5000,
+                        &answer);
+    ASSERT_TRUE(host.Sync()) << "the host still answers after the broadcast";
+    EXPECT_EQ(host.OtherVisibleWindows(), 0) << "no fatal error box";
+    EXPECT_TRUE(shown.Close()) << "ends with exit code 0";
+}
+
+// Three hundred daemons; the one that offers a menu is started again, which puts it last in
+// the table. Its tray item must reach it with its own identifier and never a host command.
+TEST(FaultTest, AMenuOfTheThreeHundredthDaemonReachesItAndNoHostCommand) {
+    ShownHost shown{L"routed_ids"};
+    HostProcess& host = shown.host;
+    wchar_t name[32];
+    for (int i = 0; i < 299; ++i) {
+        std::swprintf(name, std::size(name), L"cooperative_%03d.dll", i);
+        shown.paths.push_back(host.AddDaemon(L"cooperative", name));
+    }
+    ASSERT_TRUE(shown.Start());
+    const std::wstring& path = shown.paths[0];
+    int row = shown.Row(L"\\routed_ids.dll");
+    ASSERT_GE(row, 0);
+    ASSERT_NE(host.OpenContextMenu(row), nullptr);
+    ChooseMenuItem(ItemStop + 1);  // below its own submenu
+    ASSERT_TRUE(WaitForEvent(path, "detach"));
+    row = shown.Row(L"\\routed_ids.dll");
+    ASSERT_NE(host.OpenContextMenu(row), nullptr);
+    ChooseMenuItem(ItemStart);
+    ASSERT_TRUE(WaitUntil([&] { return CountEvents(path, "entry") == 2; })) << "started again";
+
+    SetCursorPos(400, 300);
+    ASSERT_NE(host.OpenTrayMenu(), nullptr);
+    PostMenuKeys({VK_DOWN, VK_RIGHT});  // its submenu, opened on "One"
+    ASSERT_TRUE(WaitUntil([&] { return VisibleWindowsOf(host.ProcessId(), L"#32768").size() == 2; }));
+    PostMenuKeys({VK_RETURN});
+    ASSERT_TRUE(WaitForEvent(path, "command 1")) << "its own identifier";
+    ASSERT_TRUE(host.WaitForNoPopupMenu());
+    ASSERT_TRUE(host.Sync()) << "the host did not quit";
+    EXPECT_EQ(CountEvents(path, "command "), 1);
+    EXPECT_TRUE(shown.Close());
 }
 
 }  // namespace

@@ -193,6 +193,8 @@ POINT HostProcess::RowPoint(int row) const {
     HWND list = List();
     HANDLE process = OpenProcess(PROCESS_VM_READ | PROCESS_VM_WRITE | PROCESS_VM_OPERATION, FALSE, info_.dwProcessId);
     if (!list || !process || !Remote()) return point;
+    // Scrolled into view first, as a user would before clicking a row below the fold.
+    SendMessageW(list, LVM_ENSUREVISIBLE, row, FALSE);
     RECT rect{LVIR_BOUNDS, 0, 0, 0};
     SIZE_T done = 0;
     WriteProcessMemory(process, remote_, &rect, sizeof rect, &done);

@@ -95,7 +95,8 @@ public:
         for (int i = 0; i < n; ++i) {
             if (!host_.SelectRow(rows_[static_cast<size_t>(i)])) return false;
             host_.PostCommand(CmdForceStop);
-            if (!AnswerForceStop(i)) return false;
+            ++commands_;
+            if (!AnswerForceStop(i) || !Answered()) return false;
         }
         return Ended(n);
     }
@@ -107,8 +108,24 @@ public:
         return WaitForStatus(n, status);
     }
 
+    // Every command is followed by a round trip that must come back within a second.
+    void CheckAnswers() { checkAnswers_ = true; }
+    bool Unanswered() const { return unanswered_; }
+    int Commands() const { return commands_; }
+
 private:
-    bool Command(int i, int id) { return host_.SelectRow(rows_[static_cast<size_t>(i)]) && host_.SendCommand(id); }
+    bool Command(int i, int id) {
+        ++commands_;
+        return host_.SelectRow(rows_[static_cast<size_t>(i)]) && host_.SendCommand(id) && Answered();
+    }
+
+    bool Answered() {
+        if (!checkAnswers_) return true;
+        DWORD_PTR result = 0;
+        if (SendMessageTimeoutW(host_.MainWindow(), WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &result)) return true;
+        unanswered_ = true;
+        return false;
+    }
 
     bool Choose(int item) {
         if (!host_.OpenContextMenu(rows_[0])) return false;
@@ -136,20 +153,26 @@ private:
 
     bool WaitFor(int n, const std::string& event, const std::vector<int>& expected, bool settle) {
         std::vector<std::wstring> paths(paths_.begin(), paths_.begin() + n);
-        if (!WaitForCounts(paths, event, expected, std::chrono::seconds(60))) return false;
+        if (!WaitForCounts(paths, event, expected, std::chrono::seconds(60))) {
+            Answered();  // a frozen host is named as such
+            return false;
+        }
         if (settle) Sleep(250);
-        return true;
+        return Answered();
     }
 
     bool WaitForStatus(int n, const std::wstring& status) {
         return WaitUntil(
             [&] {
+                // A frozen host would hold the row reads below for good.
+                if (checkAnswers_ && !Answered()) return true;
                 for (int i = 0; i < n; ++i) {
                     if (host_.Cell(rows_[static_cast<size_t>(i)], 1) != status) return false;
                 }
                 return true;
             },
-            std::chrono::seconds(60));
+            std::chrono::seconds(60)) &&
+               !unanswered_;
     }
 
     HostProcess& host_;
@@ -157,6 +180,9 @@ private:
     std::vector<int> rows_;
     std::vector<int> entries_;   // "entry" lines each daemon's log should hold by now
     std::vector<int> detaches_;  // likewise "detach"
+    bool checkAnswers_ = false;
+    bool unanswered_ = false;
+    int commands_ = 0;
 };
 
 // Runs steps in rounds of at most batch daemons until count commands have been given.
@@ -420,6 +446,69 @@ std::vector<std::string> DescribeSoak(const SoakRun& run, const SoakFigures& fig
     for (const std::wstring& module : figures.modulesLeft) lines.push_back("    " + Narrow(module));
     lines.push_back(figures.ok ? std::string("  ok") : "  FAILED: " + figures.failure);
     return lines;
+}
+
+BusyFigures RunBusy(const BusyRun& run) {
+    BusyFigures figures;
+    TempFolder folder;
+    HostProcess host(folder);
+    std::vector<std::wstring> paths;
+    const wchar_t* kinds[] = {L"loops_heap", L"loops_malloc", L"loops_loader", L"loops_window"};
+    for (int i = 0; i < run.instances; ++i) {
+        for (const wchar_t* kind : kinds) paths.push_back(host.AddDaemon(kind, DaemonName(kind, i)));
+    }
+    const int all = static_cast<int>(paths.size());
+    SoakDriver daemons(host, paths);
+    auto fail = [&](const std::string& why) {
+        figures.failure = daemons.Unanswered()
+                              ? Line("the window did not answer within 1 s after command %d", daemons.Commands())
+                              : why;
+        figures.commands = daemons.Commands();
+        return figures;
+    };
+    if (!host.Start() || !host.WaitForMainWindow()) return fail("the host did not start");
+    if (!WaitForCounts(paths, "entry", std::vector<int>(paths.size(), 1), std::chrono::minutes(2))) {
+        return fail("not every daemon's EntryPoint ran");
+    }
+    host.PressTrayIcon();
+    if (!WaitUntil([&] { return host.IsWindowShown(); }) || !host.Sync()) return fail("the window was not shown");
+    if (!daemons.FindRows()) return fail("a daemon has no row");
+    daemons.CheckAnswers();
+    // The host runs a command's handler once a menu has offered its item.
+    if (!daemons.UseTheRealMenu()) return fail("a command chosen from the context menu did not act");
+
+    auto paired = Clock::now();
+    for (int round = 0; round < run.rounds; ++round) {
+        if (!daemons.PauseOrResumeFirst(all, PausedStars) || !daemons.PauseOrResumeFirst(all, BlackStar)) {
+            return fail(Line("pause/resume round %d did not complete", round + 1));
+        }
+        figures.pairsPerKind += run.instances;
+    }
+    figures.pairSeconds = SecondsSince(paired);
+    auto forced = Clock::now();
+    for (int round = 0; round < run.forceRounds; ++round) {
+        if (!daemons.ForceStopFirst(all) || !daemons.StartFirst(all)) {
+            return fail(Line("force-stop round %d did not complete", round + 1));
+        }
+        figures.forceStopsPerKind += run.instances;
+    }
+    figures.forceSeconds = SecondsSince(forced);
+    figures.commands = daemons.Commands();
+    host.RequestClose();
+    if (!host.WaitForExit(std::chrono::seconds(60), &figures.exitCode)) return fail("the host did not end");
+    if (figures.exitCode != 0) return fail("exit code " + std::to_string(figures.exitCode));
+    figures.ok = true;
+    return figures;
+}
+
+std::vector<std::string> DescribeBusy(const BusyRun& run, const BusyFigures& figures) {
+    return {
+        Line("busy daemons: %d of each kind (heap, C runtime, loader, window system)", run.instances),
+        Line("  %d pause/resume pairs and %d force stops per kind, %d commands, each answered within 1 s",
+             figures.pairsPerKind, figures.forceStopsPerKind, figures.commands),
+        Line("  pairs %.1f s, force stops and starts %.1f s", figures.pairSeconds, figures.forceSeconds),
+        figures.ok ? std::string("  ok") : "  FAILED: " + figures.failure,
+    };
 }
 
 std::vector<std::string> DescribeHungStop(const HungStopFigures& figures) {

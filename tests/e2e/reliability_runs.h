@@ -94,9 +94,32 @@ struct HungStopFigures {
 
 HungStopFigures RunHungStop();
 
+// Daemons that spend their time inside locks of the system's libraries (heap, C runtime,
+// loader, window system; instances of each), paused, resumed and force-stopped through the
+// host's commands, with the host's window asked to answer within a second after every command.
+struct BusyRun {
+    int rounds = 100;    // each round gives every daemon one pause/resume pair
+    int forceRounds = 20;  // each gives every daemon one force stop and a start
+    int instances = 5;   // daemons of each kind
+};
+
+struct BusyFigures {
+    bool ok = false;
+    std::string failure;
+    int commands = 0;        // commands given, each followed by the answer check
+    int pairsPerKind = 0;
+    int forceStopsPerKind = 0;
+    double pairSeconds = 0;  // the pauses and resumes
+    double forceSeconds = 0;  // the force stops and starts
+    DWORD exitCode = 1;
+};
+
+BusyFigures RunBusy(const BusyRun& run);
+
 // The figures as lines of text for a report.
 std::vector<std::string> DescribeLoad(const LoadRun& run, const LoadFigures& figures);
 std::vector<std::string> DescribeSoak(const SoakRun& run, const SoakFigures& figures);
 std::vector<std::string> DescribeHungStop(const HungStopFigures& figures);
+std::vector<std::string> DescribeBusy(const BusyRun& run, const BusyFigures& figures);
 
 }  // namespace kestrune::test

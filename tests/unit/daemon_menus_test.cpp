@@ -164,6 +164,19 @@ TEST_F(DaemonMenusTest, DecliningDaemonGetsAGreyedStandInAndNoRoute) {
     EXPECT_EQ(app.MenuRouteCount, 0);
 }
 
+// A command carries 16 bits: an identifier that would pass them once moved could land on a
+// host command, so such a menu is never shown, in either menu.
+TEST_F(DaemonMenusTest, MenuWhoseIdsWouldPassSixteenBitsGetsAGreyedStandIn) {
+    Daemon* daemon = Run(L"routed_huge");
+    ASSERT_NE(daemon, nullptr);
+    MenuOwner menu = BuildFor(daemon);
+    EXPECT_EQ(DescribeItem(menu.get(), 2), L"routed_huge.dll grey > 0");
+    EXPECT_EQ(app.MenuRouteCount, 0);
+    MenuOwner tray(BuildTrayMenu());
+    EXPECT_EQ(DescribeItem(tray.get(), 0), L"routed_huge.dll grey > 0");
+    EXPECT_EQ(app.MenuRouteCount, 0);
+}
+
 // Only 1 means a menu: any other result leaves the stand-in, and the menu handed over anyway
 // is destroyed rather than leaked.
 TEST_F(DaemonMenusTest, ResultOtherThanOneDestroysTheMenuHandedOver) {

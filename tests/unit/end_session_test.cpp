@@ -8,6 +8,7 @@
 #include "freed_blocks.h"
 #include "core/reaper.h"
 #include "message_box.h"
+#include "system_answers.h"
 #include "ui/close_sequence.h"
 
 namespace kestrune::test {
@@ -66,6 +67,16 @@ TEST_F(EndSessionTest, SeveralDaemonsEveryKindEndsBeforeTheHandlerReturns) {
     for (const std::wstring& path : {slowPath, pausedPath, ignoringPath, wordlessPath}) {
         EXPECT_TRUE(HasEvent(path, "detach")) << testing::PrintToString(path) << " was not unloaded";
     }
+}
+
+TEST_F(EndSessionTest, ADaemonBusyInTheHeapIsEndedWithoutLeavingItsLockHeld) {
+    Daemon* busy = Run(L"loops_heap_ignoring_word");
+    ASSERT_NE(busy, nullptr);
+    const std::wstring path = busy->path;
+    Send(WM_ENDSESSION, TRUE);
+    EXPECT_EQ(LastDaemonIndex(), 0);
+    EXPECT_TRUE(HasEvent(path, "detach"));
+    EXPECT_TRUE(SystemAnswers()) << "a lock of the system was left held";
 }
 
 TEST_F(EndSessionTest, ForceStopAnsweredAfterTheSessionEndedWritesIntoNoFreedRecord) {

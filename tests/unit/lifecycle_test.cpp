@@ -141,6 +141,30 @@ TEST_F(LifecycleTest, ForceStopTerminatesAndUnloads) {
     EXPECT_FALSE(HasEvent(path, "return"));
 }
 
+// A thread that outlives its termination may still run the library's code: the library stays.
+TEST_F(LifecycleTest, ALibraryWhoseThreadCouldNotBeEndedIsNeverFreed) {
+    std::wstring path;
+    Daemon* daemon = Run(L"ignores_word", &path);
+    ASSERT_NE(daemon, nullptr);
+    HANDLE thread = daemon->thread.get();
+    // The record keeps a handle that may suspend and read the thread but not terminate it.
+    HANDLE restricted = nullptr;
+    ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), thread, GetCurrentProcess(), &restricted,
+                                SYNCHRONIZE | THREAD_QUERY_INFORMATION | THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT,
+                                FALSE, 0));
+    HANDLE full = daemon->thread.release();
+    daemon->thread.reset(restricted);
+    SetDaemonRequest(daemon, RequestForceStop);
+    EXPECT_FALSE(Tick(daemon)) << "the record leaves the table";
+    EXPECT_EQ(WaitForSingleObject(full, 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "the thread outlived its termination";
+    EXPECT_TRUE(IsModuleLoaded(path)) << "its library stays loaded under it";
+    TerminateThread(full, 0);
+    EXPECT_EQ(WaitForSingleObject(full, 10000), WAIT_OBJECT_0);
+    CloseHandle(full);
+    if (HMODULE kept = GetModuleHandleW(path.c_str())) FreeLibrary(kept);
+    EXPECT_FALSE(IsModuleLoaded(path));
+}
+
 TEST_F(LifecycleTest, GraceOfExactly30000MillisecondsStillCountsAsStopping) {
     // Move the stored time back, and accept only ticks during which the clock did not move. A
     // tick during which it moved finds more than 30000 ms and unloads the daemon, whose record

@@ -136,6 +136,18 @@ TEST_F(LoaderTest, ExportsOutsideTheImageAreNeverCalled) {
     EXPECT_FALSE(HasEvent(badStatePath, "state"));
 }
 
+// A damaged or foreign image fails quietly instead of raising a box that waits for a press.
+TEST_F(LoaderTest, LoadingRunsWithTheSystemsErrorBoxesOffAndGivesTheModeBack) {
+    DWORD before = 0;
+    ASSERT_TRUE(SetThreadErrorMode(0, &before));
+    std::wstring path = Place(L"reports_error_mode");
+    ASSERT_NE(Add(path), nullptr);
+    std::string expected = "error-mode " + std::to_string(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+    EXPECT_TRUE(HasEvent(path, expected)) << "events: " << testing::PrintToString(ReadEvents(path));
+    EXPECT_EQ(GetThreadErrorMode(), 0u) << "the thread's own mode comes back";
+    SetThreadErrorMode(before, nullptr);
+}
+
 TEST_F(LoaderTest, StateWordThatCannotBeWrittenIsRefused) {
     // Read-only: writing 255 would fault. Misaligned: not one 32-bit word.
     for (const wchar_t* name : {L"state_word_read_only", L"state_word_misaligned"}) {

@@ -1,4 +1,4 @@
-// The tray menu: every daemon's own menu by table position, then the host's three items.
+// The tray menu: every daemon's own menu in table order, then the host's three items.
 #include "menu_fixture.h"
 
 #include "core/owner.h"
@@ -25,7 +25,7 @@ TEST_F(TrayMenuTest, WithoutDaemonMenusItHoldsTheThreeHostItemsAndNothingWhileQu
     EXPECT_EQ(app.menuUnderConstruction, nullptr);
 }
 
-TEST_F(TrayMenuTest, SeveralDaemonMenusTakeRangesByTablePositionAndOverlapsGoHigher) {
+TEST_F(TrayMenuTest, SeveralDaemonMenusTakeRangesInTableOrderAndOverlapsGoHigher) {
     Daemon* wide = Run(L"routed_wide");
     Daemon* ids = Run(L"routed_ids");
     Daemon* paused = Run(L"routed_nested");

@@ -124,8 +124,8 @@ void JudgeWindow(Check& check, HWND window, HWND previous) {
     } else if (owner == GetCurrentThreadId()) {
         Report(check.findings, Level::Fail, "menu window",
                what +
-                   L", owned by the host's main thread (made inside EntryMenu?): its commands reach the host's "
-                   L"own loop, and the window outlives the daemon");
+                   L", owned by the host's main thread (made inside EntryMenu?): its commands run the daemon's "
+                   L"code on the host's own loop, and the host destroys the window when it unloads the daemon");
     } else {
         Report(check.findings, Level::Warn, "menu window",
                what + L", owned by thread " + std::to_wstring(owner) +

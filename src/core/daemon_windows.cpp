@@ -1,0 +1,84 @@
+#include "daemon_windows.h"
+
+#include <string>
+#include <vector>
+
+#include "address_check.h"
+#include "fault/source_position.h"
+
+namespace kestrune {
+namespace {
+
+struct ImageRange {
+    uintptr_t begin = 0;
+    uintptr_t end = 0;
+};
+
+ImageRange RangeOf(HMODULE library) {
+    LN const auto* base = reinterpret_cast<const BYTE*>(library);
+    LN const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    LN const auto* headers = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    LN const auto begin = reinterpret_cast<uintptr_t>(base);
+    LN return {begin, begin + headers->OptionalHeader.SizeOfImage};
+}
+
+bool IsInside(const ImageRange& range, LONG_PTR address) {
+    LN const auto value = static_cast<uintptr_t>(address);
+    LN return value >= range.begin && value < range.end;
+}
+
+BOOL CALLBACK CollectWindow(HWND window, LPARAM windows) {
+    LN reinterpret_cast<std::vector<HWND>*>(windows)->push_back(window);
+    LN return TRUE;
+}
+
+// Top-level windows, their children and message-only windows, all of this thread.
+std::vector<HWND> WindowsOfThisThread() {
+    LN std::vector<HWND> windows;
+    LN EnumThreadWindows(GetCurrentThreadId(), CollectWindow, reinterpret_cast<LPARAM>(&windows));
+    LN const size_t topLevel = windows.size();
+    LN for (size_t i = 0; i < topLevel; ++i) EnumChildWindows(windows[i], CollectWindow, reinterpret_cast<LPARAM>(&windows));
+    // Message-only windows are not listed by EnumThreadWindows.
+    LN for (HWND window = FindWindowExW(HWND_MESSAGE, nullptr, nullptr, nullptr); window;
+         window = FindWindowExW(HWND_MESSAGE, window, nullptr, nullptr)) {
+        LN if (GetWindowThreadProcessId(window, nullptr) == GetCurrentThreadId()) windows.push_back(window);
+    }
+    LN return windows;
+}
+
+std::wstring ClassNameOf(HWND window) {
+    LN wchar_t name[256];
+    LN int length = GetClassNameW(window, name, static_cast<int>(std::size(name)));
+    LN return std::wstring(name, length > 0 ? static_cast<size_t>(length) : 0);
+}
+
+}  // namespace
+
+void ReleaseWindowsOfLibrary(HMODULE library) {
+    LN if (!library) return;
+    LN const ImageRange range = RangeOf(library);
+    LN std::vector<std::wstring> classes;
+    LN for (HWND window : WindowsOfThisThread()) {
+        // Destroying a window destroys its children with it.
+        LN if (!IsWindow(window)) continue;
+        LN const LONG_PTR procedure = GetWindowLongPtrW(window, GWLP_WNDPROC);
+        LN const LONG_PTR classProcedure = static_cast<LONG_PTR>(GetClassLongPtrW(window, GCLP_WNDPROC));
+        LN if (IsInside(range, classProcedure)) {
+            LN if (reinterpret_cast<HMODULE>(GetClassLongPtrW(window, GCLP_HMODULE)) == library) {
+                LN classes.push_back(ClassNameOf(window));
+            }
+            LN DestroyWindow(window);
+        } else if (IsInside(range, procedure)) {
+            LN SetWindowLongPtrW(window, GWLP_WNDPROC, classProcedure);
+        }
+    }
+    // A library's classes outlive it otherwise: the system unregisters them only at process end.
+    LN for (const std::wstring& name : classes) UnregisterClassW(name.c_str(), library);
+}
+
+bool IsOrphanedTimer(const MSG& message) {
+    LN return message.message == WM_TIMER && message.lParam != 0 &&
+              !IsExecutableCode(reinterpret_cast<const void*>(message.lParam));
+}
+
+}  // namespace kestrune
