@@ -142,7 +142,7 @@ TEST(SourcePositionTest, MarkedHostCodeStoresItsFileAndLineOnWhicheverThreadRuns
     EXPECT_EQ(ReaperPeriod(3), 128u);
     uint32_t position = SourcePosition.load();
     EXPECT_EQ(SourceFileNameOf(position), "reaper.cpp");
-    EXPECT_NE(HostSourceLine("core/reaper.cpp", SourceLineOf(position)).find("LN return static_cast<UINT>(512 /"),
+    EXPECT_NE(HostSourceLine("core/reaper.cpp", SourceLineOf(position)).find("LN return static_cast<UINT>(FullPassMilliseconds /"),
               std::string::npos)
         << HostSourceLine("core/reaper.cpp", SourceLineOf(position));
 
