@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "application.h"
+#include "clock.h"
 #include "lifecycle.h"
 #include "thread_end_watch.h"
 #include "../fault/source_position.h"
@@ -12,6 +13,9 @@ namespace kestrune {
 namespace {
 
 constexpr int FullPassMilliseconds = 512;
+
+// The most main-thread time one tick gives its visits before the window's messages come first.
+constexpr uint64_t TickBudget = 100;
 
 // Ticks at the floor that still fit a full pass under 512 ms: 51.
 constexpr int TicksPerPassAtFloor = (FullPassMilliseconds - 1) / static_cast<int>(TimerFloor);
@@ -78,7 +82,10 @@ ReapResult ReapDaemons(int& position, uint32_t sinceLastTick) {
     LN int visits = ReaperBatch(LastDaemonIndex(), IsQuitting(), sinceLastTick);
     LN if (visits == 0) return ReapOneDaemon(position);
     LN ReapResult result = ReapResult::Kept;
-    LN for (int i = 0; i < visits && LastDaemonIndex() > 0; ++i) {
+    // A visit that waits for a safe point takes tens of milliseconds: many of them in one tick
+    // would keep the window from answering, so the rest wait for the next tick.
+    LN const uint64_t started = ClockMilliseconds();
+    LN for (int i = 0; i < visits && LastDaemonIndex() > 0 && ClockMilliseconds() - started < TickBudget; ++i) {
         LN if (ReapOneDaemon(position) == ReapResult::Removed) result = ReapResult::Removed;
     }
     LN return result;
