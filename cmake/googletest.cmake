@@ -4,6 +4,9 @@ set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
 add_subdirectory(${KESTRUNE_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/_deps/googletest EXCLUDE_FROM_ALL)
+# Built quickly, as the tests are: no debug information, light optimisation.
+target_compile_options(gtest PRIVATE -O1 -g0)
+target_compile_options(gtest_main PRIVATE -O1 -g0)
 
 # One CTest test per GoogleTest suite of a test program: a Wine start per suite,
 # never one per case. The suites are read from the sources at configure time.

@@ -4,28 +4,11 @@
 #include <vector>
 
 #include "address_check.h"
+#include "image_range.h"
 #include "fault/source_position.h"
 
 namespace kestrune {
 namespace {
-
-struct ImageRange {
-    uintptr_t begin = 0;
-    uintptr_t end = 0;
-};
-
-ImageRange RangeOf(HMODULE library) {
-    LN const auto* base = reinterpret_cast<const BYTE*>(library);
-    LN const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
-    LN const auto* headers = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
-    LN const auto begin = reinterpret_cast<uintptr_t>(base);
-    LN return {begin, begin + headers->OptionalHeader.SizeOfImage};
-}
-
-bool IsInside(const ImageRange& range, LONG_PTR address) {
-    LN const auto value = static_cast<uintptr_t>(address);
-    LN return value >= range.begin && value < range.end;
-}
 
 BOOL CALLBACK CollectWindow(HWND window, LPARAM windows) {
     LN reinterpret_cast<std::vector<HWND>*>(windows)->push_back(window);
@@ -56,19 +39,19 @@ std::wstring ClassNameOf(HWND window) {
 
 void ReleaseWindowsOfLibrary(HMODULE library) {
     LN if (!library) return;
-    LN const ImageRange range = RangeOf(library);
+    LN const ImageRange range = RangeOfImage(library);
     LN std::vector<std::wstring> classes;
     LN for (HWND window : WindowsOfThisThread()) {
         // Destroying a window destroys its children with it.
         LN if (!IsWindow(window)) continue;
         LN const LONG_PTR procedure = GetWindowLongPtrW(window, GWLP_WNDPROC);
         LN const LONG_PTR classProcedure = static_cast<LONG_PTR>(GetClassLongPtrW(window, GCLP_WNDPROC));
-        LN if (IsInside(range, classProcedure)) {
+        LN if (IsInsideImage(range, static_cast<uintptr_t>(classProcedure))) {
             LN if (reinterpret_cast<HMODULE>(GetClassLongPtrW(window, GCLP_HMODULE)) == library) {
                 LN classes.push_back(ClassNameOf(window));
             }
             LN DestroyWindow(window);
-        } else if (IsInside(range, procedure)) {
+        } else if (IsInsideImage(range, static_cast<uintptr_t>(procedure))) {
             LN SetWindowLongPtrW(window, GWLP_WNDPROC, classProcedure);
         }
     }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "clock.h"
+#include "image_range.h"
 #include "owner.h"
 #include "fault/source_position.h"
 
@@ -29,11 +30,6 @@ using LockLoaderLockFunction = LONG(NTAPI*)(ULONG flags, ULONG* disposition, ULO
 using UnlockLoaderLockFunction = LONG(NTAPI*)(ULONG flags, ULONG_PTR cookie);
 using PebLockFunction = void(NTAPI*)();
 
-
-struct CodeRange {
-    uintptr_t begin = 0;
-    uintptr_t end = 0;
-};
 
 struct KnownImage {
     uintptr_t base = 0;
@@ -61,7 +57,7 @@ struct SafePoints {
     PebLockFunction lockPeb = nullptr;
     PebLockFunction unlockPeb = nullptr;
     HANDLE runtimeHeap = nullptr;  // the C runtime's heap, not owned
-    CodeRange nativeLayer;         // ntdll: a wait called from inside it is a wait for one of its locks
+    ImageRange nativeLayer;         // ntdll: a wait called from inside it is a wait for one of its locks
     std::vector<uintptr_t> waitStubs;
     std::vector<KnownImage> images;  // classified images; looked up while a thread is held
     std::wstring windowsFolder;     // lower case, with its trailing separator
@@ -123,13 +119,6 @@ std::wstring LowerCase(std::wstring text) {
     LN return text;
 }
 
-CodeRange RangeOfImage(HMODULE module) {
-    LN const auto* base = reinterpret_cast<const BYTE*>(module);
-    LN const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
-    LN const auto* headers = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
-    LN const auto begin = reinterpret_cast<uintptr_t>(base);
-    LN return {begin, begin + headers->OptionalHeader.SizeOfImage};
-}
 
 // Needs the loader: only called while no thread is held. An image the loader does not know
 // (mapped by hand) is the daemon's own.
@@ -161,9 +150,6 @@ void LearnWaitStubs() {
     LN if (HMODULE ntdll = GetModuleHandleW(L"ntdll.dll")) points.nativeLayer = RangeOfImage(ntdll);
 }
 
-bool IsWithin(const CodeRange& range, uintptr_t address) {
-    LN return address >= range.begin && address < range.end;
-}
 
 bool ReadOwnMemory(uintptr_t address, void* buffer, SIZE_T size) {
     LN SIZE_T read = 0;
@@ -178,7 +164,7 @@ Place PlaceOf(uintptr_t ip, uintptr_t sp) {
         // A wait the native layer makes for itself is a wait for one of its own locks.
         LN uintptr_t caller = 0;
         LN if (!ReadOwnMemory(sp, &caller, sizeof caller)) return Place::SystemCode;
-        LN return IsWithin(points.nativeLayer, caller) ? Place::SystemCode : Place::PlainWait;
+        LN return IsInsideImage(points.nativeLayer, caller) ? Place::SystemCode : Place::PlainWait;
     }
     LN MEMORY_BASIC_INFORMATION region{};
     LN if (!VirtualQuery(reinterpret_cast<const void*>(ip), &region, sizeof region)) return Place::SystemCode;

@@ -27,6 +27,7 @@ inline constexpr std::string_view SourceFileNames[] = {
     "discovery.cpp",
     "dll_search.cpp",
     "file_info.cpp",
+    "image_range.cpp",
     "lifecycle.cpp",
     "loader.cpp",
     "owner.h",

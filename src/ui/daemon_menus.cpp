@@ -29,8 +29,10 @@ void AddRoute(HWND window, int32_t firstId, int32_t lastId) {
     LN app.MenuRoutes.back() = MenuRoute{firstId, lastId, window};
 }
 
-// The highest identifier of a command item at any depth, as the daemon numbered it.
-void FindHighestId(HMENU menu, UINT& highest, int depth) {
+// Calls visit(menu, position, id) for every command item at any depth; popup items keep
+// their identifiers and are not visited.
+template <typename Visit>
+void WalkCommandItems(HMENU menu, Visit&& visit, int depth = 0) {
     LN if (depth > MaxMenuDepth) return;
     LN for (UINT position = 0;; ++position) {
         LN MENUITEMINFOW item{};
@@ -38,37 +40,19 @@ void FindHighestId(HMENU menu, UINT& highest, int depth) {
         LN item.fMask = MIIM_ID | MIIM_SUBMENU;
         LN if (!GetMenuItemInfoW(menu, position, TRUE, &item)) return;
         LN if (item.hSubMenu) {
-            LN FindHighestId(item.hSubMenu, highest, depth + 1);
-        } else if (item.wID > highest) {
-            LN highest = item.wID;
+            LN WalkCommandItems(item.hSubMenu, visit, depth + 1);
+        } else {
+            LN visit(menu, position, item.wID);
         }
     }
 }
 
 bool FitsAbove(HMENU menu, int32_t base) {
     LN UINT highest = 0;
-    LN FindHighestId(menu, highest, 0);
+    LN WalkCommandItems(menu, [&](HMENU, UINT, UINT id) {
+        LN if (id > highest) highest = id;
+    });
     LN return static_cast<int64_t>(base) + highest <= HighestMenuId;
-}
-
-void RenumberWalk(HMENU menu, int32_t base, int32_t& highest, int depth) {
-    LN if (highest < base) highest = base;
-    LN if (depth > MaxMenuDepth) return;
-    LN for (UINT position = 0;; ++position) {
-        LN MENUITEMINFOW item{};
-        LN item.cbSize = sizeof item;
-        LN item.fMask = MIIM_ID | MIIM_SUBMENU;
-        LN if (!GetMenuItemInfoW(menu, position, TRUE, &item)) return;
-        LN if (item.hSubMenu) {
-            LN RenumberWalk(item.hSubMenu, base, highest, depth + 1);  // the popup item keeps its identifier
-            continue;
-        }
-        LN int32_t shifted = base + static_cast<int32_t>(item.wID);
-        LN item.fMask = MIIM_ID;
-        LN item.wID = static_cast<UINT>(shifted);
-        LN SetMenuItemInfoW(menu, position, TRUE, &item);
-        LN if (shifted > highest) highest = shifted;
-    }
 }
 
 }  // namespace
@@ -95,8 +79,16 @@ void MergeDaemonMenu(HMENU popup, Daemon* daemon, INT_PTR placement, int32_t bas
 }
 
 int32_t RenumberMenuIds(HMENU menu, int32_t base) {
-    LN int32_t highest = 0;
-    LN RenumberWalk(menu, base, highest, 0);
+    LN int32_t highest = base;
+    LN WalkCommandItems(menu, [&](HMENU owner, UINT position, UINT id) {
+        LN MENUITEMINFOW item{};
+        LN item.cbSize = sizeof item;
+        LN item.fMask = MIIM_ID;
+        LN const int32_t shifted = base + static_cast<int32_t>(id);
+        LN item.wID = static_cast<UINT>(shifted);
+        LN SetMenuItemInfoW(owner, position, TRUE, &item);
+        LN if (shifted > highest) highest = shifted;
+    });
     LN return highest;
 }
 
