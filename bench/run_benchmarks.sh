@@ -13,6 +13,11 @@ bin32=$root/build/i686/bin
 run() { "$root/scripts/lib/wine-exec" "$@"; }
 csv() { echo "Z:$results/$1"; }
 mkdir -p "$results"
+cd "$root" && cmake --build --preset x86_64 --target benchmarks > "$results/build.log" 2>&1 ||
+  { cat "$results/build.log" >&2; echo "run_benchmarks: the x64 benchmarks do not build" >&2; exit 1; }
+for s in "$@"; do
+  [ "$s" = capacity ] && { cmake --build --preset i686 --target cost_bench > "$results/build-i686.log" 2>&1 || exit 1; }
+done
 
 step() {
   case "$1" in

@@ -18,7 +18,7 @@ cd "$KESTRUNE_ROOT"
 runs=("$@")
 [ ${#runs[@]} -eq 0 ] && runs=(soak load hung terminate busy)
 install_all || { echo "soak: could not install the tools" >&2; exit 1; }
-build_preset x86_64 || { echo "soak: build failed" >&2; exit 1; }
+build_preset x86_64 benchmarks || { echo "soak: build failed" >&2; exit 1; }
 ensure_wineprefix || exit 1
 if [ -z "${DISPLAY:-}" ]; then
   start_xvfb || exit 1
