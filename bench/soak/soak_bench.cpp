@@ -38,7 +38,8 @@ int RunSoakCommand(int argc, wchar_t** argv) {
     run.daemons = Argument(argc, argv, 5, run.daemons);
     SoakFigures figures = RunSoak(run);
     Print(DescribeSoak(run, figures));
-    bool clean = figures.ok && figures.threadsLeft.empty() && figures.modulesLeft.empty() && IsWithinSoakMargins(figures);
+    bool clean = figures.ok && figures.threadsLeft.empty() && figures.ownThreadsAfter == figures.ownThreadsBefore &&
+                 figures.modulesLeft.empty() && IsWithinSoakMargins(figures);
     return clean ? 0 : 1;
 }
 

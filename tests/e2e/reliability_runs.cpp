@@ -5,6 +5,7 @@
 #include <climits>
 #include <cstdarg>
 #include <cstdio>
+#include <cwctype>
 #include <functional>
 #include <thread>
 
@@ -18,6 +19,18 @@ namespace kestrune::test {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+bool IsPoolWorkerStart(std::wstring module) {
+    for (wchar_t& c : module) c = static_cast<wchar_t>(std::towlower(c));
+    return module.ends_with(L"\\ntdll.dll");
+}
+
+// The host's threads other than the system's pool workers, whose number the system varies.
+int CountOwnThreads(DWORD processId, const ProcessCensus& census) {
+    int own = 0;
+    for (DWORD thread : census.threads) own += !IsPoolWorkerStart(ThreadStartModule(processId, thread));
+    return own;
+}
 
 // Command identifiers of the host's context menu, and the positions of its items for a
 // daemon without a menu of its own (separators not counted).
@@ -316,6 +329,7 @@ SoakFigures RunSoak(const SoakRun& run) {
     }
     Sleep(1000);
     figures.before = TakeCensus(host.ProcessId());
+    figures.ownThreadsBefore = CountOwnThreads(host.ProcessId(), figures.before);
     figures.warmUpSeconds = SecondsSince(warmUp);
 
     auto counted = Clock::now();
@@ -342,9 +356,14 @@ SoakFigures RunSoak(const SoakRun& run) {
     figures.forceSeconds = SecondsSince(forced);
     Sleep(1000);
     figures.after = TakeCensus(host.ProcessId());
+    figures.ownThreadsAfter = CountOwnThreads(host.ProcessId(), figures.after);
     for (DWORD thread : ThreadsAdded(figures.before, figures.after)) {
-        figures.threadsLeft.push_back(std::to_wstring(thread) + L", started in " +
-                                      ThreadStartModule(host.ProcessId(), thread));
+        const std::wstring module = ThreadStartModule(host.ProcessId(), thread);
+        if (IsPoolWorkerStart(module)) {
+            ++figures.poolWorkersNew;
+        } else {
+            figures.threadsLeft.push_back(std::to_wstring(thread) + L", started in " + module);
+        }
     }
     figures.modulesLeft = ModulesAdded(figures.before, figures.after);
 
@@ -440,6 +459,8 @@ std::vector<std::string> DescribeSoak(const SoakRun& run, const SoakFigures& fig
                          "pairs): %s",
                          SoakHandleMargin, SoakPrivateBytesMargin / 1024,
                          IsWithinSoakMargins(figures) ? "held" : "EXCEEDED"));
+    lines.push_back(Line("  the host's own threads %d before, %d after; new workers of the system's pool: %d",
+                         figures.ownThreadsBefore, figures.ownThreadsAfter, figures.poolWorkersNew));
     lines.push_back(figures.threadsLeft.empty() ? "  threads left behind: none" : "  threads left behind:");
     for (const std::wstring& thread : figures.threadsLeft) lines.push_back("    " + Narrow(thread));
     lines.push_back(figures.modulesLeft.empty() ? "  modules left behind: none" : "  modules left behind:");

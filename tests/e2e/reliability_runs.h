@@ -62,6 +62,11 @@ struct SoakFigures {
     // the force stops, which end threads by force (the platform keeps such a thread's stack).
     ProcessCensus before, afterCycles, after;
     std::vector<std::wstring> threadsLeft;  // "id, started in <module>"
+    // The system's pool workers (they start in ntdll) come, go and are replaced as it likes, and
+    // the host waits on that pool: they are counted apart from the host's own threads.
+    int poolWorkersNew = 0;
+    int ownThreadsBefore = 0;
+    int ownThreadsAfter = 0;
     std::vector<std::wstring> modulesLeft;
     DWORD exitCode = 1;
 };
