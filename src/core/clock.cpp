@@ -11,12 +11,13 @@ struct ClockBase {
     LONGLONG ticksPerMillisecond = 0;  // 0: no performance counter
 };
 
-ClockBase ReadClockBase() {
+// The start is the first caller's own reading, so that the first reading is 0 exactly, however
+// long the set-up took (an emulated machine can lose milliseconds between two instructions).
+ClockBase ReadClockBase(const LARGE_INTEGER& firstReading, bool counterWorks) {
     LN ClockBase base;
-    LN LARGE_INTEGER frequency, now;
-    LN if (QueryPerformanceFrequency(&frequency) && frequency.QuadPart >= 1000 &&
-        QueryPerformanceCounter(&now)) {
-        LN base.start = now.QuadPart;
+    LN LARGE_INTEGER frequency;
+    LN if (counterWorks && QueryPerformanceFrequency(&frequency) && frequency.QuadPart >= 1000) {
+        LN base.start = firstReading.QuadPart;
         LN base.ticksPerMillisecond = frequency.QuadPart / 1000;
     }
     LN return base;
@@ -25,10 +26,13 @@ ClockBase ReadClockBase() {
 }  // namespace
 
 uint64_t ClockMilliseconds() {
-    LN static const ClockBase base = ReadClockBase();
+    LN LARGE_INTEGER now{};
+    // Since Windows XP the counter never fails once it has worked.
+    LN const bool counted = QueryPerformanceCounter(&now) != FALSE;
+    LN static const ClockBase base = ReadClockBase(now, counted);
     LN if (base.ticksPerMillisecond == 0) return GetTickCount64();
-    LN LARGE_INTEGER now;
-    LN QueryPerformanceCounter(&now);
+    // A thread that read the counter just before another thread set the start up is not behind it.
+    LN if (now.QuadPart < base.start) return 0;
     LN return static_cast<uint64_t>((now.QuadPart - base.start) / base.ticksPerMillisecond);
 }
 

@@ -28,8 +28,9 @@ static HWND volatile commandWindow;
 
 static LRESULT CALLBACK CommandWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_COMMAND) {
-        ReportNumber("command", (long long)wParam);
+        /* The thread first: a test that has seen the command may read it at once. */
         ReportNumber("command-thread", (long long)GetCurrentThreadId());
+        ReportNumber("command", (long long)wParam);
         return 0;
     }
     return DefWindowProcW(window, message, wParam, lParam);
