@@ -5,7 +5,10 @@
 # when none is set, and writes the figures to build/x86_64/soak-results.txt.
 # Also a stop that hangs, waited out for its 30 s on the real host, and what the system
 # keeps of a thread ended by force, measured without the host.
-#   bench/soak/run.sh [soak|load|hung|terminate]...   (all four by default)
+# busy: the busy daemons through the real window at full counts; busy-core: the same counts
+# through the host's core in-process, on the x64 build, and then the 32-bit one at the counts
+# in KESTRUNE_BUSY_CORE_I686 (default "100 20 1": pairs, force stops, daemons per kind).
+#   bench/soak/run.sh [soak|load|hung|terminate|busy|busy-core]...   (all by default)
 set -uo pipefail
 KESTRUNE_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 export KESTRUNE_ROOT
@@ -16,7 +19,7 @@ cd "$KESTRUNE_ROOT"
 . scripts/lib/display.sh
 
 runs=("$@")
-[ ${#runs[@]} -eq 0 ] && runs=(soak load hung terminate busy)
+[ ${#runs[@]} -eq 0 ] && runs=(soak load hung terminate busy busy-core)
 install_all || { echo "soak: could not install the tools" >&2; exit 1; }
 build_preset x86_64 benchmarks || { echo "soak: build failed" >&2; exit 1; }
 ensure_wineprefix || exit 1
@@ -32,7 +35,14 @@ for run in "${runs[@]}"; do
   started=$(date +%s)
   out=$(mktemp)
   # Wine's helper processes keep inherited pipes open: its output goes to a file.
-  scripts/lib/wine-exec build/x86_64/bin/soak_bench.exe "$run" > "$out" 2>&1 || status=1
+  if [ "$run" = busy-core ]; then
+    { build_preset i686 busy_core_bench > /dev/null &&
+      scripts/lib/wine-exec build/x86_64/bin/busy_core_bench.exe &&
+      echo "32-bit:" &&
+      scripts/lib/wine-exec build/i686/bin/busy_core_bench.exe ${KESTRUNE_BUSY_CORE_I686:-100 20 1}; } > "$out" 2>&1 || status=1
+  else
+    scripts/lib/wine-exec build/x86_64/bin/soak_bench.exe "$run" > "$out" 2>&1 || status=1
+  fi
   grep -v '^[0-9a-f]*:fixme:' "$out" >> "$results"
   rm -f "$out"
   echo "  $run ran $(( $(date +%s) - started )) s in all" >> "$results"
