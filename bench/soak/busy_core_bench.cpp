@@ -15,7 +15,6 @@
 #include "core/application.h"
 #include "core/daemon_table.h"
 #include "core/lifecycle.h"
-#include "core/loader.h"
 #include "core/reaper.h"
 #include "system_answers.h"
 #include "temp_folder.h"
@@ -170,7 +169,11 @@ int wmain(int argc, wchar_t** argv) {
     std::printf("  pairs %.1f s, force stops and starts %.1f s, %d reaper visits, slowest round %.0f ms\n",
                 pairSeconds, forceSeconds, figures.visits, figures.slowestRoundMs);
     std::printf("  %s\n", ok ? "ok" : "FAILED");
-    app.quitting.store(0);
-    for (size_t i = 1; i < app.DaemonTable.size(); ++i) UnloadDaemon(app.DaemonTable[i]);
+    std::fflush(stdout);
+    // Ended as the host ends them, at safe points: unloading a busy daemon directly would end
+    // it wherever it stands, which is the very fault this run looks for.
+    if (ok) Command(paths, RequestForceStop, position, [](const std::wstring& path) {
+        return FindDaemonByPath(path) == nullptr;
+    }, "the daemons did not end");
     return ok ? 0 : 1;
 }
