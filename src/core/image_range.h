@@ -1,9 +1,11 @@
-// The addresses a loaded image spans, to tell whether code lies inside it.
+// A loaded image: the addresses it spans, to tell whether code lies inside it, and its exports.
 #pragma once
 
 #include <windows.h>
 
 #include <cstdint>
+
+#include "fault/source_position.h"
 
 namespace kestrune {
 
@@ -16,5 +18,11 @@ struct ImageRange {
 ImageRange RangeOfImage(HMODULE module);
 
 bool IsInsideImage(const ImageRange& range, uintptr_t address);
+
+// The export's address as the function type the caller expects, or null.
+template <typename Function>
+Function LookUp(HMODULE module, const char* name) {
+    LN return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
 
 }  // namespace kestrune

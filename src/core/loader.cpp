@@ -5,6 +5,7 @@
 #include "address_check.h"
 #include "application.h"
 #include "daemon_windows.h"
+#include "image_range.h"
 #include "lifecycle.h"
 #include "fault/source_position.h"
 
@@ -19,11 +20,6 @@ bool IsAtOrAboveBound(const void* address, const void* bound) {
 // A damaged export table can name any address; the host calls only code of a loaded image.
 bool IsCallable(const void* address, const void* bound) {
     LN return IsAtOrAboveBound(address, bound) && IsExecutableCode(address);
-}
-
-template <typename Function>
-Function LookUp(HMODULE library, const char* name) {
-    LN return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(library, name)));
 }
 
 // How long unloading waits for a terminated thread to be gone.

@@ -2,10 +2,10 @@
 
 #include <malloc.h>
 
-#include <cwctype>
 #include <string>
 #include <vector>
 
+#include "case_fold.h"
 #include "clock.h"
 #include "image_range.h"
 #include "owner.h"
@@ -29,7 +29,6 @@ constexpr uintptr_t StubLength = 32;
 using LockLoaderLockFunction = LONG(NTAPI*)(ULONG flags, ULONG* disposition, ULONG_PTR* cookie);
 using UnlockLoaderLockFunction = LONG(NTAPI*)(ULONG flags, ULONG_PTR cookie);
 using PebLockFunction = void(NTAPI*)();
-
 
 struct KnownImage {
     uintptr_t base = 0;
@@ -114,12 +113,6 @@ bool AreLocksFree(DWORD wait) {
     LN return true;
 }
 
-std::wstring LowerCase(std::wstring text) {
-    LN for (wchar_t& c : text) c = static_cast<wchar_t>(std::towlower(c));
-    LN return text;
-}
-
-
 // Needs the loader: only called while no thread is held. An image the loader does not know
 // (mapped by hand) is the daemon's own.
 void LearnImageAt(uintptr_t base) {
@@ -130,7 +123,7 @@ void LearnImageAt(uintptr_t base) {
                               reinterpret_cast<LPCWSTR>(base), &module)) {
         LN length = GetModuleFileNameW(module, path, static_cast<DWORD>(std::size(path)));
     }
-    LN const bool system = length > 0 && LowerCase(std::wstring(path, length)).starts_with(points.windowsFolder);
+    LN const bool system = length > 0 && LowerCaseCopy(std::wstring_view(path, length)).starts_with(points.windowsFolder);
     LN points.images.push_back({base, system});
 }
 
@@ -150,15 +143,15 @@ void LearnWaitStubs() {
     LN if (HMODULE ntdll = GetModuleHandleW(L"ntdll.dll")) points.nativeLayer = RangeOfImage(ntdll);
 }
 
-
 bool ReadOwnMemory(uintptr_t address, void* buffer, SIZE_T size) {
     LN SIZE_T read = 0;
     LN return ReadProcessMemory(GetCurrentProcess(), reinterpret_cast<const void*>(address), buffer, size, &read) &&
               read == size;
 }
 
-// Lock-free lookups only: the held thread may hold the loader's lock.
-Place PlaceOf(uintptr_t ip, uintptr_t sp) {
+// Lock-free lookups only: the held thread may hold the loader's lock. For an image not
+// classified yet, unknownBase receives its base, to be learnt once the thread runs again.
+Place PlaceOf(uintptr_t ip, uintptr_t sp, uintptr_t& unknownBase) {
     LN for (uintptr_t stub : points.waitStubs) {
         LN if (ip < stub || ip >= stub + StubLength) continue;
         // A wait the native layer makes for itself is a wait for one of its own locks.
@@ -174,24 +167,20 @@ Place PlaceOf(uintptr_t ip, uintptr_t sp) {
     LN for (const KnownImage& image : points.images) {
         LN if (image.base == base) return image.system ? Place::SystemCode : Place::OwnCode;
     }
+    LN unknownBase = base;
     LN return Place::UnknownModule;
 }
 
 // Suspension takes effect asynchronously; reading the thread's context waits until it has.
-bool ReadPlace(HANDLE thread, Place& place, uintptr_t& imageBase) {
+bool ReadPlace(HANDLE thread, Place& place, uintptr_t& unknownBase) {
     LN CONTEXT context{};
     LN context.ContextFlags = CONTEXT_CONTROL;
     LN if (!GetThreadContext(thread, &context)) return false;
 #ifdef _WIN64
-    LN const uintptr_t ip = context.Rip, sp = context.Rsp;
+    LN place = PlaceOf(context.Rip, context.Rsp, unknownBase);
 #else
-    LN const uintptr_t ip = context.Eip, sp = context.Esp;
+    LN place = PlaceOf(context.Eip, context.Esp, unknownBase);
 #endif
-    LN place = PlaceOf(ip, sp);
-    LN MEMORY_BASIC_INFORMATION region{};
-    LN if (place == Place::UnknownModule && VirtualQuery(reinterpret_cast<const void*>(ip), &region, sizeof region)) {
-        LN imageBase = reinterpret_cast<uintptr_t>(region.AllocationBase);
-    }
     LN return true;
 }
 
@@ -205,6 +194,7 @@ bool IsAllowed(Place place, HoldRule rule) {
     }
 }
 
+// Safe points sit below the lifecycle, which has its own copy of this one-line test.
 bool IsAlive(HANDLE thread) {
     LN return thread != nullptr && WaitForSingleObject(thread, 0) != WAIT_OBJECT_0;
 }
@@ -216,21 +206,16 @@ bool StartLockProbe() {
     LN points.go.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
     LN points.done.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
     LN if (!points.go || !points.done) return false;
-    LN HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    LN if (ntdll) {
-        LN points.lockLoader = reinterpret_cast<LockLoaderLockFunction>(
-            reinterpret_cast<void*>(GetProcAddress(ntdll, "LdrLockLoaderLock")));
-        LN points.unlockLoader = reinterpret_cast<UnlockLoaderLockFunction>(
-            reinterpret_cast<void*>(GetProcAddress(ntdll, "LdrUnlockLoaderLock")));
-    }
-    LN if (ntdll) {
-        LN points.lockPeb = reinterpret_cast<PebLockFunction>(reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlAcquirePebLock")));
-        LN points.unlockPeb = reinterpret_cast<PebLockFunction>(reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlReleasePebLock")));
+    LN if (HMODULE ntdll = GetModuleHandleW(L"ntdll.dll")) {
+        LN points.lockLoader = LookUp<LockLoaderLockFunction>(ntdll, "LdrLockLoaderLock");
+        LN points.unlockLoader = LookUp<UnlockLoaderLockFunction>(ntdll, "LdrUnlockLoaderLock");
+        LN points.lockPeb = LookUp<PebLockFunction>(ntdll, "RtlAcquirePebLock");
+        LN points.unlockPeb = LookUp<PebLockFunction>(ntdll, "RtlReleasePebLock");
     }
     LN points.runtimeHeap = reinterpret_cast<HANDLE>(_get_heap_handle());
     LN wchar_t folder[MAX_PATH];
     LN UINT length = GetWindowsDirectoryW(folder, MAX_PATH);
-    LN if (length > 0 && length < MAX_PATH) points.windowsFolder = LowerCase(std::wstring(folder, length));
+    LN if (length > 0 && length < MAX_PATH) points.windowsFolder = LowerCaseCopy(std::wstring_view(folder, length));
     LN if (!points.windowsFolder.empty() && points.windowsFolder.back() != L'\\') points.windowsFolder += L'\\';
     LN LearnWaitStubs();
     LN points.thread.reset(CreateThread(nullptr, 0, RunLockProbe, nullptr, 0, nullptr));

@@ -28,6 +28,7 @@ inline constexpr std::string_view SourceFileNames[] = {
     "dll_search.cpp",
     "file_info.cpp",
     "image_range.cpp",
+    "image_range.h",
     "lifecycle.cpp",
     "loader.cpp",
     "owner.h",
