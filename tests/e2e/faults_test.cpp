@@ -203,6 +203,8 @@ TEST(TaskbarTest, AnIconTheShellRefusedAtStartComesOnceTheShellTakesIt) {
     tray.Accept(true);
     ASSERT_TRUE(WaitUntil([&] { return HasCall(tray.Calls(), NIM_ADD, window); }, 30s))
         << "the host tried again without a TaskbarCreated";
+    // The tooltip comes in a second call of the shell, just after the add.
+    WaitUntil([&] { return !TooltipIn(tray.Calls(), window).empty(); });
     EXPECT_FALSE(TooltipIn(tray.Calls(), window).empty()) << "with its tooltip";
     host.PressTrayIcon();
     ASSERT_TRUE(WaitUntil([&] { return host.IsWindowShown(); })) << "a press on the icon shows the window";
