@@ -19,12 +19,21 @@ DWORD WINAPI UseTheSystem(LPVOID) {
 
 }  // namespace
 
-bool SystemAnswers() {
+double SystemAnswerMs(DWORD limitMs) {
+    LARGE_INTEGER frequency, start, end;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&start);
     HANDLE thread = CreateThread(nullptr, 0, UseTheSystem, nullptr, 0, nullptr);
-    if (!thread) return false;
-    bool answered = WaitForSingleObject(thread, 5000) == WAIT_OBJECT_0;
+    if (!thread) return -1;
+    const bool answered = WaitForSingleObject(thread, limitMs) == WAIT_OBJECT_0;
+    QueryPerformanceCounter(&end);
     CloseHandle(thread);
-    return answered;
+    return answered ? 1000.0 * static_cast<double>(end.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart)
+                    : -1;
+}
+
+bool SystemAnswers() {
+    return SystemAnswerMs(5000) >= 0;
 }
 
 }  // namespace kestrune::test
