@@ -21,7 +21,7 @@
 #include "core/case_fold.h"
 #include "core/lifecycle.h"
 #include "core/priority.h"
-#include "core/reaper.h"
+#include "ui/reaper.h"
 #include "core/thread_time.h"
 #include "ui/daemon_list.h"
 #include "ui/daemon_rows.h"

@@ -16,7 +16,7 @@
 #include "core/application.h"
 #include "core/daemon_table.h"
 #include "core/lifecycle.h"
-#include "core/reaper.h"
+#include "ui/reaper.h"
 #include "system_answers.h"
 #include "temp_folder.h"
 #include "test_daemons.h"

@@ -3,21 +3,14 @@
 #include <windows.h>
 #include <shellapi.h>
 
-#include <vector>
-
 #include "application.h"
 #include "daemon_table.h"
 #include "file_info.h"
 #include "lifecycle.h"
-#include "reaper.h"
-#include "../ui/selected_row.h"
 #include "fault/source_position.h"
 
 namespace kestrune {
 namespace {
-
-constexpr wchar_t ForceStopText[] =
-    L"Are you sure to terminate thread?\r\rThis can lead to OS handles leaks or other unexpected shit";
 
 // The thread priority a priority command asks for.
 int32_t PriorityOfCommand(int32_t code) {
@@ -45,7 +38,7 @@ void PauseOrResumeAll(const Daemon* selected) {
     LN for (size_t i = 1; i < app.DaemonTable.size(); ++i) SetDaemonRequest(app.DaemonTable[i], request);
 }
 
-void ApplyToDaemon(Daemon* daemon, int32_t code) {
+void ApplyToDaemon(Daemon* daemon, int32_t code, ForceStopQuestion confirm) {
     LN switch (code) {
     case CmdPriorityIdle:
     case CmdPriorityLowest:
@@ -63,7 +56,7 @@ void ApplyToDaemon(Daemon* daemon, int32_t code) {
         // The question runs a message loop, in which the end of the session may unload
         // every daemon: the answer goes to the daemon found again by its path.
         LN const std::wstring path = daemon->path;
-        LN if (ConfirmForceStop(daemon->fileName)) SetDaemonRequest(FindDaemonByPath(path), RequestForceStop);
+        LN if (confirm && confirm(daemon->fileName)) SetDaemonRequest(FindDaemonByPath(path), RequestForceStop);
         break;
     }
     case CmdStop:
@@ -75,24 +68,10 @@ void ApplyToDaemon(Daemon* daemon, int32_t code) {
 }
 
 // Loads an ended daemon again as a new record.
-void StartFromRow(const std::wstring& path) {
-    LN if (!AddDaemon(path, app.DaemonTable)) return;
+CommandEffect StartFromRow(const std::wstring& path) {
+    LN if (!AddDaemon(path, app.DaemonTable)) return CommandEffect::None;
     LN StartDaemonThread(app.DaemonTable.back(), RequestNone);
-    LN ArmReaperTimer(app.mainWindow);
-}
-
-struct DisabledWindows {
-    HWND keep;
-    std::vector<HWND> windows;
-};
-
-BOOL CALLBACK DisableOne(HWND window, LPARAM parameter) {
-    LN auto* disabled = reinterpret_cast<DisabledWindows*>(parameter);
-    LN if (window != disabled->keep && IsWindowVisible(window) && IsWindowEnabled(window)) {
-        LN EnableWindow(window, FALSE);
-        LN disabled->windows.push_back(window);
-    }
-    LN return TRUE;
+    LN return CommandEffect::Started;
 }
 
 }  // namespace
@@ -104,32 +83,18 @@ std::wstring FolderOfPath(const std::wstring& path) {
     LN return path.substr(start, separator + 1 - start);
 }
 
-bool ConfirmForceStop(const std::wstring& fileName) {
-    LN HWND owner = GetForegroundWindow();
-    LN DWORD ownerProcess = 0;
-    LN if (owner) GetWindowThreadProcessId(owner, &ownerProcess);
-    LN if (ownerProcess != GetCurrentProcessId()) owner = nullptr;
-    // The box disables its owner itself; the host's other windows wait for the answer too.
-    LN DisabledWindows disabled{owner, {}};
-    LN EnumThreadWindows(GetCurrentThreadId(), DisableOne, reinterpret_cast<LPARAM>(&disabled));
-    LN std::wstring title = L"Kestrune\\\\" + fileName;
-    LN int answer = MessageBoxW(owner, ForceStopText, title.c_str(), MB_YESNO);
-    LN for (HWND window : disabled.windows) EnableWindow(window, TRUE);
-    LN return answer == IDYES;
-}
-
-void ExecuteDaemonCommand(int32_t code) {
-    LN std::wstring path = SelectedRowPath();
-    LN Daemon* daemon = path.empty() ? nullptr : FindDaemonByPath(path);
+CommandEffect ApplyDaemonCommand(int32_t code, const std::wstring& rowPath, ForceStopQuestion confirm) {
+    LN Daemon* daemon = rowPath.empty() ? nullptr : FindDaemonByPath(rowPath);
     LN if (code == CmdOpenFolder) {
-        LN OpenFolderOf(path);
+        LN OpenFolderOf(rowPath);
     } else if (code == CmdPauseResumeAll) {
         LN PauseOrResumeAll(daemon);
     } else if (daemon) {
-        LN ApplyToDaemon(daemon, code);
+        LN ApplyToDaemon(daemon, code, confirm);
     } else if (code == CmdStart && !IsQuitting()) {
-        LN StartFromRow(path);
+        LN return StartFromRow(rowPath);
     }
+    LN return CommandEffect::None;
 }
 
 }  // namespace kestrune

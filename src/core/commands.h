@@ -1,4 +1,4 @@
-// The commands the user gives a daemon, carried out against the selected row of the daemon list.
+// The commands the user gives a daemon, carried out on the daemon records.
 #pragma once
 
 #include <cstdint>
@@ -23,14 +23,22 @@ enum DaemonCommand : int32_t {
     CmdStop = 18,
 };
 
-// Only "Start" and "Open folder" act at once; the others leave a request for the reaper.
-void ExecuteDaemonCommand(int32_t code);
+// Asks the user whether to force-stop the daemon of that file name; true on Yes.
+using ForceStopQuestion = bool (*)(const std::wstring& fileName);
+
+// What a command did that its caller has to follow up.
+enum class CommandEffect {
+    None,
+    Started,  // a daemon was loaded and started: the reaper has one more to visit
+};
+
+// Carries out code for the daemon library at rowPath (the selected row's path, empty when
+// none). Only "Start" and "Open folder" act at once; the others leave a request for the
+// reaper. A force stop is asked of the user through confirm first.
+CommandEffect ApplyDaemonCommand(int32_t code, const std::wstring& rowPath, ForceStopQuestion confirm);
 
 // The folder part of a daemon path, up to and including its last separator; a leading
 // double quote is skipped; empty when the path has no separator.
 std::wstring FolderOfPath(const std::wstring& path);
-
-// "Are you sure ..." with Yes and No; true on Yes.
-bool ConfirmForceStop(const std::wstring& fileName);
 
 }  // namespace kestrune

@@ -9,7 +9,6 @@
 #include "priority.h"
 #include "safe_point.h"
 #include "../fault/source_position.h"
-#include "../ui/daemon_rows.h"
 
 namespace kestrune {
 namespace {
@@ -179,7 +178,7 @@ void StartDaemonThread(Daemon* daemon, int32_t request) {
     LN if (IsThreadAlive(daemon->thread.get())) daemon->flags |= FlagStarted;
 }
 
-bool TickDaemon(Daemon* daemon) {
+TickResult TickDaemon(Daemon* daemon, BeforeUnload beforeUnload) {
     // An end decided at an earlier visit waits for its safe point; nothing else is applied.
     LN bool keep = !daemon->ending;
     LN bool applied = true;
@@ -208,13 +207,12 @@ bool TickDaemon(Daemon* daemon) {
     // The row shows what is true meanwhile: the daemon still runs.
     LN if (!keep && !IsReadyToUnload(daemon)) keep = true;
     LN if (keep) {
-        LN if (request != RequestNone) RefreshDaemonRow(daemon, false);
         LN daemon->request = applied ? RequestNone : request;
-        LN return true;
+        LN return request != RequestNone ? TickChanged : TickKept;
     }
-    LN RefreshDaemonRow(daemon, true);
+    LN if (beforeUnload) beforeUnload(daemon);
     LN UnloadDaemon(daemon);
-    LN return false;
+    LN return TickUnloaded;
 }
 
 void HastenEnd(Daemon* daemon) {

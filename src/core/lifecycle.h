@@ -15,9 +15,20 @@ void SetDaemonRequest(Daemon* daemon, int32_t request);
 // Starts the daemon's thread unless the host is quitting.
 void StartDaemonThread(Daemon* daemon, int32_t request);
 
-// Applies the pending request and decides whether the daemon has finished. False
-// means it has been unloaded: the record is gone and must leave the table.
-bool TickDaemon(Daemon* daemon);
+// What a tick did. Zero when the daemon was unloaded, so that a tick tested as a condition
+// reads "still loaded".
+enum TickResult : int {
+    TickUnloaded = 0,  // the record is gone and must leave the table
+    TickKept = 1,      // nothing the row shows has changed
+    TickChanged = 2,   // a request was applied: the row is due for a rewrite
+};
+
+// Called with a finished daemon just before it is unloaded, while its record still exists.
+using BeforeUnload = void (*)(Daemon* daemon);
+
+// Applies the pending request and decides whether the daemon has finished; a finished
+// daemon is handed to beforeUnload, when given, and unloaded.
+TickResult TickDaemon(Daemon* daemon, BeforeUnload beforeUnload = nullptr);
 
 bool WriteStateWord(Daemon* daemon, LONG value);
 

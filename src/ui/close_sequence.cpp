@@ -5,7 +5,7 @@
 #include "../core/application.h"
 #include "../core/clock.h"
 #include "../core/lifecycle.h"
-#include "../core/reaper.h"
+#include "reaper.h"
 #include "fault/source_position.h"
 
 namespace kestrune {

@@ -1,7 +1,7 @@
 #include "context_menu.h"
 
 #include "../core/application.h"
-#include "../core/commands.h"
+#include "daemon_commands.h"
 #include "../core/daemon_table.h"
 #include "../core/file_info.h"
 #include "../core/owner.h"

@@ -4,8 +4,8 @@
 
 #include <thread>
 
-#include "core/commands.h"
-#include "core/reaper.h"
+#include "ui/daemon_commands.h"
+#include "ui/reaper.h"
 #include "message_box.h"
 #include "ui/about_window.h"
 

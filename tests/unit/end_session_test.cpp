@@ -4,9 +4,9 @@
 
 #include <thread>
 
-#include "core/commands.h"
+#include "ui/daemon_commands.h"
 #include "freed_blocks.h"
-#include "core/reaper.h"
+#include "ui/reaper.h"
 #include "message_box.h"
 #include "system_answers.h"
 #include "ui/close_sequence.h"

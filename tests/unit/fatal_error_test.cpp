@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "core/lifecycle.h"
-#include "core/reaper.h"
+#include "ui/reaper.h"
 #include "fault/fatal_error.h"
 #include "fault/source_position.h"
 
@@ -142,9 +142,9 @@ TEST(SourcePositionTest, MarkedHostCodeStoresItsFileAndLineOnWhicheverThreadRuns
     EXPECT_EQ(ReaperPeriod(3), 128u);
     uint32_t position = SourcePosition.load();
     EXPECT_EQ(SourceFileNameOf(position), "reaper.cpp");
-    EXPECT_NE(HostSourceLine("core/reaper.cpp", SourceLineOf(position)).find("LN return static_cast<UINT>(FullPassMilliseconds /"),
+    EXPECT_NE(HostSourceLine("ui/reaper.cpp", SourceLineOf(position)).find("LN return static_cast<UINT>(FullPassMilliseconds /"),
               std::string::npos)
-        << HostSourceLine("core/reaper.cpp", SourceLineOf(position));
+        << HostSourceLine("ui/reaper.cpp", SourceLineOf(position));
 
     // Last writer wins, whatever the thread.
     std::thread([] { SetDaemonRequest(nullptr, 0); }).join();

@@ -4,8 +4,8 @@
 
 #include <functional>
 
-#include "core/commands.h"
-#include "core/reaper.h"
+#include "ui/daemon_commands.h"
+#include "ui/reaper.h"
 
 namespace kestrune::test {
 namespace {

@@ -5,7 +5,7 @@
 #include "clock_first_reading.h"
 #include "core/clock.h"
 #include "core/lifecycle.h"
-#include "core/reaper.h"
+#include "ui/reaper.h"
 
 namespace kestrune::test {
 namespace {

@@ -6,7 +6,7 @@
 
 #include <vector>
 
-#include "core/reaper.h"
+#include "ui/reaper.h"
 #include "ui/daemon_list.h"
 #include "ui/daemon_rows.h"
 #include "ui/main_window.h"

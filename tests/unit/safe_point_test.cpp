@@ -4,7 +4,7 @@
 #include <atomic>
 
 #include "core/clock.h"
-#include "core/reaper.h"
+#include "ui/reaper.h"
 #include "core/safe_point.h"
 #include "system_answers.h"
 

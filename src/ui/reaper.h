@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "../core/lifecycle.h"
+
 namespace kestrune {
 
 constexpr UINT_PTR ReaperTimerId = 5;
@@ -21,6 +23,10 @@ UINT ReaperTimerPeriod(int daemonCount, bool quitting);
 
 // How many daemons one tick visits, sinceLastTick ms after the one before (see ReapDaemons).
 int ReaperBatch(int daemonCount, bool quitting, uint32_t sinceLastTick);
+
+// One visit of the reaper: the daemon's tick, with its row rewritten when the tick changed
+// something and given its final look before an unload.
+TickResult VisitDaemon(Daemon* daemon);
 
 enum class ReapResult {
     Idle,     // no daemon loaded

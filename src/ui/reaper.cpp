@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <utility>
 
-#include "application.h"
-#include "clock.h"
-#include "lifecycle.h"
-#include "thread_end_watch.h"
-#include "../fault/source_position.h"
+#include "../core/application.h"
+#include "../core/clock.h"
+#include "../core/thread_end_watch.h"
+#include "daemon_rows.h"
+#include "fault/source_position.h"
 
 namespace kestrune {
 namespace {
@@ -31,7 +31,17 @@ bool IsQuietVisit(const Daemon& daemon) {
     LN return IsWatchedAndRunning(daemon.threadEnd);
 }
 
+void ShowFinalRow(Daemon* daemon) {
+    LN RefreshDaemonRow(daemon, true);
+}
+
 }  // namespace
+
+TickResult VisitDaemon(Daemon* daemon) {
+    LN const TickResult result = TickDaemon(daemon, ShowFinalRow);
+    LN if (result == TickChanged) RefreshDaemonRow(daemon, false);
+    LN return result;
+}
 
 UINT ReaperPeriod(int daemonCount) {
     LN return static_cast<UINT>(FullPassMilliseconds / (daemonCount + 1));
@@ -68,7 +78,7 @@ ReapResult ReapOneDaemon(int& position) {
     LN if (++position > last) position = 1;
     LN Daemon* daemon = app.DaemonTable[static_cast<size_t>(position)];
     LN if (IsQuietVisit(*daemon)) return ReapResult::Kept;
-    LN if (TickDaemon(daemon)) {
+    LN if (VisitDaemon(daemon) != TickUnloaded) {
         LN if (daemon->Has(FlagStarted)) WatchThreadEnd(daemon->threadEnd, daemon->thread.get());
         LN return ReapResult::Kept;
     }

@@ -1,0 +1,54 @@
+#include "daemon_commands.h"
+
+#include <windows.h>
+
+#include <vector>
+
+#include "../core/application.h"
+#include "reaper.h"
+#include "selected_row.h"
+#include "fault/source_position.h"
+
+namespace kestrune {
+namespace {
+
+constexpr wchar_t ForceStopText[] =
+    L"Are you sure to terminate thread?\r\rThis can lead to OS handles leaks or other unexpected shit";
+
+struct DisabledWindows {
+    HWND keep;
+    std::vector<HWND> windows;
+};
+
+BOOL CALLBACK DisableOne(HWND window, LPARAM parameter) {
+    LN auto* disabled = reinterpret_cast<DisabledWindows*>(parameter);
+    LN if (window != disabled->keep && IsWindowVisible(window) && IsWindowEnabled(window)) {
+        LN EnableWindow(window, FALSE);
+        LN disabled->windows.push_back(window);
+    }
+    LN return TRUE;
+}
+
+}  // namespace
+
+void ExecuteDaemonCommand(int32_t code) {
+    LN if (ApplyDaemonCommand(code, SelectedRowPath(), ConfirmForceStop) == CommandEffect::Started) {
+        LN ArmReaperTimer(app.mainWindow);
+    }
+}
+
+bool ConfirmForceStop(const std::wstring& fileName) {
+    LN HWND owner = GetForegroundWindow();
+    LN DWORD ownerProcess = 0;
+    LN if (owner) GetWindowThreadProcessId(owner, &ownerProcess);
+    LN if (ownerProcess != GetCurrentProcessId()) owner = nullptr;
+    // The box disables its owner itself; the host's other windows wait for the answer too.
+    LN DisabledWindows disabled{owner, {}};
+    LN EnumThreadWindows(GetCurrentThreadId(), DisableOne, reinterpret_cast<LPARAM>(&disabled));
+    LN std::wstring title = L"Kestrune\\\\" + fileName;
+    LN int answer = MessageBoxW(owner, ForceStopText, title.c_str(), MB_YESNO);
+    LN for (HWND window : disabled.windows) EnableWindow(window, TRUE);
+    LN return answer == IDYES;
+}
+
+}  // namespace kestrune
