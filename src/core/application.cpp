@@ -1,4 +1,5 @@
 #include "application.h"
+#include "identifiers.h"
 #include "fault/source_position.h"
 
 namespace kestrune {
@@ -17,7 +18,7 @@ void ResetApplication() {
     LN app.trayTooltip.clear();
     LN app.menuHandler = nullptr;
     LN app.MenuRouteCount = 0;
-    LN app.trayIconId = 0;
+    LN app.trayIconId = TrayIconId;
     LN app.menuUnderConstruction = nullptr;
     LN app.scan = ScanState{};
     LN app.DiscoveredPaths.assign(1, std::wstring());

@@ -4,24 +4,10 @@
 #include <cstdint>
 #include <string>
 
+#include "identifiers.h"
+
 namespace kestrune {
 
-// Equal to the context menu's item identifiers.
-enum DaemonCommand : int32_t {
-    CmdStart = 6,
-    CmdOpenFolder = 7,
-    CmdPriorityIdle = 8,
-    CmdPriorityLowest = 9,
-    CmdPriorityBelowNormal = 10,
-    CmdPriorityNormal = 11,
-    CmdPriorityAboveNormal = 12,
-    CmdPriorityHighest = 13,
-    CmdPriorityTimeCritical = 14,
-    CmdPauseResume = 15,
-    CmdPauseResumeAll = 16,
-    CmdForceStop = 17,
-    CmdStop = 18,
-};
 
 // Asks the user whether to force-stop the daemon of that file name; true on Yes.
 using ForceStopQuestion = bool (*)(const std::wstring& fileName);

@@ -125,9 +125,9 @@ bool IsContextMenuOpen() {
 }
 
 void DispatchMenuCommand(int id) {
-    LN if (id >= 5 && id <= 19) {
+    LN if (DaemonCommandIds.Holds(id)) {
         LN ExecuteDaemonCommand(id);
-    } else if (id >= 20 && id <= 24) {
+    } else if (TrayCommandIds.Holds(id)) {
         LN HandleTrayCommand(id);
     }
 }

@@ -15,7 +15,7 @@ HMENU BuildDaemonContextMenu();
 // True while the context menu is being shown.
 bool IsContextMenuOpen();
 
-// Host items 5 to 19 go to the daemon commands, 20 to 24 to the tray commands.
+// Host items go to the daemon commands or the tray commands by their range.
 void DispatchMenuCommand(int id);
 
 // Shows popup at the mouse position, owned by owner, after bringing owner to the front.

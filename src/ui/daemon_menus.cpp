@@ -10,10 +10,6 @@ namespace {
 // Real menus are a few levels deep; a menu that contains itself must not recurse forever.
 constexpr int MaxMenuDepth = 32;
 
-// A menu command carries its identifier in 16 bits: a larger one would be cut, and could
-// land on a host command.
-constexpr int64_t HighestMenuId = 0xFFFF;
-
 bool MayAskDaemon(const Daemon& daemon) {
     LN return daemon.Has(FlagStarted) && !daemon.Has(FlagPaused) && !daemon.Has(FlagStopping) && !IsQuitting();
 }
@@ -52,14 +48,14 @@ bool FitsAbove(HMENU menu, int32_t base) {
     LN WalkCommandItems(menu, [&](HMENU, UINT, UINT id) {
         LN if (id > highest) highest = id;
     });
-    LN return static_cast<int64_t>(base) + highest <= HighestMenuId;
+    LN return DaemonMenuIds.Holds(static_cast<int64_t>(base) + highest);
 }
 
 }  // namespace
 
 void MergeDaemonMenu(HMENU popup, Daemon* daemon, INT_PTR placement, int32_t base) {
     LN if (!daemon || !daemon->entryMenuAddress) return;
-    LN if (!MayAskDaemon(*daemon) || base > HighestMenuId) {
+    LN if (!MayAskDaemon(*daemon) || !DaemonMenuIds.Holds(base)) {
         LN AddGreyedStandIn(*daemon);
         LN return;
     }

@@ -7,11 +7,10 @@
 #include <cstdint>
 
 #include "../core/daemon_record.h"
+#include "identifiers.h"
 
 namespace kestrune {
 
-constexpr int32_t DaemonMenuBase = 16000;
-constexpr int32_t TrayDaemonMenuStride = 200;
 
 // Adds the daemon's own menu, or a greyed empty stand-in captioned with its file name,
 // to popup. Asks EntryMenu only while the daemon runs unpaused and the host is not quitting.

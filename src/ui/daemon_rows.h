@@ -7,10 +7,9 @@
 #include <string>
 
 #include "../core/daemon_record.h"
+#include "identifiers.h"
 
 namespace kestrune {
-
-constexpr int DaemonListId = 52;
 
 enum DaemonColumn { ColumnName = 0, ColumnStatus = 1, ColumnCpu = 2, ColumnPriority = 3, ColumnPath = 4 };
 

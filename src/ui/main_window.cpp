@@ -18,7 +18,6 @@ namespace {
 
 constexpr wchar_t MainWindowClass[] = L"KestruneMainWindow";
 constexpr DWORD MainWindowStyle = WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX;
-constexpr int AppIconResource = 1;
 
 // The outer size of a window of the main window's styles around a client area in logical units.
 SIZE OuterSize(HWND window, int clientWidth, int clientHeight) {

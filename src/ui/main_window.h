@@ -5,10 +5,10 @@
 
 #include <string>
 
+#include "identifiers.h"
+
 namespace kestrune {
 
-constexpr UINT TrayCallbackMessage = 12501;
-constexpr UINT_PTR RefreshTimerId = 6;
 constexpr UINT RefreshPeriod = 1000;
 constexpr int MinClientWidth = 640;
 constexpr int MaxClientWidth = 960;

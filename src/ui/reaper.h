@@ -6,10 +6,10 @@
 #include <cstdint>
 
 #include "../core/lifecycle.h"
+#include "identifiers.h"
 
 namespace kestrune {
 
-constexpr UINT_PTR ReaperTimerId = 5;
 constexpr UINT QuittingReaperPeriod = 4;
 
 // No window timer fires more often than this (Windows and Wine alike), whatever it asks for.

@@ -5,11 +5,12 @@
 
 #include <string>
 
+#include "identifiers.h"
+
 namespace kestrune {
 
 // While the shell refuses the icon (its taskbar is not there yet at an early logon start, or it
-// is restarting), the host tries again on this timer, and whenever "TaskbarCreated" arrives.
-constexpr UINT_PTR TrayRetryTimerId = 7;
+// is restarting), the host tries again on its retry timer, and whenever "TaskbarCreated" arrives.
 constexpr UINT TrayRetryPeriod = 3000;
 
 bool CreateTrayIcon();

@@ -3,11 +3,10 @@
 
 #include <windows.h>
 
+#include "identifiers.h"
+
 namespace kestrune {
 
-constexpr int TrayExplore = 21;
-constexpr int TrayAbout = 22;
-constexpr int TrayQuit = 23;
 
 // Builds, shows and destroys the tray menu; nothing while the host is quitting.
 void ShowTrayMenu();
