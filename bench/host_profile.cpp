@@ -27,6 +27,7 @@
 #include "ui/daemon_rows.h"
 #include "ui/dpi.h"
 #include "ui/main_window.h"
+#include "ui/ui_state.h"
 
 using namespace bench;
 using namespace kestrune;
@@ -133,14 +134,14 @@ struct TimerLoopTotals {
 // Polling makes the tick's visits as liveness waits, as they were made before the host
 // learned of ended threads from the system.
 void RunTimerLoop(int rows, int seconds, TickWork work, TimerLoopTotals& totals) {
-    SetTimer(app.mainWindow, ReaperTimerId, ReaperTimerPeriod(rows, false), nullptr);
+    SetTimer(ui.main.mainWindow, ReaperTimerId, ReaperTimerPeriod(rows, false), nullptr);
     const int visits = ReaperBatch(rows, false, TimerFloor);
     int position = 0;
     double cpu = OwnCpu();
     LONGLONG start = Now();
     MSG message;
     while (MillisecondsSince(start) < seconds * 1000.0 && GetMessageW(&message, nullptr, 0, 0) > 0) {
-        if (message.hwnd == app.mainWindow && message.message == WM_TIMER && message.wParam == ReaperTimerId) {
+        if (message.hwnd == ui.main.mainWindow && message.message == WM_TIMER && message.wParam == ReaperTimerId) {
             ++totals.ticks;
             if (work == TickWork::Reaper) ReapDaemons(position);
             for (int i = 0; work == TickWork::Polling && i < visits; ++i) {
@@ -154,7 +155,7 @@ void RunTimerLoop(int rows, int seconds, TickWork work, TimerLoopTotals& totals)
     }
     totals.wall += MillisecondsSince(start);
     totals.cpu += OwnCpu() - cpu;
-    KillTimer(app.mainWindow, ReaperTimerId);
+    KillTimer(ui.main.mainWindow, ReaperTimerId);
 }
 
 // The three loops in turn, rounds times, in alternating order: the machine is shared, and
@@ -185,7 +186,7 @@ int wmain(int argc, wchar_t** argv) {
     int timerSeconds = arguments.Number(L"timer-seconds", 30);
     int calls = arguments.Number(L"calls", 100000);
 
-    ResetApplication();
+    ResetHost();
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LISTVIEW_CLASSES};
     InitCommonControlsEx(&controls);
     ReadDisplayDpi();
@@ -201,9 +202,9 @@ int wmain(int argc, wchar_t** argv) {
         app.DaemonTable.push_back(daemon);
         AddDaemonRow(daemon);
     }
-    app.windowShown = 1;
-    ShowWindow(app.mainWindow, SW_SHOWNORMAL);
-    SetForegroundWindow(app.mainWindow);
+    ui.main.windowShown = 1;
+    ShowWindow(ui.main.mainWindow, SW_SHOWNORMAL);
+    SetForegroundWindow(ui.main.mainWindow);
     // Scrolled to the middle, as a user looking for one daemon among thousands would be.
     SendMessageW(DaemonList(), LVM_ENSUREVISIBLE, static_cast<WPARAM>(rows / 2), FALSE);
     Pump();
@@ -241,8 +242,8 @@ int wmain(int argc, wchar_t** argv) {
     MeasurePass(csv, "liveness_wait_x1000", rows, calls / 1000, [] {
         for (int i = 0; i < 1000; ++i) IsThreadAlive(app.DaemonTable[1]->thread.get());
     });
-    ShowWindow(app.mainWindow, SW_HIDE);
-    app.windowShown = 0;
+    ShowWindow(ui.main.mainWindow, SW_HIDE);
+    ui.main.windowShown = 0;
     Pump();
     MeasureTimerLoops(csv, rows, timerSeconds, arguments.Number(L"timer-rounds", 1));
     CloseCsv(csv);

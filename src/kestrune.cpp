@@ -15,6 +15,7 @@
 #include "core/discovery.h"
 #include "core/dll_search.h"
 #include "core/lifecycle.h"
+#include "core/program_path.h"
 #include "ui/reaper.h"
 #include "fault/fatal_error.h"
 #include "ui/close_sequence.h"
@@ -29,22 +30,11 @@
 #include "ui/selected_row.h"
 #include "ui/tray_icon.h"
 #include "ui/tray_menu.h"
+#include "ui/ui_state.h"
 #include "fault/source_position.h"
 
 namespace kestrune {
 namespace {
-
-std::wstring ProgramPath() {
-    LN std::wstring path(MAX_PATH, L'\0');
-    LN for (;;) {
-        LN DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        LN if (length < path.size()) {
-            LN path.resize(length);
-            LN return path;
-        }
-        LN path.resize(path.size() * 2);
-    }
-}
 
 void LoadDiscoveredDaemons() {
     LN DiscoverDaemons(app.DiscoveredPaths);
@@ -64,15 +54,15 @@ LoopStep OnCloseRequest() {
     LN return LoopStep::Continue;
 }
 
-LoopStep OnReaperTick(int& position, uint64_t& lastTick) {
+LoopStep OnReaperTick(ReaperState& reaper) {
     LN const uint64_t now = ClockMilliseconds();
-    LN const uint64_t since = now - lastTick;
-    LN lastTick = now;
-    LN switch (ReapDaemons(position, static_cast<uint32_t>(std::min<uint64_t>(since, UINT32_MAX)))) {
+    LN const uint64_t since = now - reaper.lastTick;
+    LN reaper.lastTick = now;
+    LN switch (ReapDaemons(reaper.position, static_cast<uint32_t>(std::min<uint64_t>(since, UINT32_MAX)))) {
     case ReapResult::Finish:
         LN return LoopStep::Leave;
     case ReapResult::Removed:
-        LN if (!IsQuitting()) ArmReaperTimer(app.mainWindow);
+        LN if (!IsQuitting()) ArmReaperTimer(ui.main.mainWindow);
         LN return LoopStep::Continue;
     default:
         LN return LoopStep::Continue;
@@ -90,7 +80,7 @@ LoopStep HandleHostEvent(HostEvent event) {
         LN ShowTrayMenu();
         LN return LoopStep::Continue;
     case HostEvent::ListRightClick:
-        LN if (SelectedRow() >= 0 && !IsContextMenuOpen()) ShowDaemonContextMenu(app.mainWindow);
+        LN if (SelectedRow() >= 0 && !IsContextMenuOpen()) ShowDaemonContextMenu(ui.main.mainWindow);
         LN return LoopStep::Continue;
     case HostEvent::ListDoubleClick:
         LN ExecuteDaemonCommand(CmdOpenFolder);
@@ -103,15 +93,14 @@ LoopStep HandleHostEvent(HostEvent event) {
 // One GetMessageW-based loop; the reaper, the tooltip check, menus, routing and the
 // close request run here and nowhere else, so never inside a modal loop.
 void RunEventLoop() {
-    LN int reaperPosition = 0;
-    LN uint64_t lastReaperTick = ClockMilliseconds();
+    LN ui.reaper = ReaperState{0, ClockMilliseconds()};
     LN MSG message;
     LN for (;;) {
         LN BOOL got = GetMessageW(&message, nullptr, 0, 0);
         LN if (got == 0 || got == -1) return;
-        LN const bool mine = message.hwnd != nullptr && message.hwnd == app.mainWindow;
+        LN const bool mine = message.hwnd != nullptr && message.hwnd == ui.main.mainWindow;
         LN if (mine && message.message == WM_TIMER && message.wParam == ReaperTimerId) {
-            LN if (OnReaperTick(reaperPosition, lastReaperTick) == LoopStep::Leave) return;
+            LN if (OnReaperTick(ui.reaper) == LoopStep::Leave) return;
         } else if (IsOrphanedTimer(message)) {
             // The callback of a daemon that has been unloaded: its code is gone.
             LN KillTimer(message.hwnd, message.wParam);
@@ -132,12 +121,11 @@ void RunEventLoop() {
 }
 
 void RunExitSequence() {
-    LN KillTimer(app.mainWindow, ReaperTimerId);
-    LN KillTimer(app.mainWindow, RefreshTimerId);
-    LN KillTimer(app.mainWindow, TrayRetryTimerId);
+    LN KillTimer(ui.main.mainWindow, ReaperTimerId);
+    LN KillTimer(ui.main.mainWindow, RefreshTimerId);
+    LN KillTimer(ui.main.mainWindow, TrayRetryTimerId);
     LN RemoveTrayIcon();
-    LN if (app.trayIcon) DestroyIcon(app.trayIcon);
-    LN app.trayIcon = nullptr;
+    LN ui.tray.trayIcon.reset();
     LN DestroyHostWindows();
 }
 
@@ -150,13 +138,14 @@ void RunHost() {
     LN std::wstring title = L"Kestrune " + VersionText();
     LN if (!CreateMainWindow(title)) return;
     LN std::wstring program = ProgramPath();
-    LN app.trayIcon = ExtractIconW(GetModuleHandleW(nullptr), program.c_str(), 0);
-    LN if (app.trayIcon == reinterpret_cast<HICON>(1)) app.trayIcon = nullptr;  // "not an executable file"
+    LN HICON icon = ExtractIconW(GetModuleHandleW(nullptr), program.c_str(), 0);
+    LN if (icon == reinterpret_cast<HICON>(1)) icon = nullptr;  // "not an executable file"
+    LN ui.tray.trayIcon.reset(icon);
     LN SetUpTray();
     LN CreateDaemonList();
     LN LoadDiscoveredDaemons();
-    LN ArmReaperTimer(app.mainWindow);
-    LN SetTimer(app.mainWindow, RefreshTimerId, RefreshPeriod, nullptr);
+    LN ArmReaperTimer(ui.main.mainWindow);
+    LN SetTimer(ui.main.mainWindow, RefreshTimerId, RefreshPeriod, nullptr);
     LN RefreshDaemonList();
     LN RunEventLoop();
     LN RunExitSequence();
@@ -166,7 +155,7 @@ void RunHost() {
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     using namespace kestrune;
-    LN ResetApplication();
+    LN ResetHost();
     LN KeepCurrentDirectoryOutOfDllSearch();
     LN INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LISTVIEW_CLASSES};
     LN InitCommonControlsEx(&controls);

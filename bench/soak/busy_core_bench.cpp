@@ -17,6 +17,7 @@
 #include "core/daemon_table.h"
 #include "core/lifecycle.h"
 #include "ui/reaper.h"
+#include "ui/ui_state.h"
 #include "system_answers.h"
 #include "temp_folder.h"
 #include "test_daemons.h"
@@ -153,7 +154,7 @@ int wmain(int argc, wchar_t** argv) {
     const int pairs = Argument(argc, argv, 1, 500);
     const int forceStops = Argument(argc, argv, 2, 100);
     const int instances = Argument(argc, argv, 3, 5);
-    ResetApplication();
+    ResetHost();
     TempFolder folder;
     std::vector<std::wstring> paths;
     for (int i = 0; i < instances; ++i) {

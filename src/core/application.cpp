@@ -1,5 +1,4 @@
 #include "application.h"
-#include "identifiers.h"
 #include "fault/source_position.h"
 
 namespace kestrune {
@@ -7,23 +6,10 @@ namespace kestrune {
 Application app;
 
 void ResetApplication() {
-    LN app.trayIcon = nullptr;
-    LN app.windowShown = 0;
-    LN app.taskbarCreatedMessage = 0;
     LN app.quitting.store(0, std::memory_order_relaxed);
-    LN app.AboutText = nullptr;
-    LN app.AboutWindow = nullptr;
-    LN app.mainWindow = nullptr;
-    LN app.trayIconPresent = 0;
-    LN app.trayTooltip.clear();
-    LN app.menuHandler = nullptr;
-    LN app.MenuRouteCount = 0;
-    LN app.trayIconId = TrayIconId;
-    LN app.menuUnderConstruction = nullptr;
     LN app.scan = ScanState{};
     LN app.DiscoveredPaths.assign(1, std::wstring());
     LN app.DaemonTable.assign(1, nullptr);
-    LN app.MenuRoutes.assign(1, MenuRoute{});
 }
 
 bool IsQuitting() {

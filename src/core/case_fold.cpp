@@ -11,10 +11,4 @@ std::wstring LowerCaseCopy(std::wstring_view text) {
     LN return copy;
 }
 
-std::wstring UpperCaseCopy(std::wstring_view text) {
-    LN std::wstring copy(text);
-    LN if (!copy.empty()) CharUpperBuffW(copy.data(), static_cast<DWORD>(copy.size()));
-    LN return copy;
-}
-
 }  // namespace kestrune

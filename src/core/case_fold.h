@@ -7,6 +7,5 @@
 namespace kestrune {
 
 std::wstring LowerCaseCopy(std::wstring_view text);
-std::wstring UpperCaseCopy(std::wstring_view text);
 
 }  // namespace kestrune

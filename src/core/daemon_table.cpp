@@ -22,7 +22,7 @@ Daemon* FindDaemonByPath(const std::wstring& key) {
     LN std::wstring lowerKey = LowerCaseCopy(key);
     LN for (size_t i = 1; i < app.DaemonTable.size(); ++i) {
         LN Daemon* daemon = app.DaemonTable[i];
-        LN if (daemon && LowerCaseCopy(daemon->path) == lowerKey) return daemon;
+        LN if (LowerCaseCopy(daemon->path) == lowerKey) return daemon;
     }
     LN return nullptr;
 }

@@ -10,6 +10,7 @@
 #include "application.h"
 #include "file_info.h"
 #include "owner.h"
+#include "program_path.h"
 #include "fault/source_position.h"
 
 namespace kestrune {
@@ -64,8 +65,8 @@ void CompileScanPattern(ScanState& scan, const char* pattern) {
 }
 
 void ReleaseScanPattern(ScanState& scan) {
-    LN pcre2_match_data_free(static_cast<pcre2_match_data*>(scan.matchData));
-    LN pcre2_code_free(static_cast<pcre2_code*>(scan.pattern));
+    LN pcre2_match_data_free(scan.matchData);
+    LN pcre2_code_free(scan.pattern);
     LN scan.matchData = nullptr;
     LN scan.pattern = nullptr;
 }
@@ -75,8 +76,8 @@ bool NameMatches(const ScanState& scan, const wchar_t* name) {
     // A name has fewer than MAX_PATH UTF-16 units, and none takes more than 3 bytes.
     LN char utf8[MAX_PATH * 3];
     LN size_t size = EncodeFileName(name, utf8);
-    LN int result = pcre2_match(static_cast<const pcre2_code*>(scan.pattern), reinterpret_cast<PCRE2_SPTR>(utf8), size, 0,
-                             PCRE2_NO_UTF_CHECK, static_cast<pcre2_match_data*>(scan.matchData), nullptr);
+    LN int result = pcre2_match(scan.pattern, reinterpret_cast<PCRE2_SPTR>(utf8), size, 0,
+                             PCRE2_NO_UTF_CHECK, scan.matchData, nullptr);
     LN return result >= 0;
 }
 
@@ -158,15 +159,7 @@ int ScanFolderObserved(std::wstring folder, std::vector<std::wstring>& paths, co
 }  // namespace
 
 std::wstring DaemonBaseFolder() {
-    LN std::wstring module(MAX_PATH, L'\0');
-    LN for (;;) {
-        LN DWORD length = GetModuleFileNameW(nullptr, module.data(), static_cast<DWORD>(module.size()));
-        LN if (length < module.size()) {
-            LN module.resize(length);
-            break;
-        }
-        LN module.resize(module.size() * 2);
-    }
+    LN std::wstring module = ProgramPath();
     LN size_t separator = module.find_last_of(L"\\/");
     LN std::wstring folder = separator == std::wstring::npos ? std::wstring() : module.substr(0, separator + 1);
     LN return folder + L"wild_magic\\";

@@ -7,7 +7,19 @@
 #include <string>
 #include <vector>
 
+struct pcre2_real_code_8;
+struct pcre2_real_match_data_8;
+
 namespace kestrune {
+
+// State of one outermost folder scan, shared by its nested calls.
+struct ScanState {
+    int level = 0;
+    int accepted = 0;
+    int capacity = 0;
+    pcre2_real_code_8* pattern = nullptr;          // the compiled pattern while a scan runs
+    pcre2_real_match_data_8* matchData = nullptr;  // one match block for every name of the scan
+};
 
 // The file-name pattern that selects daemon libraries.
 constexpr const char* DaemonFilePattern = ".*?\\.dll$";

@@ -42,7 +42,8 @@ SIZE_T ThreadStackReserve() {
 }
 
 // Where the last walk met its first free range: the ranges below were taken then, and
-// starting there keeps each walk short while stacks fill the space from the bottom.
+// starting there keeps each walk short while stacks fill the space from the bottom. File
+// scope: the address space belongs to the process, not to a daemon or a window.
 uintptr_t walkStart = 0;
 
 // Sums free ranges upwards from start to highest; the first free range's base goes to firstFree.

@@ -63,21 +63,7 @@ using HandleOwner = Owner<NullEmptyTraits<HANDLE, CloseHandle>>;
 using MenuOwner = Owner<NullEmptyTraits<HMENU, DestroyMenu>>;
 using IconOwner = Owner<NullEmptyTraits<HICON, DestroyIcon>>;
 using FontOwner = Owner<NullEmptyTraits<HFONT, DeleteObject>>;
-using WindowOwner = Owner<NullEmptyTraits<HWND, DestroyWindow>>;
 using FindOwner = Owner<FindTraits>;
 using RegisteredWaitOwner = Owner<NullEmptyTraits<HANDLE, UnregisterWaitAndBlock>>;
-
-// Runs a one-off cleanup when the scope ends.
-template <typename F>
-class ScopeExit {
-public:
-    explicit ScopeExit(F f) : f_(std::move(f)) {}
-    ~ScopeExit() { LN f_(); }
-    ScopeExit(const ScopeExit&) = delete;
-    ScopeExit& operator=(const ScopeExit&) = delete;
-
-private:
-    F f_;
-};
 
 }  // namespace kestrune

@@ -33,6 +33,7 @@ inline constexpr std::string_view SourceFileNames[] = {
     "loader.cpp",
     "owner.h",
     "priority.cpp",
+    "program_path.cpp",
     "safe_point.cpp",
     "thread_end_watch.cpp",
     "thread_time.cpp",
@@ -54,6 +55,7 @@ inline constexpr std::string_view SourceFileNames[] = {
     "selected_row.cpp",
     "tray_icon.cpp",
     "tray_menu.cpp",
+    "ui_state.cpp",
     // fault/
     "fatal_error.cpp",
 };

@@ -10,6 +10,7 @@
 #include "../core/utf8.h"
 #include "dpi.h"
 #include "help_text.h"
+#include "ui_state.h"
 #include "fault/source_position.h"
 
 namespace kestrune {
@@ -50,7 +51,7 @@ FontOwner CreateHelpFont() {
 }
 
 void OnAboutSize(LPARAM size) {
-    LN if (app.AboutText) MoveWindow(app.AboutText, 0, 0, LOWORD(size), HIWORD(size), TRUE);
+    LN if (ui.about.AboutText) MoveWindow(ui.about.AboutText, 0, 0, LOWORD(size), HIWORD(size), TRUE);
 }
 
 LRESULT CALLBACK AboutWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -62,9 +63,9 @@ LRESULT CALLBACK AboutWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
         LN DestroyWindow(window);
         LN return 0;
     case WM_DESTROY:
-        LN if (app.AboutWindow == window) {
-            LN app.AboutWindow = nullptr;
-            LN app.AboutText = nullptr;
+        LN if (ui.about.AboutWindow == window) {
+            LN ui.about.AboutWindow = nullptr;
+            LN ui.about.AboutText = nullptr;
         }
         LN return 0;
     default:
@@ -103,8 +104,8 @@ HWND CreateHelpTextArea(HWND parent, int width, int height) {
 }  // namespace
 
 void ShowAboutWindow(const wchar_t* title, int width, int height) {
-    LN if (app.AboutWindow) {
-        LN SetActiveWindow(app.AboutWindow);
+    LN if (ui.about.AboutWindow) {
+        LN SetActiveWindow(ui.about.AboutWindow);
         LN return;
     }
     LN HINSTANCE instance = GetModuleHandleW(nullptr);
@@ -114,10 +115,10 @@ void ShowAboutWindow(const wchar_t* title, int width, int height) {
     LN HWND window = CreateWindowExW(0, AboutWindowClass, title, AboutWindowStyle, 0, 0, outer.right - outer.left,
                                   outer.bottom - outer.top, nullptr, nullptr, instance, nullptr);
     LN if (!window) return;
-    LN app.AboutWindow = window;
+    LN ui.about.AboutWindow = window;
     LN RECT client{};
     LN GetClientRect(window, &client);
-    LN app.AboutText = CreateHelpTextArea(window, client.right, client.bottom);
+    LN ui.about.AboutText = CreateHelpTextArea(window, client.right, client.bottom);
     LN ShowWindow(window, SW_SHOWNORMAL);
 }
 

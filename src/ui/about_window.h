@@ -1,7 +1,14 @@
 // The About window: the built-in help text in a read-only text area.
 #pragma once
 
+#include <windows.h>
+
 namespace kestrune {
+
+struct AboutState {
+    HWND AboutText = nullptr;    // the text area, a child of the window
+    HWND AboutWindow = nullptr;  // none while it is closed
+};
 
 // Opens the window at (0, 0) with an inner area of width x height logical units, or
 // activates the one already open (title and size are then left alone).

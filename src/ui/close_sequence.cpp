@@ -5,13 +5,11 @@
 #include "../core/application.h"
 #include "../core/clock.h"
 #include "../core/lifecycle.h"
-#include "reaper.h"
+#include "ui_state.h"
 #include "fault/source_position.h"
 
 namespace kestrune {
 namespace {
-
-bool sessionEnding = false;
 
 // A daemon that sends to the host's windows while it cleans up is answered; posted
 // messages wait, so no timer, input or command runs before the session has ended.
@@ -48,7 +46,7 @@ void ReapUntil(uint64_t deadline) {
 
 bool IsAnyDaemonThreadAlive() {
     LN for (size_t i = 1; i < app.DaemonTable.size(); ++i) {
-        LN if (app.DaemonTable[i] && IsThreadAlive(app.DaemonTable[i]->thread.get())) return true;
+        LN if (IsThreadAlive(app.DaemonTable[i]->thread.get())) return true;
     }
     LN return false;
 }
@@ -58,7 +56,7 @@ bool IsAnyDaemonThreadAlive() {
 void AskWithoutUnloading(uint64_t deadline) {
     LN for (size_t i = 1; i < app.DaemonTable.size(); ++i) {
         LN Daemon* daemon = app.DaemonTable[i];
-        LN if (!daemon || !daemon->Has(FlagStarted) || daemon->Has(FlagStopping)) continue;
+        LN if (!daemon->Has(FlagStarted) || daemon->Has(FlagStopping)) continue;
         LN if (daemon->Has(FlagPaused)) {
             LN daemon->flags &= ~FlagPaused;
             LN ResumeThreadFully(daemon->thread.get());
@@ -73,21 +71,21 @@ void AskWithoutUnloading(uint64_t deadline) {
 void RunCloseSequence() {
     LN for (size_t i = 1; i < app.DaemonTable.size(); ++i) SetDaemonRequest(app.DaemonTable[i], RequestStop);
     LN app.quitting.store(1, std::memory_order_relaxed);
-    LN ArmReaperTimer(app.mainWindow);
+    LN ArmReaperTimer(ui.main.mainWindow);
 }
 
 void EndSession(uint32_t allowance) {
     // Sent messages are answered while it waits: never run it twice at once.
-    LN if (sessionEnding) return;
-    LN sessionEnding = true;
+    LN if (ui.close.sessionEnding) return;
+    LN ui.close.sessionEnding = true;
     LN const uint64_t deadline = ClockMilliseconds() + allowance;
     LN if (!IsQuitting()) RunCloseSequence();
-    LN if (app.menuUnderConstruction) {
+    LN if (ui.menu.menuUnderConstruction) {
         LN AskWithoutUnloading(deadline);
     } else {
         LN ReapUntil(deadline);
     }
-    LN sessionEnding = false;
+    LN ui.close.sessionEnding = false;
 }
 
 }  // namespace kestrune

@@ -11,6 +11,10 @@ namespace kestrune {
 // end; 4 s leaves room for finishing the rest by force before that.
 constexpr uint32_t EndSessionAllowance = 4000;
 
+struct CloseState {
+    bool sessionEnding = false;  // EndSession answers sent messages while it waits: never twice at once
+};
+
 // Stores RequestStop in every daemon, sets quitting and lets the reaper tick every 4 ms.
 void RunCloseSequence();
 

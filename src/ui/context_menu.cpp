@@ -10,12 +10,11 @@
 #include "menu_builder.h"
 #include "selected_row.h"
 #include "tray_menu.h"
+#include "ui_state.h"
 #include "fault/source_position.h"
 
 namespace kestrune {
 namespace {
-
-bool contextMenuOpen = false;
 
 struct RowState {
     Daemon* daemon = nullptr;
@@ -115,13 +114,13 @@ void ShowDaemonContextMenu(HWND owner) {
     // the chosen command arrives afterwards as WM_COMMAND.
     LN MenuOwner popup(BuildDaemonContextMenu());
     LN if (!popup) return;
-    LN contextMenuOpen = true;
+    LN ui.main.contextMenuOpen = true;
     LN TrackPopupAtCursor(popup.get(), owner);
-    LN contextMenuOpen = false;
+    LN ui.main.contextMenuOpen = false;
 }
 
 bool IsContextMenuOpen() {
-    LN return contextMenuOpen;
+    LN return ui.main.contextMenuOpen;
 }
 
 void DispatchMenuCommand(int id) {

@@ -7,6 +7,7 @@
 #include "../core/application.h"
 #include "reaper.h"
 #include "selected_row.h"
+#include "ui_state.h"
 #include "fault/source_position.h"
 
 namespace kestrune {
@@ -33,7 +34,7 @@ BOOL CALLBACK DisableOne(HWND window, LPARAM parameter) {
 
 void ExecuteDaemonCommand(int32_t code) {
     LN if (ApplyDaemonCommand(code, SelectedRowPath(), ConfirmForceStop) == CommandEffect::Started) {
-        LN ArmReaperTimer(app.mainWindow);
+        LN ArmReaperTimer(ui.main.mainWindow);
     }
 }
 

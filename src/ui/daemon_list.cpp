@@ -6,6 +6,7 @@
 #include "../core/thread_time.h"
 #include "daemon_rows.h"
 #include "dpi.h"
+#include "ui_state.h"
 #include "fault/source_position.h"
 
 namespace kestrune {
@@ -23,22 +24,19 @@ constexpr ColumnLook Columns[] = {
     {L"Angel/Daemon", 184}, {L"Status", 48}, {L"CPU", 78}, {L"Priority", 80}, {L"Path", 512},
 };
 
-// The list keeps using the font it was given, so it lives as long as the list.
-FontOwner listFont;
-
 HFONT MessageFont() {
     LN NONCLIENTMETRICSW metrics{};
     LN metrics.cbSize = sizeof metrics;
     LN if (SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0)) {
-        LN listFont.reset(CreateFontIndirectW(&metrics.lfMessageFont));
-        LN if (listFont) return listFont.get();
+        LN ui.list.listFont.reset(CreateFontIndirectW(&metrics.lfMessageFont));
+        LN if (ui.list.listFont) return ui.list.listFont.get();
     }
     LN return static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
 }
 
 int ClientWidth() {
     LN RECT client{};
-    LN GetClientRect(app.mainWindow, &client);
+    LN GetClientRect(ui.main.mainWindow, &client);
     LN return client.right - client.left;
 }
 
@@ -58,7 +56,7 @@ bool CreateDaemonList() {
     LN int width = ScaleX(UnscaleX(ClientWidth()) - 2 * ListMargin);
     LN HWND list = CreateWindowExW(WS_EX_CLIENTEDGE, WC_LISTVIEWW, L"",
                                 WS_CHILD | WS_VISIBLE | WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_SHAREIMAGELISTS,
-                                ScaleX(ListMargin), ScaleY(ListMargin), width, ScaleY(ListHeight), app.mainWindow,
+                                ScaleX(ListMargin), ScaleY(ListMargin), width, ScaleY(ListHeight), ui.main.mainWindow,
                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(DaemonListId)),
                                 GetModuleHandleW(nullptr), nullptr);
     LN if (!list) return false;
@@ -81,12 +79,11 @@ void ResizeDaemonList() {
 // system calls and cell writes for the rest would cost the main thread milliseconds every
 // second for nothing shown. A row scrolled into view gets its figures at the next refresh.
 void RefreshDaemonList() {
-    LN if (!app.windowShown || IsIconic(app.mainWindow)) return;
+    LN if (!ui.main.windowShown || IsIconic(ui.main.mainWindow)) return;
     LN HWND list = DaemonList();
     LN RowRange shown = ShownRows(list);
     LN for (size_t i = 1; i < app.DaemonTable.size(); ++i) {
         LN Daemon* daemon = app.DaemonTable[i];
-        LN if (!daemon) continue;
         LN int row = RowOfDaemon(list, *daemon);
         LN if (row < shown.first || row >= shown.end || !IsThreadAlive(daemon->thread.get())) continue;
         LN SampleThreadTime(daemon);
@@ -110,7 +107,7 @@ LRESULT DrawDaemonListItem(NMLVCUSTOMDRAW* draw) {
 }
 
 void ReleaseDaemonListFont() {
-    LN listFont.reset();
+    LN ui.list.listFont.reset();
 }
 
 }  // namespace kestrune

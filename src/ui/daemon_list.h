@@ -4,7 +4,15 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include "../core/owner.h"
+#include "daemon_rows.h"
+
 namespace kestrune {
+
+struct DaemonListState {
+    FontOwner listFont;  // the list keeps using the font it was given, so it lives as long as the list
+    RowIndex rowIndex;
+};
 
 // Creates list control 52 with its five columns inside the main window.
 bool CreateDaemonList();

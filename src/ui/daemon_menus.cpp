@@ -2,6 +2,7 @@
 
 #include "../core/application.h"
 #include "menu_builder.h"
+#include "ui_state.h"
 #include "fault/source_position.h"
 
 namespace kestrune {
@@ -20,9 +21,9 @@ void AddGreyedStandIn(const Daemon& daemon) {
 }
 
 void AddRoute(HWND window, int32_t firstId, int32_t lastId) {
-    LN app.MenuRouteCount += 1;
-    LN app.MenuRoutes.resize(static_cast<size_t>(app.MenuRouteCount) + 1);
-    LN app.MenuRoutes.back() = MenuRoute{firstId, lastId, window};
+    LN ui.routing.MenuRouteCount += 1;
+    LN ui.routing.MenuRoutes.resize(static_cast<size_t>(ui.routing.MenuRouteCount) + 1);
+    LN ui.routing.MenuRoutes.back() = MenuRoute{firstId, lastId, window};
 }
 
 // Calls visit(menu, position, id) for every command item at any depth; popup items keep
@@ -96,8 +97,8 @@ bool CanReceiveDaemonCommand(HWND window) {
 }
 
 void RouteMenuCommand(int32_t id) {
-    LN for (int32_t k = app.MenuRouteCount; k >= 1; --k) {
-        LN const MenuRoute& route = app.MenuRoutes[static_cast<size_t>(k)];
+    LN for (int32_t k = ui.routing.MenuRouteCount; k >= 1; --k) {
+        LN const MenuRoute& route = ui.routing.MenuRoutes[static_cast<size_t>(k)];
         LN if (route.firstId <= id && id <= route.lastId) {
             LN if (CanReceiveDaemonCommand(route.window)) {
                 LN PostMessageW(route.window, WM_COMMAND, static_cast<WPARAM>(id - route.firstId), 0);
@@ -105,8 +106,8 @@ void RouteMenuCommand(int32_t id) {
             break;
         }
     }
-    LN app.MenuRouteCount = 0;
-    LN app.MenuRoutes.assign(1, MenuRoute{});
+    LN ui.routing.MenuRouteCount = 0;
+    LN ui.routing.MenuRoutes.assign(1, MenuRoute{});
 }
 
 }  // namespace kestrune

@@ -5,11 +5,25 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <vector>
 
 #include "../core/daemon_record.h"
 #include "identifiers.h"
 
 namespace kestrune {
+
+// A range of daemon menu identifiers and the daemon window that receives them.
+struct MenuRoute {
+    int32_t firstId = 0;
+    int32_t lastId = 0;
+    HWND window = nullptr;  // the daemon's window, not owned
+};
+
+struct MenuRouting {
+    int32_t MenuRouteCount = 0;
+    // 1-based; slot 0 never holds an entry.
+    std::vector<MenuRoute> MenuRoutes = std::vector<MenuRoute>(1);
+};
 
 
 // Adds the daemon's own menu, or a greyed empty stand-in captioned with its file name,

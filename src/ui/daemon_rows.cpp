@@ -5,12 +5,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cwchar>
-#include <unordered_map>
 
 #include "../core/application.h"
 #include "../core/case_fold.h"
 #include "../core/lifecycle.h"
 #include "../core/priority.h"
+#include "ui_state.h"
 #include "fault/source_position.h"
 
 namespace kestrune {
@@ -75,32 +75,13 @@ std::wstring ReadCell(HWND list, int row, int column) {
     }
 }
 
-// A record's row and the path it was found for.
-struct RememberedRow {
-    std::wstring path;
-    int row = -1;
-};
-
-// Rows are only ever appended and never move, so the first row of each lower-cased
-// path can be remembered; a refresh of every row then costs one lookup per row.
-struct RowIndex {
-    HWND list = nullptr;
-    int rows = 0;  // rows of the list the index covers
-    std::unordered_map<std::wstring, int> firstRowOfPath;
-    // The row of each record seen, so the refresh can tell which rows are shown without
-    // a lookup per daemon. A record freed and another made at its address is told apart
-    // by its path; the map is emptied when it outgrows the table.
-    std::unordered_map<const Daemon*, RememberedRow> rowOfRecord;
-};
-
-RowIndex rowIndex;
 
 // Brings the index up to the list's current rows, re-reading them all if the list changed.
 void UpdateRowIndex(HWND list) {
     LN int count = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
-    LN if (rowIndex.list != list || count < rowIndex.rows) rowIndex = RowIndex{list, 0, {}};
-    LN for (; rowIndex.rows < count; ++rowIndex.rows) {
-        LN rowIndex.firstRowOfPath.try_emplace(LowerCaseCopy(ReadCell(list, rowIndex.rows, ColumnPath)), rowIndex.rows);
+    LN if (ui.list.rowIndex.list != list || count < ui.list.rowIndex.rows) ui.list.rowIndex = RowIndex{list, 0, {}};
+    LN for (; ui.list.rowIndex.rows < count; ++ui.list.rowIndex.rows) {
+        LN ui.list.rowIndex.firstRowOfPath.try_emplace(LowerCaseCopy(ReadCell(list, ui.list.rowIndex.rows, ColumnPath)), ui.list.rowIndex.rows);
     }
 }
 
@@ -115,14 +96,14 @@ int FindRow(HWND list, const std::wstring& path) {
     LN if (!list) return -1;
     LN UpdateRowIndex(list);
     LN std::wstring key = LowerCaseCopy(path);
-    LN auto found = rowIndex.firstRowOfPath.find(key);
-    LN if (found == rowIndex.firstRowOfPath.end()) return -1;
+    LN auto found = ui.list.rowIndex.firstRowOfPath.find(key);
+    LN if (found == ui.list.rowIndex.firstRowOfPath.end()) return -1;
     // A row rewritten behind the index's back would be caught here.
     LN if (RowPathMatches(list, found->second, key)) return found->second;
-    LN rowIndex = RowIndex{};
+    LN ui.list.rowIndex = RowIndex{};
     LN UpdateRowIndex(list);
-    LN found = rowIndex.firstRowOfPath.find(key);
-    LN return found == rowIndex.firstRowOfPath.end() ? -1 : found->second;
+    LN found = ui.list.rowIndex.firstRowOfPath.find(key);
+    LN return found == ui.list.rowIndex.firstRowOfPath.end() ? -1 : found->second;
 }
 
 // Writes the cells of a row; running says whether the daemon's thread runs, as the caller found it.
@@ -141,7 +122,7 @@ void WriteDaemonRow(HWND list, int row, const Daemon& daemon, bool final, bool r
 }
 
 void RememberRow(const Daemon& daemon, int row) {
-    LN auto& remembered = rowIndex.rowOfRecord;
+    LN auto& remembered = ui.list.rowIndex.rowOfRecord;
     LN if (remembered.size() > 2 * app.DaemonTable.size() + 64) remembered.clear();
     LN remembered[&daemon] = RememberedRow{daemon.path, row};
 }
@@ -156,7 +137,7 @@ void RefreshRow(HWND list, Daemon* daemon, bool final) {
 }  // namespace
 
 HWND DaemonList() {
-    LN return app.mainWindow ? GetDlgItem(app.mainWindow, DaemonListId) : nullptr;
+    LN return ui.main.mainWindow ? GetDlgItem(ui.main.mainWindow, DaemonListId) : nullptr;
 }
 
 void AddDaemonRow(Daemon* daemon) {
@@ -175,8 +156,8 @@ void AddDaemonRow(Daemon* daemon) {
 }
 
 int RowOfDaemon(HWND list, const Daemon& daemon) {
-    LN auto known = rowIndex.rowOfRecord.find(&daemon);
-    LN if (rowIndex.list == list && known != rowIndex.rowOfRecord.end() && known->second.path == daemon.path) {
+    LN auto known = ui.list.rowIndex.rowOfRecord.find(&daemon);
+    LN if (ui.list.rowIndex.list == list && known != ui.list.rowIndex.rowOfRecord.end() && known->second.path == daemon.path) {
         LN return known->second.row;
     }
     LN int row = FindRow(list, daemon.path);

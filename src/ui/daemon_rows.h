@@ -5,11 +5,30 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 
 #include "../core/daemon_record.h"
 #include "identifiers.h"
 
 namespace kestrune {
+
+// A record's row and the path it was found for.
+struct RememberedRow {
+    std::wstring path;
+    int row = -1;
+};
+
+// Rows are only ever appended and never move, so the first row of each lower-cased
+// path can be remembered; a refresh of every row then costs one lookup per row.
+struct RowIndex {
+    HWND list = nullptr;
+    int rows = 0;  // rows of the list the index covers
+    std::unordered_map<std::wstring, int> firstRowOfPath;
+    // The row of each record seen, so the refresh can tell which rows are shown without
+    // a lookup per daemon. A record freed and another made at its address is told apart
+    // by its path; the map is emptied when it outgrows the table.
+    std::unordered_map<const Daemon*, RememberedRow> rowOfRecord;
+};
 
 enum DaemonColumn { ColumnName = 0, ColumnStatus = 1, ColumnCpu = 2, ColumnPriority = 3, ColumnPath = 4 };
 

@@ -3,11 +3,16 @@
 
 namespace kestrune {
 
+// The display's pixels per inch, read once at start.
+struct DisplayDpi {
+    int dpiX = 96;
+    int dpiY = 96;
+};
+
 void ReadDisplayDpi();
 int ScaleX(int logical);
 int ScaleY(int logical);
 // Pixels back to logical units, rounded to the nearest unit.
 int UnscaleX(int pixels);
-int UnscaleY(int pixels);
 
 }  // namespace kestrune

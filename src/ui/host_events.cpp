@@ -2,33 +2,21 @@
 
 #include <windows.h>
 
-#include <deque>
-
-#include "../core/application.h"
+#include "ui_state.h"
 #include "fault/source_position.h"
 
 namespace kestrune {
-namespace {
-
-std::deque<HostEvent> pending;
-
-}  // namespace
-
 void QueueHostEvent(HostEvent event) {
-    LN pending.push_back(event);
+    LN ui.events.pending.push_back(event);
     // The loop may be waiting in GetMessage with nothing else to wake it.
-    LN if (app.mainWindow) PostMessageW(app.mainWindow, WM_NULL, 0, 0);
+    LN if (ui.main.mainWindow) PostMessageW(ui.main.mainWindow, WM_NULL, 0, 0);
 }
 
 bool TakeHostEvent(HostEvent& event) {
-    LN if (pending.empty()) return false;
-    LN event = pending.front();
-    LN pending.pop_front();
+    LN if (ui.events.pending.empty()) return false;
+    LN event = ui.events.pending.front();
+    LN ui.events.pending.pop_front();
     LN return true;
-}
-
-void ClearHostEvents() {
-    LN pending.clear();
 }
 
 }  // namespace kestrune

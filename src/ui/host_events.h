@@ -2,6 +2,8 @@
 // after the wait returns, never inside a modal loop (an open menu or message box).
 #pragma once
 
+#include <deque>
+
 namespace kestrune {
 
 enum class HostEvent {
@@ -12,12 +14,14 @@ enum class HostEvent {
     ListDoubleClick,
 };
 
+struct HostEventQueue {
+    std::deque<HostEvent> pending;  // oldest first
+};
+
 // Records an event and wakes the event loop.
 void QueueHostEvent(HostEvent event);
 
 // Takes the oldest recorded event; false when there is none.
 bool TakeHostEvent(HostEvent& event);
-
-void ClearHostEvents();
 
 }  // namespace kestrune

@@ -11,6 +11,7 @@
 #include "host_events.h"
 #include "menu_builder.h"
 #include "tray_icon.h"
+#include "ui_state.h"
 #include "fault/source_position.h"
 
 namespace kestrune {
@@ -38,7 +39,7 @@ void OnGetMinMaxInfo(HWND window, MINMAXINFO* info) {
 
 void OnSize(WPARAM kind) {
     LN if (kind == SIZE_MINIMIZED) {
-        LN if (app.trayIconPresent) HideToTray();
+        LN if (ui.tray.trayIconPresent) HideToTray();
         LN return;
     }
     LN ResizeDaemonList();
@@ -110,7 +111,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         LN OnTrayNotify(lParam);
         LN return 0;
     default:
-        LN if (app.taskbarCreatedMessage != 0 && message == app.taskbarCreatedMessage) HandleTaskbarCreated(message);
+        LN if (ui.tray.taskbarCreatedMessage != 0 && message == ui.tray.taskbarCreatedMessage) HandleTaskbarCreated(message);
         LN return DefWindowProcW(window, message, wParam, lParam);
     }
 }
@@ -143,23 +144,23 @@ bool CreateMainWindow(const std::wstring& title) {
     LN SIZE outer = OuterSize(nullptr, MinClientWidth, ClientHeight);
     LN int left = (GetSystemMetrics(SM_CXSCREEN) - outer.cx) / 2;
     LN int top = (GetSystemMetrics(SM_CYSCREEN) - outer.cy) / 2;
-    LN app.mainWindow = CreateWindowExW(0, MainWindowClass, title.c_str(), MainWindowStyle, left < 0 ? 0 : left,
+    LN ui.main.mainWindow = CreateWindowExW(0, MainWindowClass, title.c_str(), MainWindowStyle, left < 0 ? 0 : left,
                                      top < 0 ? 0 : top, outer.cx, outer.cy, nullptr, nullptr, instance, nullptr);
-    LN return app.mainWindow != nullptr;
+    LN return ui.main.mainWindow != nullptr;
 }
 
 void HideToTray() {
-    LN ShowWindow(app.mainWindow, SW_RESTORE);
-    LN app.windowShown = 0;
-    LN ShowWindow(app.mainWindow, SW_HIDE);
+    LN ShowWindow(ui.main.mainWindow, SW_RESTORE);
+    LN ui.main.windowShown = 0;
+    LN ShowWindow(ui.main.mainWindow, SW_HIDE);
 }
 
 void DestroyHostWindows() {
-    LN if (app.AboutWindow) DestroyWindow(app.AboutWindow);
-    LN app.AboutWindow = nullptr;
-    LN app.AboutText = nullptr;
-    LN if (app.mainWindow) DestroyWindow(app.mainWindow);
-    LN app.mainWindow = nullptr;
+    LN if (ui.about.AboutWindow) DestroyWindow(ui.about.AboutWindow);
+    LN ui.about.AboutWindow = nullptr;
+    LN ui.about.AboutText = nullptr;
+    LN if (ui.main.mainWindow) DestroyWindow(ui.main.mainWindow);
+    LN ui.main.mainWindow = nullptr;
     LN ReleaseDaemonListFont();
 }
 

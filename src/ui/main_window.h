@@ -9,6 +9,13 @@
 
 namespace kestrune {
 
+struct MainWindowState {
+    HWND mainWindow = nullptr;  // destroyed by the exit sequence
+    // 1 while the user has shown the window from the tray, 0 once it went back to the tray.
+    int windowShown = 0;
+    bool contextMenuOpen = false;  // while the daemon list's context menu is tracked
+};
+
 constexpr UINT RefreshPeriod = 1000;
 constexpr int MinClientWidth = 640;
 constexpr int MaxClientWidth = 960;
@@ -17,7 +24,7 @@ constexpr int ClientHeight = 480;
 // "1.0.3.3"
 std::wstring VersionText();
 
-// Creates the main window hidden, centred, with a 640 x 480 client area; sets app.mainWindow.
+// Creates the main window hidden, centred, with a 640 x 480 client area; sets ui.main.mainWindow.
 bool CreateMainWindow(const std::wstring& title);
 
 // Destroys the About window, if open, and the main window.

@@ -1,24 +1,10 @@
 #include "menu_builder.h"
 
-#include <unordered_map>
-#include <vector>
+#include "ui_state.h"
 #include "fault/source_position.h"
 
 namespace kestrune {
 namespace {
-
-// Where an item added by the builder sits, so that later changes find exactly it
-// and never an item of a daemon's merged menu that happens to carry the same identifier.
-struct AddedItem {
-    int id;
-    HMENU menu;
-    UINT position;
-};
-
-std::vector<HMENU> openSubmenus;  // innermost last; a null entry stands for one that could not be created
-std::vector<AddedItem> addedItems;
-// Bindings outlive the popup: the chosen command arrives after it has been destroyed.
-std::unordered_map<int, MenuHandler> bindings;
 
 UINT NextPosition(HMENU menu) {
     LN int count = GetMenuItemCount(menu);
@@ -26,7 +12,7 @@ UINT NextPosition(HMENU menu) {
 }
 
 const AddedItem* FindAddedItem(int id) {
-    LN for (const AddedItem& item : addedItems) {
+    LN for (const AddedItem& item : ui.menu.addedItems) {
         LN if (item.id == id) return &item;
     }
     LN return nullptr;
@@ -38,21 +24,21 @@ HMENU BeginPopupMenu(MenuHandler handler) {
     LN EndPopupMenu();
     LN HMENU popup = CreatePopupMenu();
     LN if (!popup) return nullptr;
-    LN app.menuUnderConstruction = popup;
-    LN app.menuHandler = handler;
+    LN ui.menu.menuUnderConstruction = popup;
+    LN ui.menu.menuHandler = handler;
     LN return popup;
 }
 
 void EndPopupMenu() {
-    LN app.menuUnderConstruction = nullptr;
-    LN app.menuHandler = nullptr;
-    LN openSubmenus.clear();
-    LN addedItems.clear();
+    LN ui.menu.menuUnderConstruction = nullptr;
+    LN ui.menu.menuHandler = nullptr;
+    LN ui.menu.openSubmenus.clear();
+    LN ui.menu.addedItems.clear();
 }
 
 HMENU CurrentMenu() {
-    LN if (!app.menuUnderConstruction) return nullptr;
-    LN return openSubmenus.empty() ? app.menuUnderConstruction : openSubmenus.back();
+    LN if (!ui.menu.menuUnderConstruction) return nullptr;
+    LN return ui.menu.openSubmenus.empty() ? ui.menu.menuUnderConstruction : ui.menu.openSubmenus.back();
 }
 
 void AddMenuItem(int id, const wchar_t* text, bool enabled) {
@@ -61,8 +47,8 @@ void AddMenuItem(int id, const wchar_t* text, bool enabled) {
     LN UINT position = NextPosition(menu);
     LN if (!AppendMenuW(menu, MF_STRING, static_cast<UINT_PTR>(id), text)) return;
     LN if (!enabled) EnableMenuItem(menu, position, MF_BYPOSITION | MF_GRAYED);
-    LN addedItems.push_back({id, menu, position});
-    LN bindings[id] = app.menuHandler;
+    LN ui.menu.addedItems.push_back({id, menu, position});
+    LN ui.menu.bindings[id] = ui.menu.menuHandler;
 }
 
 HMENU OpenSubmenu(const wchar_t* text, bool enabled) {
@@ -75,12 +61,12 @@ HMENU OpenSubmenu(const wchar_t* text, bool enabled) {
         LN submenu = nullptr;
     }
     LN if (submenu && !enabled) EnableMenuItem(menu, position, MF_BYPOSITION | MF_GRAYED);
-    LN openSubmenus.push_back(submenu);
+    LN ui.menu.openSubmenus.push_back(submenu);
     LN return submenu;
 }
 
 void CloseSubmenu() {
-    LN if (app.menuUnderConstruction && !openSubmenus.empty()) openSubmenus.pop_back();
+    LN if (ui.menu.menuUnderConstruction && !ui.menu.openSubmenus.empty()) ui.menu.openSubmenus.pop_back();
 }
 
 void AddMenuSeparator() {
@@ -89,7 +75,7 @@ void AddMenuSeparator() {
 }
 
 void SetMenuItemText(int id, const wchar_t* text) {
-    LN const AddedItem* item = app.menuUnderConstruction ? FindAddedItem(id) : nullptr;
+    LN const AddedItem* item = ui.menu.menuUnderConstruction ? FindAddedItem(id) : nullptr;
     LN if (!item) return;
     LN MENUITEMINFOW info{};
     LN info.cbSize = sizeof info;
@@ -99,13 +85,13 @@ void SetMenuItemText(int id, const wchar_t* text) {
 }
 
 void MarkMenuItem(int id) {
-    LN const AddedItem* item = app.menuUnderConstruction ? FindAddedItem(id) : nullptr;
+    LN const AddedItem* item = ui.menu.menuUnderConstruction ? FindAddedItem(id) : nullptr;
     LN if (item) CheckMenuItem(item->menu, item->position, MF_BYPOSITION | MF_CHECKED);
 }
 
 bool RunMenuItemHandler(int id) {
-    LN auto binding = bindings.find(id);
-    LN if (binding == bindings.end() || !binding->second) return false;
+    LN auto binding = ui.menu.bindings.find(id);
+    LN if (binding == ui.menu.bindings.end() || !binding->second) return false;
     LN binding->second(id);
     LN return true;
 }

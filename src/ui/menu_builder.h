@@ -3,10 +3,31 @@
 
 #include <windows.h>
 
-#include "../core/application.h"
+#include <unordered_map>
+#include <vector>
+
 #include "fault/source_position.h"
 
 namespace kestrune {
+
+using MenuHandler = void (*)(int id);
+
+// Where an item added by the builder sits, so that later changes find exactly it
+// and never an item of a daemon's merged menu that happens to carry the same identifier.
+struct AddedItem {
+    int id;
+    HMENU menu;
+    UINT position;
+};
+
+struct MenuConstruction {
+    MenuHandler menuHandler = nullptr;  // of the popup under construction
+    HMENU menuUnderConstruction = nullptr;
+    std::vector<HMENU> openSubmenus;  // innermost last; a null entry stands for one that could not be created
+    std::vector<AddedItem> addedItems;
+    // Bindings outlive the popup: the chosen command arrives after it has been destroyed.
+    std::unordered_map<int, MenuHandler> bindings;
+};
 
 // An empty popup under construction that remembers handler; 0 when it cannot be created.
 // The caller owns the menu; EndPopupMenu lets the builder forget it.

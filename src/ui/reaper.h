@@ -15,6 +15,12 @@ constexpr UINT QuittingReaperPeriod = 4;
 // No window timer fires more often than this (Windows and Wine alike), whatever it asks for.
 constexpr UINT TimerFloor = USER_TIMER_MINIMUM;
 
+// Where the reaper stands in the table, and when its timer last ticked.
+struct ReaperState {
+    int position = 0;
+    uint64_t lastTick = 0;
+};
+
 // 512 / (n + 1) ms for n daemons: a full pass takes just under half a second.
 UINT ReaperPeriod(int daemonCount);
 

@@ -7,6 +7,7 @@
 #include "../core/application.h"
 #include "daemon_list.h"
 #include "main_window.h"
+#include "ui_state.h"
 #include "fault/source_position.h"
 
 namespace kestrune {
@@ -17,8 +18,8 @@ constexpr size_t TooltipLength = 63;
 NOTIFYICONDATAW IconData() {
     LN NOTIFYICONDATAW data{};
     LN data.cbSize = sizeof data;
-    LN data.hWnd = app.mainWindow;
-    LN data.uID = app.trayIconId;
+    LN data.hWnd = ui.main.mainWindow;
+    LN data.uID = ui.tray.trayIconId;
     LN return data;
 }
 
@@ -31,14 +32,20 @@ bool SetTooltip(const std::wstring& text) {
     LN return Shell_NotifyIconW(NIM_MODIFY, &data) != FALSE;
 }
 
+std::wstring TooltipForToday() {
+    LN SYSTEMTIME now;
+    LN GetLocalTime(&now);
+    LN return TrayTooltipFor(now);
+}
+
 }  // namespace
 
 bool CreateTrayIcon() {
-    LN if (!app.trayIcon) return false;
+    LN if (!ui.tray.trayIcon) return false;
     LN NOTIFYICONDATAW data = IconData();
     LN data.uFlags = NIF_MESSAGE | NIF_ICON;
     LN data.uCallbackMessage = TrayCallbackMessage;
-    LN data.hIcon = app.trayIcon;
+    LN data.hIcon = ui.tray.trayIcon.get();
     LN return Shell_NotifyIconW(NIM_ADD, &data) != FALSE;
 }
 
@@ -50,74 +57,68 @@ std::wstring TrayTooltipFor(const SYSTEMTIME& localTime) {
 }
 
 void BuildTrayTooltip() {
-    LN SYSTEMTIME now;
-    LN GetLocalTime(&now);
-    LN app.trayTooltip = TrayTooltipFor(now);
-    LN SetTooltip(app.trayTooltip);
+    LN ui.tray.trayTooltip = TooltipForToday();
+    LN SetTooltip(ui.tray.trayTooltip);
 }
 
 void RemoveTrayIcon() {
-    LN if (!app.trayIconPresent) return;
+    LN if (!ui.tray.trayIconPresent) return;
     LN NOTIFYICONDATAW data = IconData();
     LN Shell_NotifyIconW(NIM_DELETE, &data);
-    LN app.trayIconPresent = 0;
+    LN ui.tray.trayIconPresent = 0;
 }
 
 // Adds the icon with its tooltip; false while the shell refuses it, with the retry timer armed.
 bool AddTrayIcon() {
     LN if (!CreateTrayIcon()) {
-        LN SetTimer(app.mainWindow, TrayRetryTimerId, TrayRetryPeriod, nullptr);
+        LN SetTimer(ui.main.mainWindow, TrayRetryTimerId, TrayRetryPeriod, nullptr);
         LN return false;
     }
-    LN KillTimer(app.mainWindow, TrayRetryTimerId);
-    LN if (app.trayTooltip.empty()) {
-        LN SYSTEMTIME now;
-        LN GetLocalTime(&now);
-        LN app.trayTooltip = TrayTooltipFor(now);
-    }
-    LN app.trayIconPresent = 1;
-    LN SetTooltip(app.trayTooltip);
+    LN KillTimer(ui.main.mainWindow, TrayRetryTimerId);
+    LN if (ui.tray.trayTooltip.empty()) ui.tray.trayTooltip = TooltipForToday();
+    LN ui.tray.trayIconPresent = 1;
+    LN SetTooltip(ui.tray.trayTooltip);
     LN return true;
 }
 
 void SetUpTray() {
     // Watched from the start: a host whose icon the shell refused must still get it, or only a
     // task manager could end it, and then no daemon would be asked to stop.
-    LN app.taskbarCreatedMessage = RegisterWindowMessageW(L"TaskbarCreated");
-    LN if (app.trayIcon) AddTrayIcon();
+    LN ui.tray.taskbarCreatedMessage = RegisterWindowMessageW(L"TaskbarCreated");
+    LN if (ui.tray.trayIcon) AddTrayIcon();
 }
 
 void RetryTrayIcon() {
-    LN if (app.trayIconPresent || !app.trayIcon) {
-        LN KillTimer(app.mainWindow, TrayRetryTimerId);
+    LN if (ui.tray.trayIconPresent || !ui.tray.trayIcon) {
+        LN KillTimer(ui.main.mainWindow, TrayRetryTimerId);
         LN return;
     }
     LN AddTrayIcon();
 }
 
 void CheckTrayTooltip() {
-    LN if (!app.trayIconPresent) return;
+    LN if (!ui.tray.trayIconPresent) return;
     LN SYSTEMTIME now;
     LN GetLocalTime(&now);
     LN if (now.wSecond == 0) BuildTrayTooltip();
 }
 
 void ShowFromTray() {
-    LN app.windowShown = 1;
+    LN ui.main.windowShown = 1;
     // A window left minimised on the taskbar (the icon was lost meanwhile) stays minimised.
-    LN ShowWindow(app.mainWindow, IsIconic(app.mainWindow) ? SW_SHOWMINIMIZED : SW_SHOWNORMAL);
-    LN if (GetForegroundWindow() != app.mainWindow) SetForegroundWindow(app.mainWindow);
+    LN ShowWindow(ui.main.mainWindow, IsIconic(ui.main.mainWindow) ? SW_SHOWMINIMIZED : SW_SHOWNORMAL);
+    LN if (GetForegroundWindow() != ui.main.mainWindow) SetForegroundWindow(ui.main.mainWindow);
     LN RefreshDaemonList();
 }
 
 void HandleTaskbarCreated(UINT message) {
-    LN if (message != app.taskbarCreatedMessage) return;
-    LN if (app.trayIconPresent) {
+    LN if (message != ui.tray.taskbarCreatedMessage) return;
+    LN if (ui.tray.trayIconPresent) {
         LN RemoveTrayIcon();
-        LN app.trayIconPresent = 0;
+        LN ui.tray.trayIconPresent = 0;
     }
     // The tooltip is the text last built, not rebuilt here.
-    LN if (app.trayIcon) AddTrayIcon();
+    LN if (ui.tray.trayIcon) AddTrayIcon();
 }
 
 }  // namespace kestrune

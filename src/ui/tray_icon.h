@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "../core/owner.h"
 #include "identifiers.h"
 
 namespace kestrune {
@@ -12,6 +13,14 @@ namespace kestrune {
 // While the shell refuses the icon (its taskbar is not there yet at an early logon start, or it
 // is restarting), the host tries again on its retry timer, and whenever "TaskbarCreated" arrives.
 constexpr UINT TrayRetryPeriod = 3000;
+
+struct TrayState {
+    IconOwner trayIcon;  // taken from the program file; none when it could not be taken
+    int trayIconPresent = 0;
+    UINT trayIconId = TrayIconId;
+    UINT taskbarCreatedMessage = 0;  // registered before the first add
+    std::wstring trayTooltip;        // the text last built
+};
 
 bool CreateTrayIcon();
 void BuildTrayTooltip();

@@ -7,20 +7,19 @@
 #include "../core/application.h"
 #include "../core/commands.h"
 #include "../core/owner.h"
+#include "../core/program_path.h"
 #include "about_window.h"
 #include "context_menu.h"
 #include "daemon_menus.h"
 #include "menu_builder.h"
+#include "ui_state.h"
 #include "fault/source_position.h"
 
 namespace kestrune {
 namespace {
 
 void ExploreHostFolder() {
-    LN wchar_t program[MAX_PATH * 4];
-    LN DWORD length = GetModuleFileNameW(nullptr, program, static_cast<DWORD>(std::size(program)));
-    LN if (length == 0 || length >= std::size(program)) return;
-    LN std::wstring folder = FolderOfPath(std::wstring(program, length));
+    LN std::wstring folder = FolderOfPath(ProgramPath());
     LN if (!folder.empty()) ShellExecuteW(nullptr, L"open", folder.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 
@@ -33,7 +32,7 @@ HMENU BuildTrayMenu() {
     LN int withMenu = 0;
     LN for (size_t i = 1; i < app.DaemonTable.size(); ++i) {
         LN Daemon* daemon = app.DaemonTable[i];
-        LN if (!daemon || !daemon->entryMenuAddress) continue;
+        LN if (!daemon->entryMenuAddress) continue;
         LN ++withMenu;
         // Ranges go to the daemons that offer a menu, in table order: by table position, the
         // range of a daemon past the 247th would pass the 16 bits a menu command carries.
@@ -50,7 +49,7 @@ HMENU BuildTrayMenu() {
 
 void ShowTrayMenu() {
     LN MenuOwner popup(BuildTrayMenu());
-    LN if (popup) TrackPopupAtCursor(popup.get(), app.mainWindow);
+    LN if (popup) TrackPopupAtCursor(popup.get(), ui.main.mainWindow);
 }
 
 void HandleTrayCommand(int id) {
@@ -63,7 +62,7 @@ void HandleTrayCommand(int id) {
         break;
     case TrayQuit:
         // Handled by the event loop exactly like closing the main window.
-        LN PostMessageW(app.mainWindow, WM_CLOSE, 0, 0);
+        LN PostMessageW(ui.main.mainWindow, WM_CLOSE, 0, 0);
         break;
     default:
         break;

@@ -8,6 +8,7 @@
 #include "ui/about_window.h"
 #include "ui/dpi.h"
 #include "ui/help_text.h"
+#include "ui/ui_state.h"
 
 namespace kestrune::test {
 namespace {
@@ -134,7 +135,7 @@ protected:
 
     static void ExpectFreshWindow(int line) {
         SCOPED_TRACE(testing::Message() << "checked at line " << line);
-        HWND window = app.AboutWindow;
+        HWND window = ui.about.AboutWindow;
         ASSERT_TRUE(IsWindow(window));
         EXPECT_TRUE(IsWindowVisible(window));
         EXPECT_EQ(TextOf(window), L"About Kestrune");
@@ -149,63 +150,63 @@ protected:
         EXPECT_EQ(style & (WS_CAPTION | WS_SYSMENU | WS_THICKFRAME), WS_CAPTION | WS_SYSMENU | WS_THICKFRAME);
         EXPECT_EQ(style & (WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_CHILD), 0);
         EXPECT_EQ(GetWindow(window, GW_OWNER), nullptr);
-        ASSERT_TRUE(IsWindow(app.AboutText));
-        EXPECT_EQ(GetParent(app.AboutText), window);
-        GetClientRect(app.AboutText, &text);
+        ASSERT_TRUE(IsWindow(ui.about.AboutText));
+        EXPECT_EQ(GetParent(ui.about.AboutText), window);
+        GetClientRect(ui.about.AboutText, &text);
         // The control shows a scroll bar only while there is something to scroll: with lines
         // wrapped at its edge that is the vertical one alone.
-        LONG_PTR textStyle = GetWindowLongPtrW(app.AboutText, GWL_STYLE);
+        LONG_PTR textStyle = GetWindowLongPtrW(ui.about.AboutText, GWL_STYLE);
         EXPECT_EQ(textStyle & (ES_MULTILINE | ES_READONLY | WS_VSCROLL), ES_MULTILINE | ES_READONLY | WS_VSCROLL);
         RECT placed{};
-        GetWindowRect(app.AboutText, &placed);
+        GetWindowRect(ui.about.AboutText, &placed);
         MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&placed), 2);
         EXPECT_EQ(placed.left, 0);
         EXPECT_EQ(placed.top, 0);
         EXPECT_EQ(placed.right, client.right) << "the text area covers the inner area";
         EXPECT_EQ(placed.bottom, client.bottom);
-        EXPECT_EQ(TextOf(app.AboutText), FromUtf8(HelpText));
+        EXPECT_EQ(TextOf(ui.about.AboutText), FromUtf8(HelpText));
     }
 };
 
 TEST_F(AboutWindowTest, OpensOnceFollowsResizingAndReopensFresh) {
     ShowAboutWindow(L"About Kestrune", 800, 600);
-    HWND first = app.AboutWindow;
+    HWND first = ui.about.AboutWindow;
     ExpectFreshWindow(__LINE__);
 
     ShowAboutWindow(L"Another title", 300, 200);
-    EXPECT_EQ(app.AboutWindow, first) << "at most one window";
+    EXPECT_EQ(ui.about.AboutWindow, first) << "at most one window";
     EXPECT_EQ(AboutWindowsOpen(), 1);
     EXPECT_EQ(TextOf(first), L"About Kestrune") << "title and size are not applied again";
     RECT client{};
     GetClientRect(first, &client);
     EXPECT_EQ(client.right, ScaleX(800));
 
-    LRESULT wideLines = SendMessageW(app.AboutText, EM_GETLINECOUNT, 0, 0);
+    LRESULT wideLines = SendMessageW(ui.about.AboutText, EM_GETLINECOUNT, 0, 0);
     ASSERT_TRUE(SetWindowPos(first, nullptr, 60, 40, 420, 300, SWP_NOZORDER));
     GetClientRect(first, &client);
     RECT text{};
-    GetClientRect(app.AboutText, &text);
+    GetClientRect(ui.about.AboutText, &text);
     RECT placed{};
-    GetWindowRect(app.AboutText, &placed);
+    GetWindowRect(ui.about.AboutText, &placed);
     EXPECT_EQ(placed.right - placed.left, client.right) << "the text area follows the inner size";
     EXPECT_EQ(placed.bottom - placed.top, client.bottom);
-    EXPECT_GT(SendMessageW(app.AboutText, EM_GETLINECOUNT, 0, 0), wideLines) << "long lines wrap again";
+    EXPECT_GT(SendMessageW(ui.about.AboutText, EM_GETLINECOUNT, 0, 0), wideLines) << "long lines wrap again";
 
     SendMessageW(first, WM_CLOSE, 0, 0);
     EXPECT_FALSE(IsWindow(first));
-    EXPECT_EQ(app.AboutWindow, nullptr);
-    EXPECT_EQ(app.AboutText, nullptr);
-    EXPECT_TRUE(IsWindow(app.mainWindow)) << "closing it leaves the host alone";
+    EXPECT_EQ(ui.about.AboutWindow, nullptr);
+    EXPECT_EQ(ui.about.AboutText, nullptr);
+    EXPECT_TRUE(IsWindow(ui.main.mainWindow)) << "closing it leaves the host alone";
 
     ShowAboutWindow(L"About Kestrune", 800, 600);
-    EXPECT_NE(app.AboutWindow, nullptr);
+    EXPECT_NE(ui.about.AboutWindow, nullptr);
     ExpectFreshWindow(__LINE__);
     EXPECT_EQ(AboutWindowsOpen(), 1);
 }
 
 TEST_F(AboutWindowTest, TextIsReadOnlyWithSingleCharacterDashes) {
     ShowAboutWindow(L"About Kestrune", 800, 600);
-    HWND text = app.AboutText;
+    HWND text = ui.about.AboutText;
     ASSERT_NE(text, nullptr);
     const std::wstring before = TextOf(text);
     SetFocus(text);
@@ -242,14 +243,14 @@ TEST_F(AboutWindowTest, ConsolasIsAppliedOnlyWhereItExists) {
     CHARFORMAT2W format{};
     format.cbSize = sizeof format;
     format.dwMask = CFM_FACE | CFM_SIZE;
-    SendMessageW(app.AboutText, EM_GETCHARFORMAT, SCF_DEFAULT, reinterpret_cast<LPARAM>(&format));
+    SendMessageW(ui.about.AboutText, EM_GETCHARFORMAT, SCF_DEFAULT, reinterpret_cast<LPARAM>(&format));
     if (systemHasConsolas) {
         EXPECT_STREQ(format.szFaceName, L"Consolas");
         EXPECT_EQ(format.yHeight, 9 * 20) << "9 points, in twips";
     } else {
         // The same class's default, from a text area that was never given a font.
         wchar_t className[64] = {};
-        GetClassNameW(app.AboutText, className, 64);
+        GetClassNameW(ui.about.AboutText, className, 64);
         HWND plain = CreateWindowExW(0, className, L"", WS_POPUP | ES_MULTILINE, 0, 0, 100, 100, nullptr, nullptr,
                                      nullptr, nullptr);
         ASSERT_NE(plain, nullptr);

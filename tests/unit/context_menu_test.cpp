@@ -7,6 +7,7 @@
 #include "core/priority.h"
 #include "ui/context_menu.h"
 #include "ui/daemon_menus.h"
+#include "ui/ui_state.h"
 
 namespace kestrune::test {
 namespace {
@@ -67,8 +68,8 @@ TEST_F(ContextMenuTest, RowWithoutDaemonOffersStartAndOpenFolderOnlyWhenTheFileH
     Select(RowFor(present));
     MenuOwner quitting(BuildDaemonContextMenu());
     ExpectItems(DescribeMenu(quitting.get()), Join({L"Start 6 grey", L"Open folder 7"}, NotLoadedTail), __LINE__);
-    EXPECT_EQ(app.MenuRouteCount, 0);
-    EXPECT_EQ(app.menuUnderConstruction, nullptr) << "the builder lets go of a finished menu";
+    EXPECT_EQ(ui.routing.MenuRouteCount, 0);
+    EXPECT_EQ(ui.menu.menuUnderConstruction, nullptr) << "the builder lets go of a finished menu";
 }
 
 TEST_F(ContextMenuTest, RunningDaemonWithoutItsOwnMenuChecksItsCurrentPriority) {
@@ -185,7 +186,7 @@ TEST_F(ContextMenuTest, ChosenItemRunsTheDispatcherOnceAndOnlyForHostIdentifiers
     SetDaemonRequest(daemon, RequestNone);
     for (int id : {5, 19, 20, 24, 25, 0, -1}) DispatchMenuCommand(id);
     EXPECT_EQ(daemon->request, RequestNone);
-    EXPECT_EQ(app.AboutWindow, nullptr);
+    EXPECT_EQ(ui.about.AboutWindow, nullptr);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "ui/context_menu.h"
 #include "ui/daemon_menus.h"
 #include "ui/tray_menu.h"
+#include "ui/ui_state.h"
 
 // Calls probe and returns how far the stack pointer moved across the call: a callee that
 // pops arguments its caller also pops, or none that it should, shows up here.
@@ -57,7 +58,7 @@ protected:
     }
 
     static std::wstring Range(int k) {
-        const MenuRoute& route = app.MenuRoutes[static_cast<size_t>(k)];
+        const MenuRoute& route = ui.routing.MenuRoutes[static_cast<size_t>(k)];
         return std::to_wstring(route.firstId) + L".." + std::to_wstring(route.lastId);
     }
 };
@@ -69,17 +70,17 @@ TEST_F(DaemonMenusTest, ContextMenuShiftsIdsAndTheChosenOneReachesTheDaemonThrea
     MenuOwner menu = BuildFor(daemon);
     ASSERT_EQ(FindItem(menu.get(), L"routed_ids.dll"), 2) << "between Open folder and the first separator";
     ExpectItems(DescribeMenu(SubmenuAt(menu.get(), 2)), {L"One 16001", L"Two 16002", L"Three 16003"}, __LINE__);
-    ASSERT_EQ(app.MenuRouteCount, 1);
+    ASSERT_EQ(ui.routing.MenuRouteCount, 1);
     EXPECT_EQ(Range(1), L"16000..16003");
-    HWND window = app.MenuRoutes[1].window;
+    HWND window = ui.routing.MenuRoutes[1].window;
     EXPECT_TRUE(IsWindow(window));
     EXPECT_EQ(LastNumber(path, "menu"), MenuPlacementContext);
     EXPECT_EQ(LastNumber(path, "menu-arguments-zeroed"), 1);
     menu.reset();
 
     RouteMenuCommand(16002);
-    EXPECT_EQ(app.MenuRouteCount, 0);
-    EXPECT_EQ(app.MenuRoutes.size(), 1u);
+    EXPECT_EQ(ui.routing.MenuRouteCount, 0);
+    EXPECT_EQ(ui.routing.MenuRoutes.size(), 1u);
     ASSERT_TRUE(WaitForEvent(path, "command 2"));
     long long windowThread = LastNumber(path, "window-thread");
     EXPECT_EQ(LastNumber(path, "command-thread"), windowThread) << "received on the thread that owns the window";
@@ -107,7 +108,7 @@ TEST_F(DaemonMenusTest, NestedItemsAndSeparatorsShiftWhilePopupItemsKeepTheirIds
     ASSERT_TRUE(GetMenuItemInfoW(more, 1, TRUE, &separator));
     EXPECT_EQ(separator.wID, 16000u) << "separators are shifted too";
     ExpectItems(DescribeMenu(SubmenuAt(more, 2)), {L"Four 16004"}, __LINE__);
-    ASSERT_EQ(app.MenuRouteCount, 1);
+    ASSERT_EQ(ui.routing.MenuRouteCount, 1);
     EXPECT_EQ(Range(1), L"16000..16004");
     menu.reset();
     RouteMenuCommand(16004);
@@ -119,7 +120,7 @@ TEST_F(DaemonMenusTest, MenuWithoutCommandItemsGivesARangeOfItsBaseAlone) {
     ASSERT_NE(daemon, nullptr);
     MenuOwner menu = BuildFor(daemon);
     ExpectItems(DescribeMenu(SubmenuAt(menu.get(), 2)), {L"Nothing here > 0"}, __LINE__);
-    ASSERT_EQ(app.MenuRouteCount, 1);
+    ASSERT_EQ(ui.routing.MenuRouteCount, 1);
     EXPECT_EQ(Range(1), L"16000..16000");
 }
 
@@ -129,21 +130,21 @@ TEST_F(DaemonMenusTest, DismissedMenusStayRoutedUntilTheNextCommandAndTheNewestW
     const std::wstring path = daemon->path;
     BuildFor(daemon);  // shown and dismissed: no command follows
     BuildFor(daemon);
-    ASSERT_EQ(app.MenuRouteCount, 2);
+    ASSERT_EQ(ui.routing.MenuRouteCount, 2);
     EXPECT_EQ(Range(1), L"16000..16003");
     EXPECT_EQ(Range(2), L"16000..16003");
 
     // A host command empties the table and posts nothing.
     ASSERT_TRUE(RunMenuItemHandler(CmdPauseResume));
     RouteMenuCommand(CmdPauseResume);
-    EXPECT_EQ(app.MenuRouteCount, 0);
+    EXPECT_EQ(ui.routing.MenuRouteCount, 0);
     SetDaemonRequest(daemon, RequestNone);
 
     BuildFor(daemon);
     BuildFor(daemon);
-    app.MenuRoutes[1].window = GetDesktopWindow();  // the older entry must not be the one used
+    ui.routing.MenuRoutes[1].window = GetDesktopWindow();  // the older entry must not be the one used
     RouteMenuCommand(16003);
-    EXPECT_EQ(app.MenuRouteCount, 0);
+    EXPECT_EQ(ui.routing.MenuRouteCount, 0);
     ASSERT_TRUE(WaitForEvent(path, "command 3"));
     // Messages to one window arrive in order: a stray earlier post would show before this one.
     BuildFor(daemon);
@@ -152,7 +153,7 @@ TEST_F(DaemonMenusTest, DismissedMenusStayRoutedUntilTheNextCommandAndTheNewestW
     EXPECT_EQ(CountEvents(path, "command "), 2);
 
     RouteMenuCommand(16002);  // no entry left: dropped
-    EXPECT_EQ(app.MenuRouteCount, 0);
+    EXPECT_EQ(ui.routing.MenuRouteCount, 0);
 }
 
 TEST_F(DaemonMenusTest, DecliningDaemonGetsAGreyedStandInAndNoRoute) {
@@ -161,7 +162,7 @@ TEST_F(DaemonMenusTest, DecliningDaemonGetsAGreyedStandInAndNoRoute) {
     MenuOwner menu = BuildFor(daemon);
     EXPECT_EQ(DescribeItem(menu.get(), 2), L"routed_declines.dll grey > 0");
     EXPECT_EQ(LastNumber(daemon->path, "menu"), MenuPlacementContext) << "it was asked";
-    EXPECT_EQ(app.MenuRouteCount, 0);
+    EXPECT_EQ(ui.routing.MenuRouteCount, 0);
 }
 
 // A command carries 16 bits: an identifier that would pass them once moved could land on a
@@ -171,10 +172,10 @@ TEST_F(DaemonMenusTest, MenuWhoseIdsWouldPassSixteenBitsGetsAGreyedStandIn) {
     ASSERT_NE(daemon, nullptr);
     MenuOwner menu = BuildFor(daemon);
     EXPECT_EQ(DescribeItem(menu.get(), 2), L"routed_huge.dll grey > 0");
-    EXPECT_EQ(app.MenuRouteCount, 0);
+    EXPECT_EQ(ui.routing.MenuRouteCount, 0);
     MenuOwner tray(BuildTrayMenu());
     EXPECT_EQ(DescribeItem(tray.get(), 0), L"routed_huge.dll grey > 0");
-    EXPECT_EQ(app.MenuRouteCount, 0);
+    EXPECT_EQ(ui.routing.MenuRouteCount, 0);
 }
 
 // Only 1 means a menu: any other result leaves the stand-in, and the menu handed over anyway
@@ -187,14 +188,14 @@ TEST_F(DaemonMenusTest, ResultOtherThanOneDestroysTheMenuHandedOver) {
     long long handed = LastNumber(daemon->path, "menu-handle");
     ASSERT_GT(handed, 0);
     EXPECT_FALSE(IsMenu(reinterpret_cast<HMENU>(static_cast<INT_PTR>(handed))));
-    EXPECT_EQ(app.MenuRouteCount, 0);
+    EXPECT_EQ(ui.routing.MenuRouteCount, 0);
 }
 
 // Faulty daemons one after another, each stopped before the next starts.
 TEST_F(DaemonMenusTest, FaultyMenusAndWindowsNeverPostAstray) {
     // A top-level window of this thread: HWND_BROADCAST would reach it, a null window
     // would post to this thread's queue; both show up as waiting WM_COMMAND messages.
-    ASSERT_NE(app.mainWindow, nullptr);
+    ASSERT_NE(ui.main.mainWindow, nullptr);
     struct Case {
         const wchar_t* name;
         bool attached;
@@ -213,14 +214,14 @@ TEST_F(DaemonMenusTest, FaultyMenusAndWindowsNeverPostAstray) {
         EXPECT_EQ(LastNumber(path, "menu"), MenuPlacementContext);
         if (c.attached) {
             EXPECT_EQ(DescribeItem(menu.get(), 2), caption + L" > 3");
-            EXPECT_EQ(app.MenuRouteCount, 1);
+            EXPECT_EQ(ui.routing.MenuRouteCount, 1);
         } else {
             EXPECT_EQ(DescribeItem(menu.get(), 2), caption + L" grey > 0") << "a handle that is no menu is refused";
-            EXPECT_EQ(app.MenuRouteCount, 0);
+            EXPECT_EQ(ui.routing.MenuRouteCount, 0);
         }
         menu.reset();
         RouteMenuCommand(16002);
-        EXPECT_EQ(app.MenuRouteCount, 0);
+        EXPECT_EQ(ui.routing.MenuRouteCount, 0);
         EXPECT_EQ(WaitingCommands(), 0) << "nothing posted to this thread or its windows";
         EXPECT_EQ(CountEvents(path, "command "), 0);
         ASSERT_TRUE(StopAndUnload(daemon));
@@ -263,7 +264,7 @@ TEST_F(DaemonMenusTest, OnlyExistingWindowsOfThisProcessReceiveCommands) {
     EXPECT_FALSE(CanReceiveDaemonCommand(dead));
     EXPECT_FALSE(CanReceiveDaemonCommand(elsewhere));
     EXPECT_TRUE(CanReceiveDaemonCommand(onOtherThread));
-    EXPECT_TRUE(CanReceiveDaemonCommand(app.mainWindow));
+    EXPECT_TRUE(CanReceiveDaemonCommand(ui.main.mainWindow));
 
     SetEvent(done);
     WaitForSingleObject(thread.get(), 10000);
@@ -288,7 +289,7 @@ TEST_F(DaemonMenusTest, StdcallEntryMenuLeavesTheStackBalanced) {
     EXPECT_EQ(MeasureStackShift(MergeManyTimes), 0);
     EXPECT_EQ(CountEvents(daemon->path, "menu-arguments-zeroed 1"), 64);
     EXPECT_EQ(CountEvents(daemon->path, "menu 1"), 32) << "the placement arrives as the third argument";
-    EXPECT_EQ(app.MenuRouteCount, 64);
+    EXPECT_EQ(ui.routing.MenuRouteCount, 64);
     EXPECT_EQ(Range(64), L"16000..16003");
     RouteMenuCommand(16003);
     EXPECT_TRUE(WaitForEvent(daemon->path, "command 3"));

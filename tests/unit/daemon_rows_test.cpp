@@ -7,6 +7,7 @@
 #include "ui/daemon_list.h"
 #include "ui/daemon_rows.h"
 #include "ui/main_window.h"
+#include "ui/ui_state.h"
 
 namespace kestrune::test {
 namespace {
@@ -223,13 +224,13 @@ TEST_F(DaemonRowsTest, OneSecondRefreshRewritesTheRowsOfRunningDaemonsOnlyWhileS
     SetThreadPriority(running->thread.get(), THREAD_PRIORITY_LOWEST);
     running->lastThreadTime = 1;  // a sample replaces it
 
-    app.windowShown = 0;
+    ui.main.windowShown = 0;
     RefreshDaemonList();
     ExpectRow(runningRow, L" \u2606", Grey, L"", L"", __LINE__);  // hidden: nothing is sampled or written
     EXPECT_EQ(running->lastThreadTime, 1u);
 
-    app.windowShown = 1;
-    ShowWindow(app.mainWindow, SW_SHOWNORMAL);
+    ui.main.windowShown = 1;
+    ShowWindow(ui.main.mainWindow, SW_SHOWNORMAL);
     RefreshDaemonList();
     EXPECT_NE(running->lastThreadTime, 1u) << "sampled from the thread";
     ExpectRow(runningRow, L" \u2605", Green, FormatCpuTime(running->lastThreadTime), L"lowest", __LINE__);
@@ -237,7 +238,7 @@ TEST_F(DaemonRowsTest, OneSecondRefreshRewritesTheRowsOfRunningDaemonsOnlyWhileS
     ExpectRow(endedRow, L" \u2605", Green, L"00:00:02.000", L"normal", __LINE__);
     EXPECT_EQ(ended->lastThreadTime, 20000000u);
 
-    ShowWindow(app.mainWindow, SW_MINIMIZE);
+    ShowWindow(ui.main.mainWindow, SW_MINIMIZE);
     SetThreadPriority(running->thread.get(), THREAD_PRIORITY_HIGHEST);
     RefreshDaemonList();
     EXPECT_EQ(RowCellText(runningRow, ColumnPriority), L"lowest") << "minimised: nothing is written";

@@ -74,16 +74,6 @@ TEST_F(DaemonTableTest, FindDaemonByPathFoldsCaseButNothingElse) {
     EXPECT_EQ(FindDaemonByPath(L" " + path), nullptr) << "nothing is trimmed";
 }
 
-TEST_F(DaemonTableTest, FindDaemonByPathSkipsNullSlots) {
-    Daemon* first = Add(Place(L"cooperative", L"a.dll"));
-    Daemon* second = Add(Place(L"cooperative", L"b.dll"));
-    ASSERT_NE(first, nullptr);
-    ASSERT_NE(second, nullptr);
-    app.DaemonTable[1] = nullptr;
-    EXPECT_EQ(FindDaemonByPath(second->path), second);
-    app.DaemonTable[1] = first;
-}
-
 TEST_F(DaemonTableTest, CaseFoldingFollowsTheSystemRulesBeyondAscii) {
     Daemon* daemon = Add(Place(L"cooperative", L"\u00c9T\u00c9\\\u0414\u0415\u041c\u041e\u041d.dll"));
     ASSERT_NE(daemon, nullptr);

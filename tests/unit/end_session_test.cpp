@@ -10,6 +10,7 @@
 #include "message_box.h"
 #include "system_answers.h"
 #include "ui/close_sequence.h"
+#include "ui/ui_state.h"
 
 namespace kestrune::test {
 namespace {
@@ -19,7 +20,7 @@ const std::wstring WhiteStar = L" \u2606";
 class EndSessionTest : public WindowFixture {
 protected:
     LRESULT Send(UINT message, WPARAM wParam) {
-        return SendMessageW(app.mainWindow, message, wParam, ENDSESSION_LOGOFF);
+        return SendMessageW(ui.main.mainWindow, message, wParam, ENDSESSION_LOGOFF);
     }
 };
 
@@ -85,8 +86,8 @@ TEST_F(EndSessionTest, ForceStopAnsweredAfterTheSessionEndedWritesIntoNoFreedRec
     const void* record = daemon;
     const size_t requestOffset =
         static_cast<size_t>(reinterpret_cast<const char*>(&daemon->request) - reinterpret_cast<const char*>(daemon));
-    ShowWindow(app.mainWindow, SW_SHOWNORMAL);
-    SetForegroundWindow(app.mainWindow);
+    ShowWindow(ui.main.mainWindow, SW_SHOWNORMAL);
+    SetForegroundWindow(ui.main.mainWindow);
     Select(FindRowByPath(daemon->path));
 
     FreedBlockWatch watch;
@@ -95,7 +96,7 @@ TEST_F(EndSessionTest, ForceStopAnsweredAfterTheSessionEndedWritesIntoNoFreedRec
         HWND box = WaitForMessageBox(GetCurrentProcessId(), L"Kestrune\\\\cooperative.dll");
         if (!box) return;
         // Handled inside the box's own message loop.
-        SendMessageW(app.mainWindow, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
+        SendMessageW(ui.main.mainWindow, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
         answered = PressButton(box, IDYES);
     });
     ExecuteDaemonCommand(CmdForceStop);

@@ -9,6 +9,7 @@
 #include "core/daemon_table.h"
 #include "core/lifecycle.h"
 #include "core/loader.h"
+#include "ui/ui_state.h"
 #include "temp_folder.h"
 #include "test_daemons.h"
 
@@ -16,12 +17,12 @@ namespace kestrune::test {
 
 class HostFixture : public ::testing::Test {
 protected:
-    void SetUp() override { ResetApplication(); }
+    void SetUp() override { ResetHost(); }
 
     void TearDown() override {
         app.quitting.store(0);
         for (size_t i = 1; i < app.DaemonTable.size(); ++i) UnloadDaemon(app.DaemonTable[i]);
-        ResetApplication();
+        ResetHost();
     }
 
     // Copies test daemon name into the test's folder as relative (default name.dll).

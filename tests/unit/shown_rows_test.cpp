@@ -9,6 +9,7 @@
 #include "ui/daemon_list.h"
 #include "ui/daemon_rows.h"
 #include "ui/main_window.h"
+#include "ui/ui_state.h"
 
 namespace kestrune::test {
 namespace {
@@ -62,8 +63,8 @@ protected:
 TEST_F(ShownRowsTest, RefreshRewritesShownRowsAndARowScrolledIntoViewAtTheNextRefresh) {
     constexpr int Rows = 80;
     AddRunningRows(Rows);
-    app.windowShown = 1;
-    ShowWindow(app.mainWindow, SW_SHOWNORMAL);
+    ui.main.windowShown = 1;
+    ShowWindow(ui.main.mainWindow, SW_SHOWNORMAL);
     const int whole = ListMessage(LVM_GETCOUNTPERPAGE);
     ASSERT_GT(whole, 0);
     ASSERT_LT(whole + 1, Rows - 1) << "the last row must start out of view";

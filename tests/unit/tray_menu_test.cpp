@@ -4,6 +4,7 @@
 #include "core/owner.h"
 #include "ui/daemon_menus.h"
 #include "ui/tray_menu.h"
+#include "ui/ui_state.h"
 
 namespace kestrune::test {
 namespace {
@@ -17,12 +18,12 @@ TEST_F(TrayMenuTest, WithoutDaemonMenusItHoldsTheThreeHostItemsAndNothingWhileQu
     MenuOwner menu(BuildTrayMenu());
     ASSERT_TRUE(menu);
     ExpectItems(DescribeMenu(menu.get()), HostItems, __LINE__);
-    EXPECT_EQ(app.MenuRouteCount, 0);
+    EXPECT_EQ(ui.routing.MenuRouteCount, 0);
 
     app.quitting.store(1);
     EXPECT_EQ(BuildTrayMenu(), nullptr) << "no tray menu while the host shuts down";
     ShowTrayMenu();  // returns at once: nothing to track
-    EXPECT_EQ(app.menuUnderConstruction, nullptr);
+    EXPECT_EQ(ui.menu.menuUnderConstruction, nullptr);
 }
 
 TEST_F(TrayMenuTest, SeveralDaemonMenusTakeRangesInTableOrderAndOverlapsGoHigher) {
@@ -45,11 +46,11 @@ TEST_F(TrayMenuTest, SeveralDaemonMenusTakeRangesInTableOrderAndOverlapsGoHigher
     ExpectItems(DescribeMenu(SubmenuAt(menu.get(), 1)), {L"One 16401", L"Two 16402", L"Three 16403"}, __LINE__);
     EXPECT_EQ(LastNumber(wide->path, "menu"), MenuPlacementTray);
     EXPECT_EQ(CountEvents(paused->path, "menu "), nestedAsked) << "a paused daemon is not asked";
-    ASSERT_EQ(app.MenuRouteCount, 2);
-    EXPECT_EQ(app.MenuRoutes[1].firstId, 16200);
-    EXPECT_EQ(app.MenuRoutes[1].lastId, 16450);
-    EXPECT_EQ(app.MenuRoutes[2].firstId, 16400);
-    EXPECT_EQ(app.MenuRoutes[2].lastId, 16403);
+    ASSERT_EQ(ui.routing.MenuRouteCount, 2);
+    EXPECT_EQ(ui.routing.MenuRoutes[1].firstId, 16200);
+    EXPECT_EQ(ui.routing.MenuRoutes[1].lastId, 16450);
+    EXPECT_EQ(ui.routing.MenuRoutes[2].firstId, 16400);
+    EXPECT_EQ(ui.routing.MenuRoutes[2].lastId, 16403);
     menu.reset();
 
     // The wide daemon's item 200 falls into the next daemon's range, which wins.
