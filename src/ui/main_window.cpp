@@ -2,6 +2,8 @@
 
 #include <commctrl.h>
 
+#include <kestrune/version.h>
+
 #include "../core/application.h"
 #include "close_sequence.h"
 #include "context_menu.h"
@@ -132,10 +134,7 @@ bool RegisterMainWindowClass(HINSTANCE instance) {
 }  // namespace
 
 std::wstring VersionText() {
-    LN const int parts[] = {0, 3, 3};
-    LN std::wstring text = L"1";
-    LN for (int part : parts) text += L"." + std::to_wstring(part);
-    LN return text;
+    LN return ProjectVersionText;
 }
 
 bool CreateMainWindow(const std::wstring& title) {

@@ -21,7 +21,7 @@ constexpr int MinClientWidth = 640;
 constexpr int MaxClientWidth = 960;
 constexpr int ClientHeight = 480;
 
-// "1.0.3.3"
+// The project's version, as the build gives it (kestrune/version.h).
 std::wstring VersionText();
 
 // Creates the main window hidden, centred, with a 640 x 480 client area; sets ui.main.mainWindow.

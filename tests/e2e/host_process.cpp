@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <thread>
 
+#include <kestrune/version.h>
+
 #include "test_daemons.h"
 #include "top_level_windows.h"
 
@@ -14,7 +16,7 @@ namespace {
 constexpr UINT TrayCallbackMessage = 12501;
 constexpr int DaemonListId = 52;
 constexpr size_t RemoteSize = 64 * 1024;
-constexpr wchar_t MainWindowTitle[] = L"Kestrune 1.0.3.3";
+const std::wstring MainWindowTitle = std::wstring(L"Kestrune ") + ProjectVersionText;
 
 // The main window starts hidden: it is known by its title.
 HWND FindMainWindow(DWORD processId) {

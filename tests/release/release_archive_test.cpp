@@ -8,6 +8,8 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <kestrune/version.h>
+
 #include "host_process.h"
 #include "row_status.h"
 #include "run_program.h"
@@ -93,8 +95,8 @@ TEST(ReleaseArchiveTest, UnpackedArchiveHostsItsSampleDaemon) {
     VS_FIXEDFILEINFO* fixed = nullptr;
     UINT length = 0;
     ASSERT_TRUE(VerQueryValueW(version.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
-    EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000u);
-    EXPECT_EQ(fixed->dwFileVersionLS, 0x00030003u);
+    EXPECT_EQ(fixed->dwFileVersionMS, (ProjectVersionMajor << 16) | ProjectVersionMinor);
+    EXPECT_EQ(fixed->dwFileVersionLS, (ProjectVersionPatch << 16) | ProjectVersionTweak);
 
     // What a user may drop beside the sample: a DLL of the other architecture and a file that
     // is no library. Neither gets a row or a message; the sample runs on.
