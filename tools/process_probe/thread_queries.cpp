@@ -9,7 +9,7 @@ namespace {
 constexpr int ThreadQuerySetWin32StartAddress = 9;
 constexpr int ThreadSuspendCountClass = 35;
 
-// NtQueryInformationThread, looked up once; null where ntdll does not export it.
+// Asks NtQueryInformationThread, looked up once; a failure status where ntdll lacks it.
 LONG QueryThread(HANDLE thread, int informationClass, void* buffer, ULONG size) {
     using Query = LONG(WINAPI*)(HANDLE, int, PVOID, ULONG, PULONG);
     static const auto query = reinterpret_cast<Query>(

@@ -18,7 +18,7 @@ using SnapshotOwner = Owner<SnapshotTraits>;
 }  // namespace
 
 bool ReadThreads(DWORD processId, std::vector<DWORD>& threads) {
-    // The thread list is of the whole system: the process id is not looked at.
+    // A thread snapshot holds every thread of the system, whatever process it is given.
     SnapshotOwner snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
     if (!snapshot) return false;
     THREADENTRY32 entry{};
