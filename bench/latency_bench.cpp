@@ -22,27 +22,18 @@
 
 #include "bench_common.h"
 #include "host_remote.h"
+#include "process_probe.h"
 #include "staging.h"
 #include "test_daemons.h"
 
 using namespace bench;
+using kestrune::probe::ThreadSuspendCount;
 using kestrune::test::HostProcess;
 
 namespace {
 
 constexpr LONGLONG NeverSeen = 0;
 constexpr DWORD TrialTimeout = 120000;
-
-// The thread's suspend count as the system keeps it, or -1.
-long SuspendCount(HANDLE thread) {
-    using Query = LONG(WINAPI*)(HANDLE, int, PVOID, ULONG, PULONG);
-    static auto query = reinterpret_cast<Query>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationThread")));
-    constexpr int ThreadSuspendCount = 35;
-    ULONG count = 0;
-    if (!query || query(thread, ThreadSuspendCount, &count, sizeof count, nullptr) != 0) return -1;
-    return static_cast<long>(count);
-}
 
 // Polls about every millisecond until condition holds; the performance counter then, or -1.
 template <typename Condition>
@@ -128,12 +119,12 @@ void PauseAndResume(Bench& bench, HostProcess& host, int i, std::mt19937& random
     Sleep(static_cast<DWORD>(pauseBefore(random)));
     LONGLONG asked = Now();
     PostCommand(host, CmdPauseResume);
-    LONGLONG paused = PollUntil([&] { return SuspendCount(thread) > 0; }, TrialTimeout);
+    LONGLONG paused = PollUntil([&] { return ThreadSuspendCount(thread) > 0; }, TrialTimeout);
     Add(trials.pause, Since(asked, paused));
     Sleep(static_cast<DWORD>(pauseBefore(random)));
     asked = Now();
     PostCommand(host, CmdPauseResume);
-    LONGLONG resumed = PollUntil([&] { return SuspendCount(thread) == 0; }, TrialTimeout);
+    LONGLONG resumed = PollUntil([&] { return ThreadSuspendCount(thread) == 0; }, TrialTimeout);
     Add(trials.resume, Since(asked, resumed));
     CloseHandle(thread);
 }

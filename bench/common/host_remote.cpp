@@ -1,7 +1,6 @@
 #include "host_remote.h"
 
 #include <commctrl.h>
-#include <tlhelp32.h>
 
 #include <cstddef>
 #include <cstdio>
@@ -10,6 +9,7 @@
 #include <vector>
 
 #include "handle_table.h"
+#include "process_probe.h"
 #include "test_daemons.h"
 
 namespace bench {
@@ -88,52 +88,15 @@ double WineserverCpuMilliseconds() {
     return static_cast<double>(fields[10] + fields[11]) * 10.0;
 }
 
-AddressSpace WalkAddressSpace(HANDLE process) {
-    AddressSpace space;
-    SYSTEM_INFO system;
-    GetSystemInfo(&system);
-    auto* address = static_cast<char*>(system.lpMinimumApplicationAddress);
-    auto* end = static_cast<char*>(system.lpMaximumApplicationAddress);
-    MEMORY_BASIC_INFORMATION region;
-    while (address < end && VirtualQueryEx(process, address, &region, sizeof region) == sizeof region) {
-        ++space.regions;
-        uint64_t size = region.RegionSize;
-        if (region.State == MEM_COMMIT) {
-            space.used += size;
-            if (region.Type == MEM_IMAGE) {
-                space.imageCommitted += size;
-            } else if (region.Type == MEM_MAPPED) {
-                space.mappedCommitted += size;
-            } else {
-                space.privateCommitted += size;
-            }
-        } else if (region.State == MEM_RESERVE) {
-            space.used += size;
-            space.reserved += size;
-        }
-        address = static_cast<char*>(region.BaseAddress) + region.RegionSize;
-    }
-    return space;
-}
-
 long CountHandles(DWORD processId) {
     // GetProcessHandleCount answers 0 under Wine; the system table is kept there.
-    std::vector<uintptr_t> handles;
-    if (!kestrune::ReadHandleTable(processId, handles)) return -1;
-    return static_cast<long>(handles.size());
+    size_t handles = 0;
+    return kestrune::ReadHandleCount(processId, handles) ? static_cast<long>(handles) : -1;
 }
 
 long CountThreads(DWORD processId) {
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    if (snapshot == INVALID_HANDLE_VALUE) return -1;
-    THREADENTRY32 entry{};
-    entry.dwSize = sizeof entry;
-    long threads = 0;
-    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
-        if (entry.th32OwnerProcessID == processId) ++threads;
-    }
-    CloseHandle(snapshot);
-    return threads;
+    std::vector<DWORD> threads;
+    return kestrune::probe::ReadThreads(processId, threads) ? static_cast<long>(threads.size()) : -1;
 }
 
 }  // namespace bench

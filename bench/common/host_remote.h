@@ -8,6 +8,7 @@
 #include <string>
 
 #include "host_process.h"
+#include "process_probe.h"
 
 namespace bench {
 
@@ -39,16 +40,9 @@ HANDLE OpenMainThread(const kestrune::test::HostProcess& host);
 // Under Wine the server opens files for its clients, so /proc/self is the server itself.
 double WineserverCpuMilliseconds();
 
-// A walk of a process's address space with VirtualQueryEx.
-struct AddressSpace {
-    uint64_t privateCommitted = 0;  // bytes committed privately: heaps, stacks, the image copies written to
-    uint64_t imageCommitted = 0;    // bytes of mapped executable images
-    uint64_t mappedCommitted = 0;   // bytes of other mapped views
-    uint64_t reserved = 0;          // bytes reserved but not committed
-    uint64_t used = 0;              // all bytes not free
-    size_t regions = 0;
-};
-AddressSpace WalkAddressSpace(HANDLE process);
+// A walk of a process's address space (privately committed, images, views, reserved).
+using kestrune::probe::AddressSpace;
+using kestrune::probe::WalkAddressSpace;
 
 // The process's entries in the system's handle table, or -1 when it cannot be read.
 long CountHandles(DWORD processId);

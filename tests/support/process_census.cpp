@@ -1,106 +1,32 @@
 #include "process_census.h"
 
 #include <psapi.h>
-#include <tlhelp32.h>
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdio>
 
 #include "handle_table.h"
+#include "process_probe.h"
 
 namespace kestrune::test {
 namespace {
 
-constexpr int ThreadQuerySetWin32StartAddress = 9;
+using probe::ModuleSpan;
 
-template <typename Function>
-Function NtdllFunction(const char* name) {
-    return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), name)));
-}
-
-bool CountHandles(DWORD processId, size_t& count) {
-    std::vector<uintptr_t> handles;
-    if (!ReadHandleTable(processId, handles)) return false;
-    count = handles.size();
-    return true;
-}
-
-std::vector<DWORD> ListThreads(DWORD processId) {
-    std::vector<DWORD> threads;
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    if (snapshot == INVALID_HANDLE_VALUE) return threads;
-    THREADENTRY32 entry{};
-    entry.dwSize = sizeof entry;
-    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
-        if (entry.th32OwnerProcessID == processId) threads.push_back(entry.th32ThreadID);
-    }
-    CloseHandle(snapshot);
-    std::sort(threads.begin(), threads.end());
-    return threads;
-}
-
-struct ModuleSpan {
-    std::wstring path;
-    uintptr_t base;
-    size_t size;
-};
-
-std::vector<ModuleSpan> ListModules(DWORD processId) {
-    std::vector<ModuleSpan> modules;
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, processId);
-    if (snapshot == INVALID_HANDLE_VALUE) return modules;
-    MODULEENTRY32W entry{};
-    entry.dwSize = sizeof entry;
-    for (BOOL more = Module32FirstW(snapshot, &entry); more; more = Module32NextW(snapshot, &entry)) {
-        modules.push_back({entry.szExePath, reinterpret_cast<uintptr_t>(entry.modBaseAddr), entry.modBaseSize});
-    }
-    CloseHandle(snapshot);
-    return modules;
-}
-
-uint64_t CountCommittedPrivate(HANDLE process) {
-    SYSTEM_INFO system;
-    GetSystemInfo(&system);
-    uint64_t total = 0;
-    auto* address = static_cast<char*>(system.lpMinimumApplicationAddress);
-    MEMORY_BASIC_INFORMATION region;
-    while (address < system.lpMaximumApplicationAddress && VirtualQueryEx(process, address, &region, sizeof region)) {
-        if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE) total += region.RegionSize;
-        address = static_cast<char*>(region.BaseAddress) + region.RegionSize;
-    }
-    return total;
-}
-
-struct WindowCount {
-    DWORD processId;
-    size_t count;
-};
-
+// Children belong to their parent's process, message-only windows' children too.
 BOOL CALLBACK CountChildWindow(HWND, LPARAM parameter) {
-    ++reinterpret_cast<WindowCount*>(parameter)->count;  // children belong to their parent's process
-    return TRUE;
-}
-
-BOOL CALLBACK CountProcessWindow(HWND window, LPARAM parameter) {
-    auto* search = reinterpret_cast<WindowCount*>(parameter);
-    DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
-    if (owner != search->processId) return TRUE;
-    ++search->count;
-    EnumChildWindows(window, CountChildWindow, parameter);
+    ++*reinterpret_cast<size_t*>(parameter);
     return TRUE;
 }
 
 size_t CountWindows(DWORD processId) {
-    WindowCount search{processId, 0};
-    EnumWindows(CountProcessWindow, reinterpret_cast<LPARAM>(&search));
-    // Message-only windows are not enumerated: walk the children of HWND_MESSAGE.
-    for (HWND window = FindWindowExW(HWND_MESSAGE, nullptr, nullptr, nullptr); window;
-         window = FindWindowExW(HWND_MESSAGE, window, nullptr, nullptr)) {
-        CountProcessWindow(window, reinterpret_cast<LPARAM>(&search));
+    size_t count = 0;
+    for (HWND window : probe::ProcessWindows(processId)) {
+        ++count;
+        EnumChildWindows(window, CountChildWindow, reinterpret_cast<LPARAM>(&count));
     }
-    return search.count;
+    return count;
 }
 
 }  // namespace
@@ -110,7 +36,7 @@ ProcessCensus TakeCensus(DWORD processId) {
     HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId);
     if (!process) return census;
     census.taken = true;
-    census.handleTableRead = CountHandles(processId, census.handles);
+    census.handleTableRead = ReadHandleCount(processId, census.handles);
     census.gdiObjects = GetGuiResources(process, GR_GDIOBJECTS);
     census.userObjects = GetGuiResources(process, GR_USEROBJECTS);
     PROCESS_MEMORY_COUNTERS_EX memory{};
@@ -119,11 +45,14 @@ ProcessCensus TakeCensus(DWORD processId) {
         census.privateUsageReported = memory.PrivateUsage != 0;
         census.privateBytes = memory.PrivateUsage ? memory.PrivateUsage : memory.PagefileUsage;
     }
-    census.committedPrivate = CountCommittedPrivate(process);
+    census.committedPrivate = probe::WalkAddressSpace(process).privateCommitted;
     CloseHandle(process);
     census.windows = CountWindows(processId);
-    census.threads = ListThreads(processId);
-    for (const ModuleSpan& module : ListModules(processId)) census.modules.push_back(module.path);
+    probe::ReadThreads(processId, census.threads);
+    std::sort(census.threads.begin(), census.threads.end());
+    std::vector<ModuleSpan> modules;
+    probe::ReadModules(processId, modules);
+    for (const ModuleSpan& module : modules) census.modules.push_back(module.path);
     std::sort(census.modules.begin(), census.modules.end());
     return census;
 }
@@ -143,21 +72,11 @@ std::vector<std::wstring> ModulesAdded(const ProcessCensus& before, const Proces
 }
 
 std::wstring ThreadStartModule(DWORD processId, DWORD threadId) {
-    using Query = LONG(WINAPI*)(HANDLE, int, PVOID, ULONG, PULONG);
-    auto query = NtdllFunction<Query>("NtQueryInformationThread");
-    HANDLE thread = OpenThread(THREAD_QUERY_INFORMATION, FALSE, threadId);
-    if (!query || !thread) {
-        if (thread) CloseHandle(thread);
-        return L"?";
-    }
-    uintptr_t start = 0;
-    LONG status = query(thread, ThreadQuerySetWin32StartAddress, &start, sizeof start, nullptr);
-    CloseHandle(thread);
-    if (status != 0) return L"?";
-    for (const ModuleSpan& module : ListModules(processId)) {
-        if (start >= module.base && start - module.base < module.size) return module.path;
-    }
-    return L"?";
+    const void* start = probe::ThreadStartAddress(threadId);
+    std::vector<ModuleSpan> modules;
+    if (!start || !probe::ReadModules(processId, modules)) return L"?";
+    const ModuleSpan* module = probe::ModuleHolding(modules, start);
+    return module ? module->path : L"?";
 }
 
 std::string DescribeCensus(const ProcessCensus& census) {

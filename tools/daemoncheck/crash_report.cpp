@@ -2,10 +2,13 @@
 
 #include "core/owner.h"
 #include "fault/fatal_error.h"
+#include "process_probe.h"
 #include "thread_origin.h"
 
 namespace daemoncheck {
 namespace {
+
+using kestrune::probe::ThreadStartAddress;
 
 Check* current = nullptr;
 // Copied out of the fault by the filter, for the report made on another thread.

@@ -3,10 +3,14 @@
 #include "check.h"
 #include "core/clock.h"
 #include "core/owner.h"
+#include "process_probe.h"
 #include "thread_origin.h"
 
 namespace daemoncheck {
 namespace {
+
+using kestrune::probe::ProcessWindows;
+using kestrune::probe::ThreadStartAddress;
 
 // How long threads that are on their way out get to finish before they count as left behind.
 constexpr DWORD ThreadExitAllowance = 1000;
@@ -27,7 +31,7 @@ std::vector<DWORD> NewThreads(const Check& check) {
 
 std::vector<HWND> NewWindows(const Check& check) {
     std::vector<HWND> found;
-    for (HWND window : ProcessWindows()) {
+    for (HWND window : ProcessWindows(GetCurrentProcessId())) {
         if (!Contains(check.before.windows, window)) found.push_back(window);
     }
     return found;

@@ -1,6 +1,5 @@
 #include "process_snapshot.h"
 
-#include <tlhelp32.h>
 #include <winternl.h>
 
 #include <algorithm>
@@ -11,33 +10,12 @@
 #include "core/loader.h"
 #include "core/owner.h"
 #include "handle_table.h"
+#include "process_probe.h"
 
 namespace daemoncheck {
 namespace {
 
 using kestrune::HandleOwner;
-
-BOOL CALLBACK CollectOwnWindow(HWND window, LPARAM context) {
-    DWORD process = 0;
-    GetWindowThreadProcessId(window, &process);
-    if (process == GetCurrentProcessId()) reinterpret_cast<std::vector<HWND>*>(context)->push_back(window);
-    return TRUE;
-}
-
-std::vector<DWORD> ProcessThreads() {
-    std::vector<DWORD> threads;
-    HandleOwner snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
-    if (snapshot.get() == INVALID_HANDLE_VALUE) {
-        snapshot.release();
-        return threads;
-    }
-    THREADENTRY32 entry{};
-    entry.dwSize = sizeof entry;
-    for (BOOL more = Thread32First(snapshot.get(), &entry); more; more = Thread32Next(snapshot.get(), &entry)) {
-        if (entry.th32OwnerProcessID == GetCurrentProcessId()) threads.push_back(entry.th32ThreadID);
-    }
-    return threads;
-}
 
 template <typename Function>
 Function NtdllFunction(const char* name) {
@@ -66,25 +44,14 @@ DWORD WINAPI MakeWindowsAndLeave(LPVOID) {
 
 }  // namespace
 
-std::vector<HWND> ProcessWindows() {
-    std::vector<HWND> windows;
-    EnumWindows(CollectOwnWindow, reinterpret_cast<LPARAM>(&windows));
-    // Message-only windows are not enumerated: walk the children of HWND_MESSAGE.
-    for (HWND window = FindWindowExW(HWND_MESSAGE, nullptr, nullptr, nullptr); window;
-         window = FindWindowExW(HWND_MESSAGE, window, nullptr, nullptr)) {
-        CollectOwnWindow(window, reinterpret_cast<LPARAM>(&windows));
-    }
-    return windows;
-}
-
 ProcessSnapshot TakeSnapshot() {
     ProcessSnapshot snapshot;
     // Counted first, before this function opens a snapshot handle of its own.
     CountHandles(snapshot);
     snapshot.gdiObjects = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
     snapshot.userObjects = GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS);
-    snapshot.threads = ProcessThreads();
-    snapshot.windows = ProcessWindows();
+    kestrune::probe::ReadThreads(GetCurrentProcessId(), snapshot.threads);
+    snapshot.windows = kestrune::probe::ProcessWindows(GetCurrentProcessId());
     return snapshot;
 }
 
@@ -95,7 +62,7 @@ CounterSupport WarmUpAndProbeCounters() {
     // The first wait on the main thread's message queue opens a handle to it for good (so under Wine).
     MakeWindowsAndLeave(nullptr);
     kestrune::ClockMilliseconds();
-    ThreadStartAddress(GetCurrentThreadId());
+    kestrune::probe::ThreadStartAddress(GetCurrentThreadId());
     HandleTypeName(reinterpret_cast<uintptr_t>(GetCurrentProcess()));
     ModuleNameAt(reinterpret_cast<const void*>(&WarmUpAndProbeCounters));
     TakeSnapshot();
@@ -157,18 +124,6 @@ std::wstring HandleTypeName(uintptr_t handle) {
     auto* name = reinterpret_cast<UNICODE_STRING*>(buffer);
     if (!name->Buffer || name->Length == 0) return L"?";
     return std::wstring(name->Buffer, name->Length / sizeof(wchar_t));
-}
-
-const void* ThreadStartAddress(DWORD threadId) {
-    using Query = LONG(WINAPI*)(HANDLE, int, PVOID, ULONG, PULONG);
-    constexpr int ThreadQuerySetWin32StartAddress = 9;
-    auto query = NtdllFunction<Query>("NtQueryInformationThread");
-    if (!query) return nullptr;
-    HandleOwner thread(OpenThread(THREAD_QUERY_INFORMATION, FALSE, threadId));
-    if (!thread) return nullptr;
-    void* start = nullptr;
-    if (query(thread.get(), ThreadQuerySetWin32StartAddress, &start, sizeof start, nullptr) != 0) return nullptr;
-    return start;
 }
 
 std::wstring ModuleNameAt(const void* address) {

@@ -34,9 +34,6 @@ ProcessSnapshot TakeSnapshot();
 // and finds out which counters move.
 CounterSupport WarmUpAndProbeCounters();
 
-// The top-level and message-only windows of this process.
-std::vector<HWND> ProcessWindows();
-
 // The window's class name, read without sending it a message.
 std::wstring WindowClassName(HWND window);
 
@@ -49,9 +46,6 @@ bool WaitPumping(HANDLE thread, DWORD milliseconds);
 
 // The kind of object a handle of this process refers to ("Event", "File"), or "?".
 std::wstring HandleTypeName(uintptr_t handle);
-
-// The address a thread was started at, or null when the system does not say.
-const void* ThreadStartAddress(DWORD threadId);
 
 // The file name of the module that holds address, or an empty string.
 std::wstring ModuleNameAt(const void* address);

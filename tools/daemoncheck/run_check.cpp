@@ -1,6 +1,7 @@
 #include "check.h"
 #include "core/clock.h"
 #include "core/lifecycle.h"
+#include "process_probe.h"
 
 namespace daemoncheck {
 namespace {
@@ -80,7 +81,7 @@ void StopAndUnload(Check& check) {
     GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
                        reinterpret_cast<LPCWSTR>(reinterpret_cast<void*>(daemon->entryPointAddress)), &check.pin);
     // The daemon's windows die with its thread: their classes are noted while they still exist.
-    CollectDaemonClasses(check, ProcessWindows());
+    CollectDaemonClasses(check, kestrune::probe::ProcessWindows(GetCurrentProcessId()));
     if (!daemon->Has(kestrune::FlagStarted)) {
         kestrune::SetDaemonRequest(daemon, kestrune::RequestStop);
         kestrune::TickDaemon(daemon);

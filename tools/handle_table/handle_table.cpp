@@ -51,4 +51,11 @@ bool ReadHandleTable(DWORD processId, std::vector<uintptr_t>& values) {
     return true;
 }
 
+bool ReadHandleCount(DWORD processId, size_t& count) {
+    std::vector<uintptr_t> values;
+    if (!ReadHandleTable(processId, values)) return false;
+    count = values.size();
+    return true;
+}
+
 }  // namespace kestrune

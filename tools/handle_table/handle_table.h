@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -12,5 +13,8 @@ namespace kestrune {
 // Appends the handle values that processId holds. False when the system does not hand
 // the table out.
 bool ReadHandleTable(DWORD processId, std::vector<uintptr_t>& values);
+
+// How many handles processId holds, into count. False as for ReadHandleTable.
+bool ReadHandleCount(DWORD processId, size_t& count);
 
 }  // namespace kestrune
