@@ -1,28 +1,36 @@
 #!/usr/bin/env python3
 """Lists statements of the host's own code that lack the source-position marker LN.
 
-Every statement of a function body in src/ starts with LN (see src/fault/source_position.h),
-so that a fatal error report names the file and line the host last reached. This script
-reads src/ (or the files given) and prints one line per finding:
+Every statement of a function defined in a .cpp file under src/ starts with LN (see
+src/fault/source_position.h), so that a fatal error report names the file and line the host
+last reached. This script reads src/ (or the files given) and prints one line per finding:
 
     src/core/lifecycle.cpp:42: statement without LN
     src/ui/tray_icon.cpp:17: LN as the lone body of if/else/for/while/do guards only the store
-    src/ui/tray_icon.cpp:30: statement on a line of its own without braces: brace it to mark it
+    src/core/owner.h:28: LN in a header: its functions report their caller's line
 
-Not marked, by design:
+Never marked:
+  - functions defined in headers (.h): small inline helpers called from marked statements,
+    so that a fault inside one reports the line of the call;
+  - src/fault/fault_report.cpp, which runs once a fault has been caught and must not move
+    the position it reports.
+A marker in either is a finding. Not marked either, inside marked files:
   - break; and continue; (they evaluate nothing, and the next statement reached is marked),
   - static_assert, using and typedef, and constexpr or consteval functions (compile time only),
-  - a statement on the same line as the if/else/for/while/do that governs it (the header's
-    marker already holds that line),
-  - functions whose definition is preceded by a comment containing "unmarked:" with a reason
-    (the fatal error path, which must not move the position it reports).
-It also checks that every file with a marked statement is listed in SourceFileNames
-(src/fault/source_files.h) and that file names in src/ differ.
+  - the lone body of an if/else/for/while/do, on the header's line or on a line below it
+    where clang-format wrapped it (the header's marker holds the statement's first line).
+It also checks that SourceFileNames (src/fault/source_files.h) lists every file with a marked
+statement and, when it reads all of src/, no other file, and that file names in src/ differ.
+
+Layout is clang-format's (.clang-format at the root); the checker reads tokens, not layout,
+and accepts clang-format's output of every file in src/.
 
 Exit code 0 when nothing is found, 1 otherwise. --summary prints counts per file instead.
---fix puts LN before every statement that lacks it (the findings are still printed, as
-they were before the fix); continuation lines aligned under the first line then need
-three more blanks, and the other kinds of finding need a person.
+--fix puts LN before every statement that lacks it (the findings are still printed, as they
+were before the fix) and prints, for the marked statements that span several lines, the
+clang-format command that lines their continuation lines up under the marker. Marked if and
+do statements are left out of it: clang-format 14 would put their else or while on a line of
+its own. The other kinds of finding need a person.
 """
 import argparse
 import os
@@ -31,7 +39,11 @@ import sys
 from collections import Counter
 
 MARKER = "LN"
-UNMARKED_NOTE = "unmarked:"
+# Files whose functions are never marked, besides headers, and why.
+UNMARKED_FILES = {
+    "src/fault/fault_report.cpp": "the fault report: it must not move the position it reports",
+}
+HEADER_REASON = "a header: its functions report their caller's line"
 EXEMPT_STATEMENTS = {"break", "continue", "static_assert", "using", "typedef"}
 COMPILE_TIME = {"constexpr", "consteval"}
 FUNCTION_QUALIFIERS = {"const", "noexcept", "override", "final", "mutable", "volatile", "&", "&&"}
@@ -68,9 +80,8 @@ TOKEN_PATTERN = re.compile(
 
 
 def tokenize(source):
-    """Tokens of source without comments and preprocessor lines, and the lines of comments
-    that carry the unmarked note."""
-    tokens, notes = [], set()
+    """Tokens of source without comments and preprocessor lines."""
+    tokens = []
     line, position, at_line_start = 1, 0, True
     while position < len(source):
         if at_line_start:
@@ -100,8 +111,6 @@ def tokenize(source):
             line += 1
             at_line_start = True
         elif kind in ("line_comment", "block_comment"):
-            if UNMARKED_NOTE in text:
-                notes.add(line)
             line += text.count("\n")
         elif kind != "space":
             tokens.append(Token(text, line, position))
@@ -109,15 +118,25 @@ def tokenize(source):
             at_line_start = False
         position = match.end()
     tokens.append(Token("<end>", line, len(source)))
-    return tokens, notes
+    return tokens
+
+
+def unmarked_reason(path):
+    """Why the functions of the file at path (relative to the root) are never marked, or None."""
+    path = path.replace(os.sep, "/")
+    if path.endswith(".h"):
+        return HEADER_REASON
+    return UNMARKED_FILES.get(path)
 
 
 class Checker:
     def __init__(self, path, source):
         self.path = path
-        self.tokens, self.notes = tokenize(source)
+        self.tokens = tokenize(source)
+        self.unmarked = unmarked_reason(path)
         self.findings = []
         self.missing = []  # source offsets of statements without a marker
+        self.spanning = []  # of those, the ones that run over more than one line
         self.marked = 0
 
     def report(self, line, message):
@@ -136,12 +155,11 @@ class Checker:
 
     def declarations(self, i):
         """Declarations until the closing brace of the scope (returns its index) or the end."""
-        previous_end = self.tokens[i - 1].line if i > 0 else 0
         while self.text(i) not in ("}", "<end>"):
-            i, previous_end = self.declaration(i, previous_end)
+            i = self.declaration(i)
         return i
 
-    def declaration(self, i, previous_end):
+    def declaration(self, i):
         head = []
         while True:
             text = self.text(i)
@@ -149,9 +167,9 @@ class Checker:
                 i += 2
                 continue
             if text == "<end>" or text == "}":
-                return i, previous_end
+                return i
             if text == ";":
-                return i + 1, self.tokens[i].line
+                return i + 1
             if text == "(":
                 i = self.skip_balanced(i, "(", ")")
                 head.append("()")
@@ -171,15 +189,13 @@ class Checker:
                 i = self.skip_angles(i + 1)
                 continue
             if text == "{":
-                return self.brace_in_declaration(i, head, previous_end)
+                return self.brace_in_declaration(i, head)
             head.append(text)
             i += 1
 
-    def brace_in_declaration(self, i, head, previous_end):
-        line = self.tokens[i].line
+    def brace_in_declaration(self, i, head):
         if "namespace" in head or head[:2] == ["extern", '"C"']:
-            close = self.declarations(i + 1)
-            return close + 1, self.tokens[close].line
+            return self.declarations(i + 1) + 1
         before_parens = head[: head.index("()")] if "()" in head else head
         if any(word in ("class", "struct", "union") for word in before_parens) and "=" not in head:
             close = self.declarations(i + 1)
@@ -192,16 +208,14 @@ class Checker:
         after_parens = head[head.index("()") + 1:]
         if ":" in after_parens and head[-1] not in FUNCTION_QUALIFIERS and head[-1] not in (")", "()"):
             close = self.expression_braces(i)
-            return self.declaration_continues(close + 1, head + ["{}"], previous_end)
-        exempt = any(word in COMPILE_TIME for word in before_parens) or any(
-            previous_end < note <= line for note in self.notes)
-        if exempt:
+            return self.declaration_continues(close + 1, head + ["{}"])
+        if any(word in COMPILE_TIME for word in before_parens):
             close = self.skip_balanced(i, "{", "}") - 1
         else:
             close = self.block(i)
-        return close + 1, self.tokens[close].line
+        return close + 1
 
-    def declaration_continues(self, i, head, previous_end):
+    def declaration_continues(self, i, head):
         while self.text(i) not in ("{", ";", "<end>", "}"):
             if self.text(i) == "(":
                 i = self.skip_balanced(i, "(", ")")
@@ -211,14 +225,14 @@ class Checker:
         if self.text(i) == "{":
             if self.tokens[i - 1].text in (")", "}"):
                 head.append(")")
-            return self.brace_in_declaration(i, head, previous_end)
-        return i + (self.text(i) == ";"), self.tokens[i].line
+            return self.brace_in_declaration(i, head)
+        return i + (self.text(i) == ";")
 
     def finish_declaration(self, i):
         # After a class body or an initializer: declarators up to the semicolon.
         while self.text(i) not in (";", "<end>", "}"):
             i += 1
-        return i + (self.text(i) == ";"), self.tokens[i].line
+        return i + (self.text(i) == ";")
 
     # ---- function bodies ----
 
@@ -229,14 +243,16 @@ class Checker:
             i = self.statement(i, "block")
         return i
 
-    def statement(self, i, context, header_line=None):
-        """context: "block" (the statement must be marked), "sub" (the lone body of a control
-        statement, on the header's line) or "label" (after a case label)."""
+    def statement(self, i, context):
+        """context: "block" (the statement must be marked) or "sub" (the lone body of a
+        control statement, which its header's marker covers)."""
         marked = False
         if self.text(i) == MARKER:
             marked = True
             self.marked += 1
-            if context == "sub":
+            if self.unmarked:
+                self.report(self.tokens[i].line, f"{MARKER} in {self.unmarked}")
+            elif context == "sub":
                 self.report(self.tokens[i].line,
                             f"{MARKER} as the lone body of if/else/for/while/do guards only the store")
             elif self.tokens[i + 1].line != self.tokens[i].line:
@@ -257,37 +273,55 @@ class Checker:
             return self.statement(i + 1, "block")
         if text == ";":
             return i + 1
-        needs_marker = context != "sub" and text not in EXEMPT_STATEMENTS and not (
+        needs_marker = not self.unmarked and context != "sub" and text not in EXEMPT_STATEMENTS and not (
             text in COMPILE_TIME or (text == "static" and self.text(i + 1) in COMPILE_TIME))
         if needs_marker and not marked:
             self.report(line, f"statement without {MARKER}")
             self.missing.append(self.tokens[i].offset)
+            if self.header_end_line(i) > line:
+                self.spanning.append(self.tokens[i].offset)
         if text in ("if", "while", "for", "switch"):
             i += 1
             if self.text(i) == "constexpr":
                 i += 1
             close = self.expression_parens(i)
-            i = self.substatement(close + 1, self.tokens[close].line)
+            i = self.substatement(close + 1)
             if text == "if" and self.text(i) == "else":
-                i = self.substatement(i + 1, self.tokens[i].line)
+                i = self.substatement(i + 1)
             return i
         if text == "do":
-            i = self.substatement(i + 1, line)
+            i = self.substatement(i + 1)
             if self.text(i) == "while":
                 i = self.expression_parens(i + 1) + 1
             return i + (self.text(i) == ";")
         return self.expression_statement(i)
 
-    def substatement(self, i, header_line):
+    def header_end_line(self, i):
+        """Last line of the statement at i, up to the block of a while, for or switch; 0 for
+        an if or do, which clang-format cannot lay out after a marker."""
         text = self.text(i)
-        if text == "{":
+        if text in ("if", "do"):
+            return 0
+        if text in ("while", "for", "switch"):
+            j = i + 1 + (self.text(i + 1) == "constexpr")
+            return self.tokens[self.skip_balanced(j, "(", ")") - 1].line
+        depth = 0
+        while self.text(i) != "<end>":
+            if self.text(i) in ("(", "[", "{"):
+                depth += 1
+            elif self.text(i) in (")", "]", "}"):
+                depth -= 1
+            elif self.text(i) == ";" and depth == 0:
+                break
+            i += 1
+        return self.tokens[i].line
+
+    def substatement(self, i):
+        if self.text(i) == "{":
             return self.block(i) + 1
-        if text == "if" and self.tokens[i].line == header_line:  # else if
-            return self.statement(i, "sub", header_line)
-        if self.tokens[i].line != header_line and text != MARKER:
-            self.report(self.tokens[i].line,
-                        "statement on a line of its own without braces: brace it to mark it")
-        return self.statement(i, "sub", header_line)
+        # else if, or a lone body, on the header's line or wrapped below it: the header's
+        # marker holds the statement's first line.
+        return self.statement(i, "sub")
 
     def expression_statement(self, i):
         while self.text(i) not in (";", "<end>"):
@@ -367,7 +401,8 @@ class Checker:
         return i
 
 
-def table_names(root):
+def table_entries(root):
+    """(name, line) for each name in SourceFileNames, or None when the table is not found."""
     path = os.path.join(root, "src", "fault", "source_files.h")
     try:
         with open(path, encoding="utf-8") as file:
@@ -375,7 +410,10 @@ def table_names(root):
     except OSError:
         return None
     body = re.search(r"SourceFileNames\[\]\s*=\s*\{(.*?)\};", text, re.DOTALL)
-    return re.findall(r'"([^"]+)"', body.group(1)) if body else None
+    if not body:
+        return None
+    return [(name.group(1), text.count("\n", 0, body.start(1) + name.start()) + 1)
+            for name in re.finditer(r'"([^"]+)"', body.group(1))]
 
 
 def source_files(root):
@@ -399,30 +437,52 @@ def add_markers(source, offsets):
     return source
 
 
-def check(paths, root, fix=False):
-    findings, marked_files = [], []
+def format_command(path, source, offsets, spanning):
+    """The clang-format command that lines up the continuation lines of the statements at
+    the offsets in spanning once add_markers(source, offsets) has marked them; None if none."""
+    if not spanning:
+        return None
+    included = 1 if offsets and "source_position.h\"" not in source else 0  # above every statement
+    lines = [source.count("\n", 0, offset) + 1 + included for offset in sorted(spanning)]
+    return "clang-format -i " + " ".join(f"--lines={line}:{line}" for line in lines) + " " + path
+
+
+def check(paths, root, fix=False, whole_tree=False):
+    """Findings for the files at paths, and with fix the clang-format commands to run after."""
+    findings, marked_files, commands = [], [], []
     for path in paths:
         with open(path, encoding="utf-8") as file:
             source = file.read()
-        checker = Checker(os.path.relpath(path, root), source)
+        relative = os.path.relpath(path, root)
+        checker = Checker(relative, source)
         findings += checker.run()
         if fix and checker.missing:
             with open(path, "w", encoding="utf-8") as file:
                 file.write(add_markers(source, checker.missing))
-        if checker.marked or checker.missing:
+            command = format_command(relative, source, checker.missing, checker.spanning)
+            if command:
+                commands.append(command)
+        if not checker.unmarked and (checker.marked or checker.missing):
             marked_files.append(path)
-    names = table_names(root)
-    if names is None:
+    entries = table_entries(root)
+    if entries is None:
         findings.append(("src/fault/source_files.h", 1, "SourceFileNames not found"))
     else:
+        listed = {name for name, _ in entries}
         for path in marked_files:
-            if os.path.basename(path) not in names:
+            if os.path.basename(path) not in listed:
                 findings.append((os.path.relpath(path, root), 1, "file missing from SourceFileNames"))
+        if whole_tree:
+            marked = {os.path.basename(path) for path in marked_files}
+            for name, line in entries:
+                if name not in marked:
+                    findings.append(("src/fault/source_files.h", line,
+                                     f"{name} has no marked statement, so no number in SourceFileNames"))
     counts = Counter(os.path.basename(path) for path in source_files(root))
     for name, count in sorted(counts.items()):
         if count > 1:
             findings.append(("src", 1, f"{count} files are called {name}: a report could not tell them apart"))
-    return findings
+    return findings, commands
 
 
 def main(arguments):
@@ -431,11 +491,12 @@ def main(arguments):
     parser.add_argument("--root", default=os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
     parser.add_argument("--summary", action="store_true", help="print the number of findings per file")
     parser.add_argument("--fix", action="store_true",
-                        help="put the marker before every statement that lacks one (other findings stay for a person)")
+                        help="put the marker before every statement that lacks one and print the clang-format "
+                        "command that lines up their continuation lines (other findings stay for a person)")
     options = parser.parse_args(arguments)
     root = os.path.abspath(options.root)
     paths = [os.path.abspath(path) for path in options.files] or source_files(root)
-    findings = check(paths, root, options.fix)
+    findings, commands = check(paths, root, options.fix, whole_tree=not options.files)
     if options.summary:
         for path, count in sorted(Counter(path for path, _, _ in findings).items()):
             print(f"{count:5d}  {path}")
@@ -443,6 +504,10 @@ def main(arguments):
         for path, line, message in findings:
             print(f"{path}:{line}: {message}")
     print(f"{len(findings)} finding(s) in {len(paths)} file(s)", file=sys.stderr)
+    if commands:
+        print("Line up the continuation lines of the statements just marked (from the root):", file=sys.stderr)
+        for command in commands:
+            print(f"    {command}", file=sys.stderr)
     return 1 if findings else 0
 
 

@@ -1,21 +1,26 @@
 #!/usr/bin/env python3
 """Cases for check_source_positions.py: python3 scripts/lib/check_source_positions_test.py"""
 import os
+import shutil
+import subprocess
 import sys
+import tempfile
 import textwrap
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from check_source_positions import Checker, add_markers  # noqa: E402
+from check_source_positions import Checker, add_markers, check, format_command, source_files  # noqa: E402
+
+ROOT = os.path.abspath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
 
 
-def findings(source):
-    checker = Checker("sample.cpp", textwrap.dedent(source).lstrip("\n"))
+def findings(source, path="sample.cpp"):
+    checker = Checker(path, textwrap.dedent(source).lstrip("\n"))
     return [(line, message) for _, line, message in checker.run()]
 
 
-def lines(source):
-    return [line for line, _ in findings(source)]
+def lines(source, path="sample.cpp"):
+    return [line for line, _ in findings(source, path)]
 
 
 class StatementsTest(unittest.TestCase):
@@ -59,7 +64,7 @@ class StatementsTest(unittest.TestCase):
             void Stop(Daemon* daemon) {
                 LN if (!daemon) LN return;
                 LN if (daemon->paused)
-                    Resume(daemon);
+                    LN Resume(daemon);
                 LN while (Busy()) LN Sleep(1);
                 LN switch (daemon->request) {
                 LN case 1:
@@ -69,7 +74,7 @@ class StatementsTest(unittest.TestCase):
                 Finish();
             }
             """)
-        expected = [(2, "guards only the store"), (4, "without braces"), (5, "guards only the store"),
+        expected = [(2, "guards only the store"), (4, "guards only the store"), (5, "guards only the store"),
                     (7, "before a label"), (10, "line of its own marks the wrong line")]
         self.assertEqual([line for line, _ in result], [line for line, _ in expected])
         for (line, message), (_, part) in zip(result, expected):
@@ -111,7 +116,7 @@ class DeclarationsTest(unittest.TestCase):
             };
             """), [5, 9, 11])
 
-    def test_compile_time_code_tables_and_noted_functions_need_no_marker(self):
+    def test_compile_time_code_and_tables_need_no_marker(self):
         self.assertEqual(lines("""
             constexpr DWORD Period = 512;
             inline constexpr std::string_view Names[] = {"a.cpp", "b.cpp"};
@@ -127,18 +132,13 @@ class DeclarationsTest(unittest.TestCase):
                 }
                 return 0;
             }
-            // unmarked: the fault path must not move the position it reports.
-            LONG WINAPI Filter(EXCEPTION_POINTERS* pointers) {
-                Report(pointers);
-                return 0;
-            }
             void Marked() {
                 static_assert(sizeof(int) == 4);
                 using Clock = int;
                 static constexpr int Limit = 3;
                 Run();
             }
-            """), [24])
+            """), [19])
 
     def test_comments_strings_and_preprocessor_lines_are_not_statements(self):
         self.assertEqual(lines("""
@@ -158,6 +158,84 @@ class DeclarationsTest(unittest.TestCase):
             """), [11])
 
 
+class UnmarkedFilesTest(unittest.TestCase):
+    def test_headers_and_the_fault_report_hold_no_marker(self):
+        source = """
+            inline bool IsMenuCommand(WPARAM wParam, LPARAM lParam) {
+                return lParam == 0 && HIWORD(wParam) == 0;
+            }
+            struct Daemon {
+                bool Has(DaemonFlag flag) const { LN return (flags & flag) != 0; }
+            };
+            """
+        for path, reason in (("src/core/daemon_record.h", "LN in a header"),
+                             ("src/fault/fault_report.cpp", "LN in the fault report")):
+            result = findings(source, path)
+            self.assertEqual([line for line, _ in result], [5], path)
+            self.assertIn(reason, result[0][1])
+        self.assertEqual(lines(source, "src/fault/fatal_error.cpp"), [2])
+
+    def test_source_file_names_list_exactly_the_marked_files(self):
+        files = {
+            "src/fault/source_files.h": '''inline constexpr std::string_view SourceFileNames[] = {
+                "main.cpp",
+                "helper.h",
+                "gone.cpp",
+            };''',
+            "src/main.cpp": "int main() {\n    LN return 0;\n}\n",
+            "src/added.cpp": "void Run() {\n    Go();\n}\n",
+            "src/helper.h": "inline int Twice(int x) {\n    return 2 * x;\n}\n",
+            "src/fault/fault_report.cpp": "void Report() {\n    Show();\n}\n",
+        }
+        with tempfile.TemporaryDirectory() as root:
+            for path, text in files.items():
+                os.makedirs(os.path.dirname(os.path.join(root, path)), exist_ok=True)
+                with open(os.path.join(root, path), "w", encoding="utf-8") as file:
+                    file.write(text)
+            whole, _ = check(source_files(root), root, whole_tree=True)
+            given, _ = check([os.path.join(root, "src", "added.cpp")], root)
+        self.assertEqual([(path, line) for path, line, _ in whole],
+                         [("src/added.cpp", 2), ("src/added.cpp", 1), ("src/fault/source_files.h", 3),
+                          ("src/fault/source_files.h", 4)])
+        self.assertIn("missing from SourceFileNames", whole[1][2])
+        self.assertIn("helper.h has no marked statement", whole[2][2])
+        # Given files alone cannot tell which listed files are unused.
+        self.assertEqual([(path, line) for path, line, _ in given], [("src/added.cpp", 2), ("src/added.cpp", 1)])
+
+
+class ClangFormatTest(unittest.TestCase):
+    def test_clang_format_layouts_of_marked_statements_are_accepted(self):
+        # What clang-format 14 makes of the marker: else and a do loop's while on lines of
+        # their own, the marker taken for a type, a lone body wrapped below its header.
+        self.assertEqual(lines("""
+            void Encode(char* end, int c) {
+                LN if (c < 0x80) {
+                    LN* end++ = static_cast<char>(c);
+                }
+                else {
+                    LN++ c;
+                }
+                LN do {
+                    LN-- c;
+                }
+                while (c > 0)
+                    ;
+                LN for (size_t i = 0; i < topLevel; ++i)
+                    EnumChildWindows(windows[i], CollectWindow, reinterpret_cast<LPARAM>(&windows));
+                LN int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr,
+                                                  0, nullptr, nullptr);
+            }
+            """), [])
+
+    @unittest.skipUnless(shutil.which("clang-format"), "clang-format is not installed")
+    def test_checker_accepts_clang_formats_output_of_every_source_file(self):
+        with tempfile.TemporaryDirectory() as copy:
+            shutil.copytree(os.path.join(ROOT, "src"), os.path.join(copy, "src"))
+            shutil.copy(os.path.join(ROOT, ".clang-format"), copy)
+            subprocess.run(["clang-format", "-i"] + source_files(copy), check=True)
+            self.assertEqual(check(source_files(copy), copy, whole_tree=True)[0], [])
+
+
 class FixTest(unittest.TestCase):
     def test_fix_marks_every_statement_and_leaves_nothing_to_find(self):
         source = textwrap.dedent("""
@@ -168,9 +246,12 @@ class FixTest(unittest.TestCase):
                 switch (daemon->request) {
                 case 1: keep = Stop(daemon); break;
                 default:
-                    if (Ready(daemon)) Refresh(daemon);
+                    if (Ready(daemon) &&
+                        Due(daemon)) Refresh(daemon);
                 }
                 Visit([&](int x) { Use(x); });
+                Notify(daemon, keep,
+                       Now());
                 return keep;
             }
             """).lstrip("\n")
@@ -186,13 +267,20 @@ class FixTest(unittest.TestCase):
                 LN switch (daemon->request) {
                 case 1: LN keep = Stop(daemon); break;
                 default:
-                    LN if (Ready(daemon)) Refresh(daemon);
+                    LN if (Ready(daemon) &&
+                        Due(daemon)) Refresh(daemon);
                 }
                 LN Visit([&](int x) { LN Use(x); });
+                LN Notify(daemon, keep,
+                       Now());
                 LN return keep;
             }
             """).lstrip("\n"))
         self.assertEqual(Checker("sample.cpp", fixed).run(), [])
+        # Only the statement whose continuation line now stands three columns short; a marked
+        # if is left out, as clang-format 14 would move its else.
+        self.assertEqual(format_command("sample.cpp", source, checker.missing, checker.spanning),
+                         "clang-format -i --lines=13:13 sample.cpp")
 
 
 if __name__ == "__main__":

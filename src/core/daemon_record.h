@@ -55,7 +55,7 @@ struct Daemon {
     // Set up by the reaper at its first visit of the running daemon.
     ThreadEndWatch threadEnd;
 
-    bool Has(DaemonFlag flag) const { LN return (flags & flag) != 0; }
+    bool Has(DaemonFlag flag) const { return (flags & flag) != 0; }
 };
 
 }  // namespace kestrune

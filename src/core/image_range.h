@@ -22,7 +22,7 @@ bool IsInsideImage(const ImageRange& range, uintptr_t address);
 // The export's address as the function type the caller expects, or null.
 template <typename Function>
 Function LookUp(HMODULE module, const char* name) {
-    LN return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+    return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
 }
 
 }  // namespace kestrune

@@ -15,25 +15,25 @@ public:
 
     Owner() noexcept = default;
     explicit Owner(Handle handle) noexcept : handle_(handle) {}
-    ~Owner() { LN reset(); }
+    ~Owner() { reset(); }
 
     Owner(const Owner&) = delete;
     Owner& operator=(const Owner&) = delete;
     Owner(Owner&& other) noexcept : handle_(other.release()) {}
     Owner& operator=(Owner&& other) noexcept {
-        LN if (this != &other) reset(other.release());
-        LN return *this;
+        if (this != &other) reset(other.release());
+        return *this;
     }
 
-    Handle get() const noexcept { LN return handle_; }
-    explicit operator bool() const noexcept { LN return handle_ != Traits::Empty(); }
+    Handle get() const noexcept { return handle_; }
+    explicit operator bool() const noexcept { return handle_ != Traits::Empty(); }
 
     // Gives the handle up without releasing it.
-    Handle release() noexcept { LN return std::exchange(handle_, Traits::Empty()); }
+    Handle release() noexcept { return std::exchange(handle_, Traits::Empty()); }
 
     void reset(Handle handle = Traits::Empty()) noexcept {
-        LN Handle old = std::exchange(handle_, handle);
-        LN if (old != Traits::Empty()) Traits::Release(old);
+        Handle old = std::exchange(handle_, handle);
+        if (old != Traits::Empty()) Traits::Release(old);
     }
 
 private:
@@ -43,19 +43,19 @@ private:
 template <typename H, auto ReleaseFunction>
 struct NullEmptyTraits {
     using Handle = H;
-    static Handle Empty() noexcept { LN return nullptr; }
-    static void Release(Handle handle) noexcept { LN ReleaseFunction(handle); }
+    static Handle Empty() noexcept { return nullptr; }
+    static void Release(Handle handle) noexcept { ReleaseFunction(handle); }
 };
 
 struct FindTraits {
     using Handle = HANDLE;
-    static Handle Empty() noexcept { LN return INVALID_HANDLE_VALUE; }
-    static void Release(Handle handle) noexcept { LN FindClose(handle); }
+    static Handle Empty() noexcept { return INVALID_HANDLE_VALUE; }
+    static void Release(Handle handle) noexcept { FindClose(handle); }
 };
 
 // Unregisters a wait of the thread pool and waits until a callback that is running has returned.
 inline void UnregisterWaitAndBlock(HANDLE wait) noexcept {
-    LN UnregisterWaitEx(wait, INVALID_HANDLE_VALUE);
+    UnregisterWaitEx(wait, INVALID_HANDLE_VALUE);
 }
 
 using ModuleOwner = Owner<NullEmptyTraits<HMODULE, FreeLibrary>>;

@@ -1,6 +1,6 @@
 // The place the host's own code last reached, for the fatal error report.
 //
-// Every statement of the host's own code starts with the marker LN:
+// Statements of the host's own code start with the marker LN:
 //
 //     LN daemon->request = request;
 //     LN if (IsThreadAlive(daemon->thread.get())) daemon->flags |= FlagStarted;
@@ -11,8 +11,19 @@
 // LN ends in its own semicolon, so it is a statement of its own. Put it only where a
 // statement stands in a braced block or after a case label, never as the lone body of
 // an if, else, for, while or do: "if (x) LN return;" would guard only the store.
-// scripts/lib/check_source_positions.py lists statements without a marker and
-// markers in such places.
+//
+// Marked: every statement of every function defined in a .cpp file under src/, except in
+// fault_report.cpp, which runs once a fault has been caught: a marker there would move the
+// position it reports. Functions defined in headers are never marked. They are small inline
+// helpers (an owner's get, reset and release, its traits' Empty and Release, a flag test)
+// called from marked statements, so a fault inside one is reported at its caller's line: a
+// daemon's detach code that faults under library.reset() shows the line that freed the
+// library, not a line of owner.h.
+// scripts/lib/check_source_positions.py lists statements without a marker, markers in
+// the wrong places and files missing from, or listed needlessly in, SourceFileNames.
+//
+// clang-format (.clang-format at the root) lays LN out as an attribute of its statement,
+// so continuation lines line up under the statement with LN in front.
 #pragma once
 
 #include <atomic>
@@ -46,4 +57,5 @@ constexpr std::string_view SourceFileNameOf(uint32_t position) {
 
 }  // namespace kestrune
 
-#define LN ::kestrune::SourcePosition.store(::kestrune::PackSourcePosition(__FILE__, __LINE__), std::memory_order_relaxed);
+#define LN \
+    ::kestrune::SourcePosition.store(::kestrune::PackSourcePosition(__FILE__, __LINE__), std::memory_order_relaxed);

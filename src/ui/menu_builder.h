@@ -56,7 +56,7 @@ bool RunMenuItemHandler(int id);
 
 // A WM_COMMAND from a menu: high word 0, no control window.
 inline bool IsMenuCommand(WPARAM wParam, LPARAM lParam) {
-    LN return lParam == 0 && HIWORD(wParam) == 0;
+    return lParam == 0 && HIWORD(wParam) == 0;
 }
 
 }  // namespace kestrune

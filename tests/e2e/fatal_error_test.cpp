@@ -40,6 +40,23 @@ std::string HostSourceLine(const std::string& name, unsigned number) {
     return {};
 }
 
+// "<name> [<line>]" for the one line of the host's source file <folder><name> that holds call,
+// so that the expected place moves with the source; "" unless exactly one line holds it.
+std::wstring PlaceOfCall(const std::string& folder, const std::string& name, const std::string& call) {
+    std::ifstream file(SourceFolder() + folder + name);
+    unsigned found = 0, count = 0;
+    std::string line;
+    for (unsigned at = 1; std::getline(file, line); ++at) {
+        if (line.find(call) == std::string::npos) continue;
+        found = at;
+        ++count;
+    }
+    EXPECT_EQ(count, 1u) << "lines of the host's " << folder << name << " that hold \"" << call << "\"";
+    if (count != 1) return L"";
+    std::string place = name + " [" + std::to_string(found) + "]";
+    return std::wstring(place.begin(), place.end());
+}
+
 // A top-level window with this title (and class, when given) of the process, or of any process for 0.
 HWND FindTopLevel(DWORD processId, const wchar_t* className, const wchar_t* title) {
     for (HWND window : TopLevelWindows()) {
@@ -197,8 +214,8 @@ int VisibleWindowsBesides(const HostProcess& host, HWND except) {
 }
 
 // Checks the box's title, type and text: the first line must name a host source file
-// and a line of it that holds a marked statement.
-void ExpectFatalErrorBox(HWND box, const std::wstring& secondLine) {
+// and a line of it that holds a marked statement, and be firstLine when one is given.
+void ExpectFatalErrorBox(HWND box, const std::wstring& secondLine, const std::wstring& firstLine = L"") {
     ASSERT_NE(box, nullptr) << "no FATAL ERROR box";
     wchar_t title[64] = {};
     GetWindowTextW(box, title, 64);
@@ -214,6 +231,9 @@ void ExpectFatalErrorBox(HWND box, const std::wstring& secondLine) {
     std::wsmatch parts;
     static const std::wregex layout(L"([a-z_]+\\.(cpp|h)) \\[([0-9]+)\\]\r\n(.*)\r\n(.*)");
     ASSERT_TRUE(std::regex_match(contents.text, parts, layout)) << "text: \"" << contents.text << "\"";
+    if (!firstLine.empty()) {
+        EXPECT_EQ(parts[1].str() + L" [" + parts[3].str() + L"]", firstLine);
+    }
     EXPECT_EQ(parts[4].str(), secondLine);
     EXPECT_EQ(parts[5].str(), WideningLine);
     std::wstring wideFile = parts[1].str();
@@ -277,8 +297,8 @@ TEST(FatalErrorTest, FaultInEntryPointWithSeveralDaemonsRunningIsReportedAndEnds
     }
 }
 
-// EntryState runs on the main thread while the host loads daemons; the box's own message
-// loop keeps the main window answering.
+// EntryState runs on the main thread while the host loads daemons: the box names the loader's
+// line that calls it, and its own message loop keeps the main window answering.
 TEST(FatalErrorTest, FaultOnTheMainThreadInEntryStateIsReported) {
     StandInTray tray;  // takes the host's icon calls, so that what happens to the icon shows
     tray.Accept(true);
@@ -289,7 +309,8 @@ TEST(FatalErrorTest, FaultOnTheMainThreadInEntryStateIsReported) {
     ASSERT_TRUE(host.Start());
     ASSERT_NE(host.WaitForMainWindow(), nullptr);
     HWND box = WaitForFatalErrorBox(host);
-    ExpectFatalErrorBox(box, L"ILLEGAL INSTRUCTION [ 0x00000000 ]");
+    ExpectFatalErrorBox(box, L"ILLEGAL INSTRUCTION [ 0x00000000 ]",
+                        PlaceOfCall("core/", "loader.cpp", "= entryState();"));
     ASSERT_TRUE(HasEvent(faulting, "state"));
     EXPECT_TRUE(host.Sync()) << "the box's loop dispatches the main window's messages";
     ExpectNoOtherErrorReport(host, "while the box is open");
@@ -303,7 +324,8 @@ TEST(FatalErrorTest, FaultOnTheMainThreadInEntryStateIsReported) {
     EXPECT_FALSE(HasEvent(bystander, "detach"));
 }
 
-// EntryMenu runs on the main thread while the tray menu is built.
+// EntryMenu runs on the main thread while the tray menu is built: the box names the line that
+// calls it.
 TEST(FatalErrorTest, FaultOnTheMainThreadInEntryMenuIsReported) {
     TempFolder folder;
     HostProcess host(folder);
@@ -313,7 +335,8 @@ TEST(FatalErrorTest, FaultOnTheMainThreadInEntryMenuIsReported) {
     ASSERT_TRUE(WaitForEntry(faulting));
     host.PressTrayIcon(WM_RBUTTONDOWN);
     HWND box = WaitForFatalErrorBox(host);
-    ExpectFatalErrorBox(box, L"INVALID MEMORY ACCESS [ 0x00000020 ]");
+    ExpectFatalErrorBox(box, L"INVALID MEMORY ACCESS [ 0x00000020 ]",
+                        PlaceOfCall("ui/", "daemon_menus.cpp", "daemon->entryMenuAddress("));
     EXPECT_TRUE(HasEvent(faulting, "menu 1")) << "asked for its tray menu";
     ExpectNoOtherErrorReport(host, "while the box is open");
 

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "core/lifecycle.h"
+#include "core/owner.h"
 #include "ui/reaper.h"
 #include "fault/fatal_error.h"
 #include "fault/source_position.h"
@@ -153,6 +154,28 @@ TEST(SourcePositionTest, MarkedHostCodeStoresItsFileAndLineOnWhicheverThreadRuns
     EXPECT_NE(HostSourceLine("core/lifecycle.cpp", SourceLineOf(position)).find("LN if (daemon) daemon->request"),
               std::string::npos)
         << HostSourceLine("core/lifecycle.cpp", SourceLineOf(position));
+}
+
+// Owners (headers) and the report run unmarked: a fault under library.reset(), in a daemon's
+// detach code, shows the line that freed the library, and the report shows what was reached.
+TEST(SourcePositionTest, OwnersAndTheReportLeaveThePositionWhereTheirCallerPutIt) {
+    const uint32_t caller = PackSourcePosition("src/core/loader.cpp", 117);
+    SourcePosition.store(caller);
+    {
+        ModuleOwner library(LoadLibraryW(L"version.dll"));
+        ASSERT_TRUE(library);
+        HandleOwner event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        HandleOwner moved(std::move(event));
+        ASSERT_NE(moved.get(), nullptr);
+        library.reset();
+    }
+    EXPECT_EQ(SourcePosition.load(), caller);
+
+    EXCEPTION_RECORD exception{};
+    exception.ExceptionCode = EXCEPTION_INT_DIVIDE_BY_ZERO;
+    EXPECT_EQ(BuildText(DescribeFault(exception, SourcePosition.load())),
+              L"loader.cpp [117]\r\nDIVISION BY ZERO  [ 0x00000000 ]\r\n" + WideningLine);
+    EXPECT_EQ(SourcePosition.load(), caller);
 }
 
 LONG WINAPI SentinelFilter(EXCEPTION_POINTERS*) {
