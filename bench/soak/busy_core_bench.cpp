@@ -3,8 +3,9 @@
 // process must still take every lock the host's main thread needs (a helper done within 120 s;
 // how many needed more than 5 s is reported). The window and
 // its menus are left out: BusyDaemonsTest drives those on the real host at smaller counts.
-// When a helper is still not done after 15 s, every thread of the process is shown: where it
-// stands and the code addresses on its stack, as module+offset.
+// When a helper is still not done after 15 s, or the main thread makes no progress for 180 s,
+// every thread of the process is shown: where it stands and the code addresses on its stack,
+// as module+offset.
 //   busy_core_bench.exe [pairs per kind] [force stops per kind] [daemons per kind] [kinds]
 // kinds picks some of heap, malloc, loader, window (say "heap,loader"); all four by default.
 #include <windows.h>
@@ -146,8 +147,12 @@ void ShowThread(HANDLE thread, const char* label) {
 // Every daemon first (the loader lock may be held: the thread list comes last, as it allocates).
 void ShowEveryThread(HANDLE helper, const char* step) {
     std::fflush(stdout);
-    Say("helper not done after %lu s, in %s, after command %d; threads:\n", ReportAfterMs / 1000, step,
-        figures.commands);
+    if (helper) {
+        Say("helper not done after %lu s, in %s, after command %d; threads:\n", ReportAfterMs / 1000, step,
+            figures.commands);
+    } else {
+        Say("%s, after command %d; threads:\n", step, figures.commands);
+    }
     static DWORD shown[1024];
     size_t count = 0;
     for (const Daemon* daemon : app.DaemonTable) {
@@ -165,8 +170,10 @@ void ShowEveryThread(HANDLE helper, const char* step) {
         ShowThread(daemon->thread.get(), label);
         if (count < std::size(shown) - 2) shown[count++] = GetThreadId(daemon->thread.get());
     }
-    ShowThread(helper, "helper");
-    shown[count++] = GetThreadId(helper);
+    if (helper) {
+        ShowThread(helper, "helper");
+        shown[count++] = GetThreadId(helper);
+    }
     shown[count++] = GetCurrentThreadId();
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
     THREADENTRY32 entry{};
@@ -185,22 +192,23 @@ void ShowEveryThread(HANDLE helper, const char* step) {
     Say("end of threads\n");
 }
 
+int Argument(int argc, wchar_t** argv, int index, int fallback) {
+    return argc > index ? _wtoi(argv[index]) : fallback;
+}
+
 // Whatever blocks the main thread for good (a lock left held) ends the run with a verdict.
 DWORD WINAPI Watch(LPVOID) {
     LONG seen = -1;
     for (;;) {
         Sleep(180000);
         if (progress == seen) {
+            ShowEveryThread(nullptr, "the main thread made no progress for 180 s");
             std::printf("FAILED: no progress for 180 s after command %d\n", figures.commands);
             std::fflush(stdout);
             ExitProcess(1);
         }
         seen = progress;
     }
-}
-
-int Argument(int argc, wchar_t** argv, int index, int fallback) {
-    return argc > index ? _wtoi(argv[index]) : fallback;
 }
 
 bool Fail(const char* what) {
