@@ -146,8 +146,8 @@ void ShowThread(HANDLE thread, const char* label) {
 
 // Every daemon first (the loader lock may be held: the thread list comes last, as it allocates).
 void ShowEveryThread(HANDLE helper, const char* step) {
-    std::fflush(stdout);
     if (helper) {
+        std::fflush(stdout);  // the main thread: the stream is not in use
         Say("helper not done after %lu s, in %s, after command %d; threads:\n", ReportAfterMs / 1000, step,
             figures.commands);
     } else {
@@ -202,13 +202,23 @@ DWORD WINAPI Watch(LPVOID) {
     for (;;) {
         Sleep(180000);
         if (progress == seen) {
+            // Without the C runtime's streams or the loader: a lock left held may block either.
             ShowEveryThread(nullptr, "the main thread made no progress for 180 s");
-            std::printf("FAILED: no progress for 180 s after command %d\n", figures.commands);
-            std::fflush(stdout);
-            ExitProcess(1);
+            Say("FAILED: no progress for 180 s after command %d\n", figures.commands);
+            TerminateProcess(GetCurrentProcess(), 1);
         }
         seen = progress;
     }
+}
+
+unsigned long FreeAddressSpaceMb() {
+    SIZE_T free = 0;
+    MEMORY_BASIC_INFORMATION region{};
+    for (uintptr_t at = 0x10000; VirtualQuery(reinterpret_cast<void*>(at), &region, sizeof region);
+         at = reinterpret_cast<uintptr_t>(region.BaseAddress) + region.RegionSize) {
+        if (region.State == MEM_FREE) free += region.RegionSize;
+    }
+    return static_cast<unsigned long>(free >> 20);
 }
 
 bool Fail(const char* what) {
@@ -297,7 +307,14 @@ bool RunForceStops(const std::vector<std::wstring>& paths, int rounds, int& posi
         auto gone = [](const std::wstring& path) { return FindDaemonByPath(path) == nullptr; };
         if (!Command(paths, RequestForceStop, position, gone, "a force stop never ended its daemon")) return false;
         for (const std::wstring& path : paths) {
-            if (!StartAt(path, round + 2)) return Fail("a daemon did not start again");
+            if (!StartAt(path, round + 2)) {
+                char name[MAX_PATH];
+                Narrow(path.c_str(), name, sizeof name);
+                // The host starts no thread when the address space is nearly full.
+                Say("%s did not start again; address space free %lu MB\n", name, FreeAddressSpaceMb());
+                ShowEveryThread(nullptr, "a daemon did not start again");
+                return Fail("a daemon did not start again");
+            }
         }
         figures.forceStopsPerKind += static_cast<int>(paths.size() / kindCount);
     }
@@ -331,6 +348,7 @@ int wmain(int argc, wchar_t** argv) {
     daemonPaths = paths;
     tookMs.assign(paths.size(), -1);
     CloseHandle(CreateThread(nullptr, 0, Watch, nullptr, 0, nullptr));
+    const unsigned long freeAtStart = FreeAddressSpaceMb();
     int position = 0;
     const auto start = Clock::now();
     bool ok = RunPairs(paths, (pairs + instances - 1) / instances, position);
@@ -346,6 +364,7 @@ int wmain(int argc, wchar_t** argv) {
                 pairSeconds, forceSeconds, figures.visits, figures.slowestRoundMs);
     std::printf("  slowest helper %.0f ms, %d helpers done only after 5 s\n", figures.slowestAnswerMs,
                 figures.lateAnswers);
+    std::printf("  address space free %lu MB at the start, %lu MB now\n", freeAtStart, FreeAddressSpaceMb());
     for (size_t kind = 0; kind < kindCount; ++kind) {
         std::printf("  %ls: slowest pause %.0f ms, %d pauses over 2 s\n", kinds[kind], figures.slowestPauseMs[kind],
                     figures.slowPauses[kind]);
