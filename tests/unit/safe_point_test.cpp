@@ -140,7 +140,7 @@ TEST_F(SafePointTest, AThreadIsHeldOnlyInAPlainWaitOrItsOwnCodeWithEveryLockFree
 
 // A thread waiting for a lock inside the system's code may be handed it at any moment, and the
 // helper cannot test every such lock (the loader keeps some of its own): however long a pause
-// waits, it holds the thread only in its own code or a plain wait.
+// waits, it never holds such a waiter.
 TEST_F(SafePointTest, APauseNeverHoldsAThreadWaitingForALockInTheSystemsCode) {
     InitializeCriticalSection(&blockedSection);
     EnterCriticalSection(&blockedSection);
