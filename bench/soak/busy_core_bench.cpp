@@ -53,11 +53,15 @@ struct Figures {
     // as the host's clock sees it), the slowest, and how many took over 2 s.
     double slowestPauseMs[std::size(Kinds)] = {};
     int slowPauses[std::size(Kinds)] = {};
+    // The same for force stops, and how many took over 10 s (held wherever they stood).
+    double slowestEndMs[std::size(Kinds)] = {};
+    int lateEnds[std::size(Kinds)] = {};
 };
 
 Figures figures;
 volatile LONG progress = 0;
 size_t kindCount = std::size(Kinds);
+Clock::time_point commandStart = Clock::now();
 // For each daemon, in the order of paths: when its last command took effect, from the request.
 std::vector<std::wstring> daemonPaths;
 std::vector<double> tookMs;
@@ -151,7 +155,8 @@ void ShowEveryThread(HANDLE helper, const char* step) {
         Say("helper not done after %lu s, in %s, after command %d; threads:\n", ReportAfterMs / 1000, step,
             figures.commands);
     } else {
-        Say("%s, after command %d; threads:\n", step, figures.commands);
+        Say("%s, after command %d, %ld ms into its round; threads:\n", step, figures.commands,
+            static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - commandStart).count()));
     }
     static DWORD shown[1024];
     size_t count = 0;
@@ -250,6 +255,7 @@ bool Command(const std::vector<std::wstring>& paths, int32_t request, int& posit
         SetDaemonRequest(daemon, request);
     }
     const auto start = Clock::now();
+    commandStart = start;
     Clock::duration checking{};  // the helpers' time is not the command's
     std::vector<bool> done(paths.size(), false);
     size_t left = paths.size();
@@ -265,10 +271,14 @@ bool Command(const std::vector<std::wstring>& paths, int32_t request, int& posit
             for (size_t k = 0; k < daemonPaths.size(); ++k) {
                 if (daemonPaths[k] == paths[i]) tookMs[k] = took;
             }
+            const size_t kind = i % kindCount;
             if (request == RequestPause) {
-                const size_t kind = i % kindCount;
                 if (took > figures.slowestPauseMs[kind]) figures.slowestPauseMs[kind] = took;
                 if (took > 2000) ++figures.slowPauses[kind];
+            }
+            if (request == RequestForceStop) {
+                if (took > figures.slowestEndMs[kind]) figures.slowestEndMs[kind] = took;
+                if (took > 10000) ++figures.lateEnds[kind];
             }
             ++figures.commands;
             InterlockedIncrement(&progress);
@@ -366,8 +376,9 @@ int wmain(int argc, wchar_t** argv) {
                 figures.lateAnswers);
     std::printf("  address space free %lu MB at the start, %lu MB now\n", freeAtStart, FreeAddressSpaceMb());
     for (size_t kind = 0; kind < kindCount; ++kind) {
-        std::printf("  %ls: slowest pause %.0f ms, %d pauses over 2 s\n", kinds[kind], figures.slowestPauseMs[kind],
-                    figures.slowPauses[kind]);
+        std::printf("  %ls: slowest pause %.0f ms, %d pauses over 2 s; slowest force stop %.0f ms, %d over 10 s\n",
+                    kinds[kind], figures.slowestPauseMs[kind], figures.slowPauses[kind], figures.slowestEndMs[kind],
+                    figures.lateEnds[kind]);
     }
     std::printf("  %s\n", ok ? "ok" : "FAILED");
     std::fflush(stdout);
