@@ -22,9 +22,10 @@ constexpr DWORD DaemonStackSize = 4096;
 // that never returns): its locks stay held whatever the host does, and the daemon must end.
 constexpr int32_t StrictEndPatience = 2000;
 constexpr int32_t EndPatience = 10000;
-// A pause settles for a point where the helper finds every lock free after the same wait: a
-// thread that makes system calls in a loop is only ever met inside one, under Wine. It never
-// settles for less, since a paused thread would keep what it holds until it is resumed.
+// A pause settles for a point inside the system's libraries where the helper finds every lock
+// free after the same wait: a thread that makes system calls in a loop is only ever met inside
+// one, under Wine. It never settles for a thread waiting there for one of the system's locks,
+// nor for less, since a paused thread keeps what it holds, or is handed, until it is resumed.
 constexpr int32_t StrictPausePatience = 2000;
 
 // Address space kept free when a daemon thread starts. A 32-bit host whose address space
@@ -128,7 +129,7 @@ bool ApplyPauseRequest(Daemon* daemon) {
         LN daemon->pauseWaitingSince = LowBitsOfClock();
     }
     LN const int32_t waited = MillisecondsSinceStamp(ClockMilliseconds(), daemon->pauseWaitingSince);
-    LN const HoldRule rule = waited > StrictPausePatience ? HoldRule::LocksFree : HoldRule::OwnCodeOrWait;
+    LN const HoldRule rule = waited > StrictPausePatience ? HoldRule::RunningLocksFree : HoldRule::OwnCodeOrWait;
     LN DWORD previous = 0;
     LN if (HoldAtSafePoint(daemon->thread.get(), rule, &previous) == HoldResult::Busy) return false;
     LN daemon->pauseWaiting = false;

@@ -23,12 +23,15 @@ constexpr uint64_t HoldBudget = 30;
 constexpr DWORD ProbeWait = 20;
 // The first round, while no daemon is held: only another thread's brief hold can delay it.
 constexpr DWORD StartWait = 5000;
-// A thread suspended inside a system call stands a few bytes into the call's stub.
-constexpr uintptr_t StubLength = 32;
+// A thread suspended inside a system call stands a few bytes into the call's stub. Stubs lie
+// 16 bytes apart in a 32-bit process, 32 in a 64-bit one: no more, or the next stub counts too.
+constexpr uintptr_t StubLength = sizeof(void*) * 4;
 
 using LockLoaderLockFunction = LONG(NTAPI*)(ULONG flags, ULONG* disposition, ULONG_PTR* cookie);
 using UnlockLoaderLockFunction = LONG(NTAPI*)(ULONG flags, ULONG_PTR cookie);
 using PebLockFunction = void(NTAPI*)();
+using GetDllPathFunction = LONG(NTAPI*)(PCWSTR module, ULONG flags, PWSTR* path, PWSTR* unknown);
+using ReleasePathFunction = void(NTAPI*)(PWSTR path);
 
 struct KnownImage {
     uintptr_t base = 0;
@@ -40,6 +43,7 @@ enum class Place {
     OwnCode,        // code that is not the system's: it holds what its own code holds
     PlainWait,      // waiting in a system call made from outside the native layer
     SystemCode,     // inside the system's libraries or their calls, where their locks are taken
+    LockWait,       // waiting in a call the native layer makes for itself: for one of its locks
     UnknownModule,  // an image not classified yet (that needs the loader: done once it runs again)
 };
 
@@ -55,6 +59,8 @@ struct SafePoints {
     UnlockLoaderLockFunction unlockLoader = nullptr;
     PebLockFunction lockPeb = nullptr;
     PebLockFunction unlockPeb = nullptr;
+    GetDllPathFunction getDllPath = nullptr;
+    ReleasePathFunction releasePath = nullptr;
     HANDLE runtimeHeap = nullptr;  // the C runtime's heap, not owned
     ImageRange nativeLayer;         // ntdll: a wait called from inside it is a wait for one of its locks
     std::vector<uintptr_t> waitStubs;
@@ -81,6 +87,13 @@ void TouchEveryLock() {
     LN if (points.lockPeb && points.unlockPeb) {
         LN points.lockPeb();
         LN points.unlockPeb();
+    }
+    // Every LoadLibrary builds its search path under a lock of the loader's own, taken outside
+    // the loader lock: a thread held inside that step, or waiting for that lock, blocks the next one.
+    LN PWSTR searchPath = nullptr;
+    LN PWSTR unused = nullptr;
+    LN if (points.getDllPath && points.releasePath && points.getDllPath(L"kernelbase.dll", 0, &searchPath, &unused) >= 0) {
+        LN points.releasePath(searchPath);
     }
     // Where the window and drawing systems keep their locks in user mode (as under Wine), a
     // screen device context takes both.
@@ -131,7 +144,8 @@ void LearnWaitStubs() {
     LN const wchar_t* layers[] = {L"ntdll.dll", L"win32u.dll"};
     LN const char* waits[] = {"NtDelayExecution", "NtWaitForSingleObject", "NtWaitForMultipleObjects",
                               "NtSignalAndWaitForSingleObject", "NtRemoveIoCompletion", "NtRemoveIoCompletionEx",
-                              "NtUserGetMessage", "NtUserMsgWaitForMultipleObjectsEx", "NtUserWaitMessage"};
+                              "NtWaitForAlertByThreadId", "NtWaitForKeyedEvent", "NtUserGetMessage",
+                              "NtUserMsgWaitForMultipleObjectsEx", "NtUserWaitMessage"};
     LN for (const wchar_t* layer : layers) {
         LN HMODULE module = GetModuleHandleW(layer);
         LN if (!module) continue;
@@ -156,8 +170,8 @@ Place PlaceOf(uintptr_t ip, uintptr_t sp, uintptr_t& unknownBase) {
         LN if (ip < stub || ip >= stub + StubLength) continue;
         // A wait the native layer makes for itself is a wait for one of its own locks.
         LN uintptr_t caller = 0;
-        LN if (!ReadOwnMemory(sp, &caller, sizeof caller)) return Place::SystemCode;
-        LN return IsInsideImage(points.nativeLayer, caller) ? Place::SystemCode : Place::PlainWait;
+        LN if (!ReadOwnMemory(sp, &caller, sizeof caller)) return Place::LockWait;
+        LN return IsInsideImage(points.nativeLayer, caller) ? Place::LockWait : Place::PlainWait;
     }
     LN MEMORY_BASIC_INFORMATION region{};
     LN if (!VirtualQuery(reinterpret_cast<const void*>(ip), &region, sizeof region)) return Place::SystemCode;
@@ -189,6 +203,8 @@ bool IsAllowed(Place place, HoldRule rule) {
     case Place::OwnCode:
     case Place::PlainWait:
         LN return true;
+    case Place::LockWait:
+        LN return rule == HoldRule::LocksFree;
     default:
         LN return rule != HoldRule::OwnCodeOrWait;
     }
@@ -211,6 +227,8 @@ bool StartLockProbe() {
         LN points.unlockLoader = LookUp<UnlockLoaderLockFunction>(ntdll, "LdrUnlockLoaderLock");
         LN points.lockPeb = LookUp<PebLockFunction>(ntdll, "RtlAcquirePebLock");
         LN points.unlockPeb = LookUp<PebLockFunction>(ntdll, "RtlReleasePebLock");
+        LN points.getDllPath = LookUp<GetDllPathFunction>(ntdll, "LdrGetDllPath");
+        LN points.releasePath = LookUp<ReleasePathFunction>(ntdll, "RtlReleasePath");
     }
     LN points.runtimeHeap = reinterpret_cast<HANDLE>(_get_heap_handle());
     LN wchar_t folder[MAX_PATH];

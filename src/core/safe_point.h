@@ -15,6 +15,10 @@ enum class HoldResult {
 enum class HoldRule {
     // In its own code, or waiting in a plain wait, with the helper finding every lock free.
     OwnCodeOrWait,
+    // Also inside the system's libraries, as long as it runs there and the helper finds every
+    // lock free: not while it waits there for one of their locks, which it may be handed at any
+    // moment, whether or not the helper knows that lock.
+    RunningLocksFree,
     // Wherever it stands, as long as the helper finds every lock free: also inside the system's
     // libraries and their calls, where locks the helper cannot take may be held.
     LocksFree,

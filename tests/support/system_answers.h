@@ -10,8 +10,12 @@ namespace kestrune::test {
 // left held by a thread that was suspended or ended inside it.
 bool SystemAnswers();
 
+// Called once when the helper has not finished after a while, with its thread and the step
+// it stands in ("heap", "malloc", "LoadLibrary", ...), so that the caller can show who holds what.
+using SlowAnswerReport = void (*)(HANDLE helper, const char* step);
+
 // The same work, waited for up to limitMs: how long it took, or -1 when it had not finished.
 // A helper that finishes late was starved; one that never finishes met a lock left held.
-double SystemAnswerMs(DWORD limitMs);
+double SystemAnswerMs(DWORD limitMs, SlowAnswerReport report = nullptr, DWORD reportAfterMs = 0);
 
 }  // namespace kestrune::test

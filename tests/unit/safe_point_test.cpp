@@ -138,6 +138,30 @@ TEST_F(SafePointTest, AThreadIsHeldOnlyInAPlainWaitOrItsOwnCodeWithEveryLockFree
     DeleteCriticalSection(&blockedSection);
 }
 
+// A thread waiting for a lock inside the system's code may be handed it at any moment, and the
+// helper cannot test every such lock (the loader keeps some of its own): however long a pause
+// waits, it never holds such a waiter.
+TEST_F(SafePointTest, APauseNeverHoldsAThreadWaitingForALockInTheSystemsCode) {
+    InitializeCriticalSection(&blockedSection);
+    EnterCriticalSection(&blockedSection);
+    HANDLE waiter = CreateThread(nullptr, 0, WaitForTheSection, nullptr, 0, nullptr);
+    Sleep(200);
+    Daemon* daemon = Record(waiter);
+    SetDaemonRequest(daemon, RequestPause);
+    for (const uint64_t start = ClockMilliseconds(); ClockMilliseconds() - start < 2500;) {
+        EXPECT_TRUE(TickDaemon(daemon));
+        Sleep(20);
+    }
+    EXPECT_FALSE(daemon->Has(FlagPaused));
+    EXPECT_EQ(daemon->request, RequestPause) << "the pause stays pending";
+    EXPECT_EQ(SuspendCount(waiter), 0u);
+    if (daemon->Has(FlagPaused)) ResumeThreadFully(waiter);
+    LeaveCriticalSection(&blockedSection);
+    EXPECT_EQ(WaitForSingleObject(waiter, 5000), WAIT_OBJECT_0);
+    CloseHandle(waiter);
+    DeleteCriticalSection(&blockedSection);
+}
+
 TEST_F(SafePointTest, PauseAndForceStopWaitWhileTheThreadHoldsALockAndTheRowSaysSo) {
     LoaderLockHolder holder;
     Daemon* daemon = Record(holder.Thread());
