@@ -163,10 +163,6 @@ bool HasFinished(const Daemon& daemon) {
 
 }  // namespace
 
-bool IsThreadAlive(HANDLE thread) {
-    LN return thread != nullptr && WaitForSingleObject(thread, 0) != WAIT_OBJECT_0;
-}
-
 void SetDaemonRequest(Daemon* daemon, int32_t request) {
     LN if (daemon) daemon->request = request;
 }

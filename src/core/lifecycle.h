@@ -7,9 +7,6 @@
 
 namespace kestrune {
 
-// A thread is alive while waiting on it with a zero time-out does not find it signalled.
-bool IsThreadAlive(HANDLE thread);
-
 void SetDaemonRequest(Daemon* daemon, int32_t request);
 
 // Starts the daemon's thread unless the host is quitting.

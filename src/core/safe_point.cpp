@@ -9,6 +9,7 @@
 #include "clock.h"
 #include "image_range.h"
 #include "owner.h"
+#include "thread_end_watch.h"
 #include "fault/source_position.h"
 
 namespace kestrune {
@@ -210,11 +211,6 @@ bool IsAllowed(Place place, HoldRule rule) {
     }
 }
 
-// Safe points sit below the lifecycle, which has its own copy of this one-line test.
-bool IsAlive(HANDLE thread) {
-    LN return thread != nullptr && WaitForSingleObject(thread, 0) != WAIT_OBJECT_0;
-}
-
 }  // namespace
 
 bool StartLockProbe() {
@@ -248,7 +244,7 @@ HoldResult HoldAtSafePoint(HANDLE thread, HoldRule rule, DWORD* previousCount) {
     LN const bool canProbe = StartLockProbe();
     LN const uint64_t start = ClockMilliseconds();
     LN for (;;) {
-        LN if (!IsAlive(thread)) return HoldResult::NotAlive;
+        LN if (!IsThreadAlive(thread)) return HoldResult::NotAlive;
         LN DWORD previous = SuspendThread(thread);
         LN if (previous == static_cast<DWORD>(-1)) return HoldResult::NotAlive;
         LN Place place = Place::SystemCode;

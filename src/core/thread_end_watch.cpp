@@ -12,6 +12,10 @@ VOID CALLBACK MarkThreadEnded(PVOID context, BOOLEAN) {
 
 }  // namespace
 
+bool IsThreadAlive(HANDLE thread) {
+    LN return thread != nullptr && WaitForSingleObject(thread, 0) != WAIT_OBJECT_0;
+}
+
 bool WatchThreadEnd(ThreadEndWatch& watch, HANDLE thread) {
     LN if (watch.wait) return true;
     LN if (!thread) return false;

@@ -19,6 +19,9 @@ struct ThreadEndWatch {
     std::atomic<LONG> ended{0};
 };
 
+// A thread is alive while waiting on it with a zero time-out does not find it signalled.
+bool IsThreadAlive(HANDLE thread);
+
 // Starts watching thread, once; false when the system could not, and then the caller
 // has to ask the thread itself.
 bool WatchThreadEnd(ThreadEndWatch& watch, HANDLE thread);

@@ -5,6 +5,7 @@
 namespace kestrune {
 namespace {
 
+// File scope: the filter is the process's, and the handler runs where no record can be reached.
 LPTOP_LEVEL_EXCEPTION_FILTER previousFilter = nullptr;
 
 }  // namespace
