@@ -134,8 +134,9 @@ struct TimerLoopTotals {
 // Polling makes the tick's visits as liveness waits, as they were made before the host
 // learned of ended threads from the system.
 void RunTimerLoop(int rows, int seconds, TickWork work, TimerLoopTotals& totals) {
-    SetTimer(ui.main.mainWindow, ReaperTimerId, ReaperTimerPeriod(rows, false), nullptr);
-    const int visits = ReaperBatch(rows, false, TimerFloor);
+    const UINT period = ReaperTimerPeriod(rows, false);
+    SetTimer(ui.main.mainWindow, ReaperTimerId, period, nullptr);
+    const int visits = ReaperBatch(rows, false, period);
     int position = 0;
     double cpu = OwnCpu();
     LONGLONG start = Now();
@@ -143,7 +144,7 @@ void RunTimerLoop(int rows, int seconds, TickWork work, TimerLoopTotals& totals)
     while (MillisecondsSince(start) < seconds * 1000.0 && GetMessageW(&message, nullptr, 0, 0) > 0) {
         if (message.hwnd == ui.main.mainWindow && message.message == WM_TIMER && message.wParam == ReaperTimerId) {
             ++totals.ticks;
-            if (work == TickWork::Reaper) ReapDaemons(position);
+            if (work == TickWork::Reaper) ReapDaemons(position, period);
             for (int i = 0; work == TickWork::Polling && i < visits; ++i) {
                 position = position % rows + 1;
                 IsThreadAlive(app.DaemonTable[static_cast<size_t>(position)]->thread.get());

@@ -24,7 +24,9 @@ struct ReaperState {
 // 512 / (n + 1) ms for n daemons: a full pass takes just under half a second.
 UINT ReaperPeriod(int daemonCount);
 
-// The period the reaper timer is set to: the designed one, and never less than the floor.
+// The period the reaper timer is set to: the designed one where the timer can keep it, else
+// a longer one whose ticks each make a batch of visits (ReaperBatch); 4 ms, or the floor,
+// while quitting.
 UINT ReaperTimerPeriod(int daemonCount, bool quitting);
 
 // How many daemons one tick visits, sinceLastTick ms after the one before (see ReapDaemons).

@@ -411,6 +411,11 @@ TEST_F(LifecycleTest, ReaperEndsTheLoopOnlyWhenQuittingWithAnEmptyTable) {
     EXPECT_EQ(ReaperPeriod(4), 102u);
     EXPECT_EQ(ReaperPeriod(511), 1u);
     EXPECT_EQ(ReaperPeriod(512), 0u);
+    // The timer keeps the designed period down to the floor; below it, batches at 50 ms.
+    EXPECT_EQ(ReaperTimerPeriod(50, false), 10u);
+    EXPECT_EQ(ReaperTimerPeriod(51, false), 50u);
+    EXPECT_EQ(ReaperTimerPeriod(1000, true), 10u);
+    EXPECT_EQ(ReaperTimerPeriod(1, true), 10u);
 }
 
 TEST(ClockTest, FirstReadingIsZeroAndReadingsNeverGoBack) {

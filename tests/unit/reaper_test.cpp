@@ -81,7 +81,8 @@ TEST_F(ReaperTest, VisitsPerTickFollowTheCountTheTimeSinceTheLastTickAndQuitting
         {52, false, 10, 2},     // 9 ms: two a tick, a pass of 26 ticks
         {1000, false, 10, 20},
         {1000, false, 3, 20},   // an early tick still counts as one at the floor
-        {1000, false, 30, 59},  // a late one makes up for the time lost: 1000 x 30 / 512
+        {1000, false, 30, 59},  // a late one makes up for the time lost: 17 such ticks a pass
+        {1000, false, 50, 100},  // the batched period's tick: ten make a pass
         {2000, false, 10, 40},
         {2000, false, 5000, 2000},  // after a long modal loop: one pass, no daemon twice
         {50, true, 10, 3},      // 4 ms ticks would make 2.5 visits in one 10 ms tick
