@@ -5,6 +5,7 @@
 #include "../core/application.h"
 #include "../core/clock.h"
 #include "../core/lifecycle.h"
+#include "daemon_list.h"
 #include "ui_state.h"
 #include "fault/source_position.h"
 
@@ -71,6 +72,7 @@ void AskWithoutUnloading(uint64_t deadline) {
 void RunCloseSequence() {
     LN for (size_t i = 1; i < app.DaemonTable.size(); ++i) SetDaemonRequest(app.DaemonTable[i], RequestStop);
     LN app.quitting.store(1, std::memory_order_relaxed);
+    LN if (!ui.main.windowShown) HoldListDrawing();
     LN ArmReaperTimer(ui.main.mainWindow);
 }
 

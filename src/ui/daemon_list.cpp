@@ -91,6 +91,20 @@ void RefreshDaemonList() {
     }
 }
 
+void HoldListDrawing() {
+    LN if (ui.list.drawingHeld) return;
+    LN SendMessageW(DaemonList(), WM_SETREDRAW, FALSE, 0);
+    LN ui.list.drawingHeld = true;
+}
+
+void ReleaseListDrawing() {
+    LN if (!ui.list.drawingHeld) return;
+    LN HWND list = DaemonList();
+    LN SendMessageW(list, WM_SETREDRAW, TRUE, 0);
+    LN InvalidateRect(list, nullptr, TRUE);
+    LN ui.list.drawingHeld = false;
+}
+
 LRESULT DrawDaemonListItem(NMLVCUSTOMDRAW* draw) {
     LN switch (draw->nmcd.dwDrawStage) {
     case CDDS_PREPAINT:

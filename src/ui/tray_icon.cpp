@@ -105,6 +105,7 @@ void CheckTrayTooltip() {
 
 void ShowFromTray() {
     LN ui.main.windowShown = 1;
+    LN ReleaseListDrawing();
     // A window left minimised on the taskbar (the icon was lost meanwhile) stays minimised.
     LN ShowWindow(ui.main.mainWindow, IsIconic(ui.main.mainWindow) ? SW_SHOWMINIMIZED : SW_SHOWNORMAL);
     LN if (GetForegroundWindow() != ui.main.mainWindow) SetForegroundWindow(ui.main.mainWindow);

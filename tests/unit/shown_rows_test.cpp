@@ -1,14 +1,17 @@
 // The one-second refresh rewrites the rows the user can see; a row scrolled into view has
-// its current figures after the next refresh.
+// its current figures after the next refresh. A list that stopped drawing while a hidden
+// host quits draws again once the window is shown.
 #include "host_fixture.h"
 
 #include <commctrl.h>
 
 #include <vector>
 
+#include "ui/close_sequence.h"
 #include "ui/daemon_list.h"
 #include "ui/daemon_rows.h"
 #include "ui/main_window.h"
+#include "ui/tray_icon.h"
 #include "ui/ui_state.h"
 
 namespace kestrune::test {
@@ -86,6 +89,21 @@ TEST_F(ShownRowsTest, RefreshRewritesShownRowsAndARowScrolledIntoViewAtTheNextRe
     RefreshDaemonList();
     EXPECT_EQ(RowCellText(0, ColumnPriority), L"highest") << "scrolled back: current again";
     EXPECT_EQ(RowCellText(Rows - 1, ColumnPriority), L"lowest");
+}
+
+// Rows written while a hidden host quits are not drawn; once the window is shown again
+// during the close, a row written is drawn as before.
+TEST_F(ShownRowsTest, ListDrawsAgainWhenAHiddenHostThatQuitsIsShown) {
+    AddRunningRows(3);
+    HWND list = DaemonList();
+    RunCloseSequence();
+    ShowFromTray();
+    ASSERT_TRUE(IsWindowVisible(list));
+    UpdateWindow(ui.main.mainWindow);
+    ASSERT_FALSE(GetUpdateRect(list, nullptr, FALSE));
+    RefreshDaemonRow(app.DaemonTable[1], true);
+    EXPECT_TRUE(GetUpdateRect(list, nullptr, FALSE)) << "the row's new look waits for no other change";
+    app.quitting.store(0);
 }
 
 }  // namespace
