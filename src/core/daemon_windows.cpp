@@ -5,6 +5,7 @@
 
 #include "address_check.h"
 #include "image_range.h"
+#include "owner.h"
 #include "fault/source_position.h"
 
 namespace kestrune {
@@ -15,8 +16,27 @@ BOOL CALLBACK CollectWindow(HWND window, LPARAM windows) {
     LN return TRUE;
 }
 
+// Listing the thread's windows costs a round trip to the window system per window, and a host
+// that quits unloads its daemons one after another: the list is kept while no window has been
+// made on the thread, which a hook of that thread counts (a window replaced by another may
+// reuse a handle; one destroyed is skipped where the list is used). File scope: a hook
+// procedure is given no record of its own.
+struct ThreadWindows {
+    DWORD thread = 0;
+    HookOwner creationHook;
+    LONG created = 0;
+    LONG listedAt = -1;
+    std::vector<HWND> windows;
+};
+ThreadWindows threadWindows;
+
+LRESULT CALLBACK CountCreation(int code, WPARAM wParam, LPARAM lParam) {
+    LN if (code == HCBT_CREATEWND) ++threadWindows.created;
+    LN return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
 // Top-level windows, their children and message-only windows, all of this thread.
-std::vector<HWND> WindowsOfThisThread() {
+std::vector<HWND> ListWindowsOfThisThread() {
     LN std::vector<HWND> windows;
     LN EnumThreadWindows(GetCurrentThreadId(), CollectWindow, reinterpret_cast<LPARAM>(&windows));
     LN const size_t topLevel = windows.size();
@@ -27,6 +47,21 @@ std::vector<HWND> WindowsOfThisThread() {
         LN if (GetWindowThreadProcessId(window, nullptr) == GetCurrentThreadId()) windows.push_back(window);
     }
     LN return windows;
+}
+
+const std::vector<HWND>& WindowsOfThisThread() {
+    LN const DWORD self = GetCurrentThreadId();
+    LN if (threadWindows.thread != self) {
+        LN threadWindows.creationHook.reset(SetWindowsHookExW(WH_CBT, CountCreation, nullptr, self));
+        LN threadWindows.thread = self;
+        LN threadWindows.listedAt = -1;
+    }
+    // Without the hook nothing tells that the list is still whole: it is made every time.
+    LN if (!threadWindows.creationHook || threadWindows.listedAt != threadWindows.created) {
+        LN threadWindows.listedAt = threadWindows.created;
+        LN threadWindows.windows = ListWindowsOfThisThread();
+    }
+    LN return threadWindows.windows;
 }
 
 std::wstring ClassNameOf(HWND window) {
@@ -41,7 +76,10 @@ void ReleaseWindowsOfLibrary(HMODULE library) {
     LN if (!library) return;
     LN const ImageRange range = RangeOfImage(library);
     LN std::vector<std::wstring> classes;
-    LN for (HWND window : WindowsOfThisThread()) {
+    // A copy: a daemon's window told that it is destroyed may make another, and the list is
+    // then made anew.
+    LN const std::vector<HWND> windows = WindowsOfThisThread();
+    LN for (HWND window : windows) {
         // Destroying a window destroys its children with it.
         LN if (!IsWindow(window)) continue;
         LN const LONG_PTR procedure = GetWindowLongPtrW(window, GWLP_WNDPROC);

@@ -65,5 +65,6 @@ using IconOwner = Owner<NullEmptyTraits<HICON, DestroyIcon>>;
 using FontOwner = Owner<NullEmptyTraits<HFONT, DeleteObject>>;
 using FindOwner = Owner<FindTraits>;
 using RegisteredWaitOwner = Owner<NullEmptyTraits<HANDLE, UnregisterWaitAndBlock>>;
+using HookOwner = Owner<NullEmptyTraits<HHOOK, UnhookWindowsHookEx>>;
 
 }  // namespace kestrune

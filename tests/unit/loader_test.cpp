@@ -196,5 +196,22 @@ TEST_F(LoaderTest, UnloadingAnEndedDaemonFreesTheLibraryWithoutTerminating) {
     UnloadDaemon(nullptr);
 }
 
+// The host's windows are listed once and the list kept while no window is made on its
+// thread: a window a daemon makes after an earlier unload still goes with its library.
+TEST_F(LoaderTest, AWindowMadeOnTheHostsThreadAfterAnEarlierUnloadGoesWithItsLibrary) {
+    Daemon* earlier = Add(Place(L"cooperative"));
+    Daemon* maker = Add(Place(L"menu_window_on_host_thread"));
+    ASSERT_TRUE(earlier && maker && maker->entryMenuAddress);
+    app.DaemonTable.resize(1);
+    UnloadDaemon(earlier);
+    HMENU menu = nullptr;
+    HWND window = nullptr;
+    ASSERT_EQ(maker->entryMenuAddress(&menu, &window, 0), 1);
+    DestroyMenu(menu);
+    ASSERT_TRUE(IsWindow(window));
+    UnloadDaemon(maker);
+    EXPECT_FALSE(IsWindow(window));
+}
+
 }  // namespace
 }  // namespace kestrune::test
