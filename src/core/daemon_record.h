@@ -49,6 +49,7 @@ struct Daemon {
     // The host has decided to end the daemon and waits for its thread to reach a safe point.
     bool ending = false;
     int32_t endingSince = 0;  // low 32 bits of the clock when the first attempt was made
+    int32_t endingRanAt = 0;  // low 32 bits of the clock when its thread was last seen to run
     // A pause that found no safe point yet, and since when (low 32 bits of the clock).
     bool pauseWaiting = false;
     int32_t pauseWaitingSince = 0;

@@ -8,6 +8,7 @@
 #include "loader.h"
 #include "priority.h"
 #include "safe_point.h"
+#include "thread_time.h"
 #include "../fault/source_position.h"
 
 namespace kestrune {
@@ -22,6 +23,14 @@ constexpr DWORD DaemonStackSize = 4096;
 // that never returns): its locks stay held whatever the host does, and the daemon must end.
 constexpr int32_t StrictEndPatience = 2000;
 constexpr int32_t EndPatience = 10000;
+// A thread that still runs at that point is not hung: it takes the system's locks and gives them
+// back, only never while the host looked, and ended wherever it stands it would most likely
+// leave one held (a daemon that loads libraries in a loop, on an emulated 32-bit host, left the
+// loader lock held and the host's next unload waited for good). It is looked for where no lock
+// is held until this last limit. A thread counts as running while it has had processor time
+// within the last second.
+constexpr int32_t RunningEndPatience = 60000;
+constexpr int32_t StalledAfter = 1000;
 // A pause settles for a point inside the system's libraries where the helper finds every lock
 // free after the same wait: a thread that makes system calls in a loop is only ever met inside
 // one, under Wine. It never settles for a thread waiting there for one of the system's locks,
@@ -139,20 +148,34 @@ bool ApplyPauseRequest(Daemon* daemon) {
     LN return true;
 }
 
-HoldRule EndRuleAfter(int32_t milliseconds) {
-    LN if (milliseconds > EndPatience) return HoldRule::Anywhere;
+HoldRule EndRuleAfter(int32_t milliseconds, bool running) {
+    LN if (milliseconds > RunningEndPatience || (milliseconds > EndPatience && !running)) return HoldRule::Anywhere;
     LN return milliseconds > StrictEndPatience ? HoldRule::LocksFree : HoldRule::OwnCodeOrWait;
+}
+
+void BeginEnding(Daemon* daemon, int32_t since) {
+    LN daemon->ending = true;
+    LN daemon->endingSince = since;
+    LN daemon->endingRanAt = LowBitsOfClock();
+    LN SampleThreadTime(daemon);
+}
+
+// Whether the ending thread has had processor time within the last second.
+bool HasRunLately(Daemon* daemon) {
+    LN const uint64_t before = daemon->lastThreadTime;
+    LN SampleThreadTime(daemon);
+    LN if (daemon->lastThreadTime != before) daemon->endingRanAt = LowBitsOfClock();
+    LN return MillisecondsSinceStamp(ClockMilliseconds(), daemon->endingRanAt) <= StalledAfter;
 }
 
 // True when the daemon may be unloaded now: its thread has ended, or it is held where it holds
 // no system lock (unloading terminates it there).
 bool IsReadyToUnload(Daemon* daemon) {
-    LN if (!daemon->ending) {
-        LN daemon->ending = true;
-        LN daemon->endingSince = LowBitsOfClock();
-    }
+    LN if (!daemon->ending) BeginEnding(daemon, LowBitsOfClock());
     LN const int32_t waited = MillisecondsSinceStamp(ClockMilliseconds(), daemon->endingSince);
-    LN return HoldAtSafePoint(daemon->thread.get(), EndRuleAfter(waited)) != HoldResult::Busy;
+    // Asking the thread's times costs a call: only once the wait is long.
+    LN const bool running = waited > EndPatience && HasRunLately(daemon);
+    LN return HoldAtSafePoint(daemon->thread.get(), EndRuleAfter(waited, running)) != HoldResult::Busy;
 }
 
 bool HasFinished(const Daemon& daemon) {
@@ -215,8 +238,7 @@ TickResult TickDaemon(Daemon* daemon, BeforeUnload beforeUnload) {
 
 void HastenEnd(Daemon* daemon) {
     LN if (!daemon) return;
-    LN daemon->ending = true;
-    LN daemon->endingSince = static_cast<int32_t>(static_cast<uint32_t>(LowBitsOfClock()) - StrictEndPatience - 1);
+    LN BeginEnding(daemon, static_cast<int32_t>(static_cast<uint32_t>(LowBitsOfClock()) - StrictEndPatience - 1));
 }
 
 bool WriteStateWord(Daemon* daemon, LONG value) {

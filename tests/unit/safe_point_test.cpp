@@ -14,7 +14,8 @@ namespace {
 using LockLoaderLockFunction = LONG(NTAPI*)(ULONG, ULONG*, ULONG_PTR*);
 using UnlockLoaderLockFunction = LONG(NTAPI*)(ULONG, ULONG_PTR);
 
-// A thread that sleeps in a loop, as a daemon does, and holds the loader lock while asked to.
+// A thread that sleeps in a loop, as a daemon does, and holds the loader lock while asked to;
+// asked to spin, it runs instead of sleeping, with the lock or without.
 class LoaderLockHolder {
 public:
     LoaderLockHolder() {
@@ -34,6 +35,7 @@ public:
         if (thread_) CloseHandle(thread_);
     }
     HANDLE Thread() const { return thread_; }
+    void Spin(bool spin) { spin_ = spin; }
     // Returns once the thread holds the lock, or has let it go.
     void Hold(bool hold) {
         hold_ = hold;
@@ -49,11 +51,13 @@ private:
                 ULONG_PTR cookie = 0;
                 holder->lock_(0, nullptr, &cookie);
                 holder->holding_ = true;
-                while (holder->hold_) Sleep(5);
+                while (holder->hold_) {
+                    if (!holder->spin_) Sleep(5);
+                }
                 holder->unlock_(0, cookie);
                 holder->holding_ = false;
             }
-            Sleep(5);
+            if (!holder->spin_) Sleep(5);
         }
         return 0;
     }
@@ -61,7 +65,7 @@ private:
     LockLoaderLockFunction lock_ = nullptr;
     UnlockLoaderLockFunction unlock_ = nullptr;
     HANDLE thread_ = nullptr;
-    std::atomic<bool> hold_{false}, holding_{false}, quit_{false}, running_{false};
+    std::atomic<bool> hold_{false}, holding_{false}, quit_{false}, running_{false}, spin_{false};
 };
 
 CRITICAL_SECTION blockedSection;
@@ -245,6 +249,30 @@ TEST_F(SafePointTest, AThreadThatNeverLeavesTheSystemsCodeIsEndedWhereNoLockIsHe
     EXPECT_TRUE(SystemAnswers());
     CloseHandle(waiter);
     LeaveCriticalSection(&blockedSection);
+}
+
+// Past the last patience a thread is ended wherever it stands only once it has stopped running:
+// one that runs takes the system's locks and gives them back, and ended inside one it would
+// leave it held. It is ended once it lets the lock go.
+TEST_F(SafePointTest, AThreadThatRunsInsideALockIsNotEndedThereAfterTheLastPatience) {
+    LoaderLockHolder holder;
+    holder.Spin(true);
+    Sleep(50);
+    // Its code is learnt while it holds nothing: learning an image asks the loader.
+    ASSERT_EQ(HoldAtSafePoint(holder.Thread(), HoldRule::OwnCodeOrWait), HoldResult::Held);
+    ResumeThread(holder.Thread());
+    holder.Hold(true);
+    Daemon* daemon = Record(holder.Thread());
+    SetDaemonRequest(daemon, RequestForceStop);
+    EXPECT_TRUE(TickDaemon(daemon));
+    daemon->endingSince = static_cast<int32_t>(static_cast<uint32_t>(ClockMilliseconds()) - 10001u);
+    for (int tick = 0; tick < 10; ++tick) {
+        ASSERT_TRUE(TickDaemon(daemon)) << "ended at look " << tick << " while it held the loader lock";
+        Sleep(50);
+    }
+    holder.Hold(false);
+    ASSERT_TRUE(TickUntilUnloaded(daemon));
+    EXPECT_TRUE(SystemAnswers());
 }
 
 // A daemon that allocates in a loop and never looks at its word, stopped: its grace ends, and
