@@ -119,14 +119,14 @@ def line_chart(path, title, x_title, y_title, series, log_x=True, log_y=True):
     return True
 
 
-def reaper_pass_ms(n, floor=10):
-    """A full pass over n daemons: the designed period, or ticks at the timer's floor that
-    visit ceil(n / 51) daemons each."""
+def reaper_pass_ms(n, floor=10, batched=50):
+    """A full pass over n daemons: the designed period, or, below the timer's floor, ticks
+    every 50 ms that visit ceil(n / 10) daemons each."""
     period = 512 // (n + 1)
     if period >= floor:
         return n * period
-    batch = math.ceil(n / ((512 - 1) // floor))
-    return math.ceil(n / batch) * floor
+    batch = math.ceil(n / ((512 - 1) // batched))
+    return math.ceil(n / batch) * batched
 
 
 def main():
