@@ -24,6 +24,10 @@ constexpr uint64_t HoldBudget = 30;
 constexpr DWORD ProbeWait = 20;
 // The first round, while no daemon is held: only another thread's brief hold can delay it.
 constexpr DWORD StartWait = 5000;
+
+// LdrLockLoaderLock's flag to take the lock only if it is free, and its answer when it was taken.
+constexpr ULONG LoaderLockTryOnly = 2;
+constexpr ULONG LoaderLockAcquired = 1;
 // A thread suspended inside a system call stands a few bytes into the call's stub. Stubs lie
 // 16 bytes apart in a 32-bit process, 32 in a 64-bit one: no more, or the next stub counts too.
 constexpr uintptr_t StubLength = sizeof(void*) * 4;
@@ -128,8 +132,17 @@ bool AreLocksFree(DWORD wait) {
 }
 
 // Needs the loader: only called while no thread is held. An image the loader does not know
-// (mapped by hand) is the daemon's own.
+// (mapped by hand) is the daemon's own. The thread just looked at runs again and may hold the
+// loader's lock for as long as it likes: the image is learnt at a later look rather than waited
+// for.
 void LearnImageAt(uintptr_t base) {
+    LN ULONG disposition = 0;
+    LN ULONG_PTR cookie = 0;
+    LN const bool locking = points.lockLoader && points.unlockLoader;
+    LN if (locking &&
+           (points.lockLoader(LoaderLockTryOnly, &disposition, &cookie) < 0 || disposition != LoaderLockAcquired)) {
+        LN return;
+    }
     LN HMODULE module = nullptr;
     LN wchar_t path[MAX_PATH * 2];
     LN DWORD length = 0;
@@ -139,6 +152,7 @@ void LearnImageAt(uintptr_t base) {
     }
     LN const bool system = length > 0 && LowerCaseCopy(std::wstring_view(path, length)).starts_with(points.windowsFolder);
     LN points.images.push_back({base, system});
+    LN if (locking) points.unlockLoader(0, cookie);
 }
 
 void LearnWaitStubs() {
