@@ -50,6 +50,7 @@ struct Daemon {
     bool ending = false;
     int32_t endingSince = 0;  // low 32 bits of the clock when the first attempt was made
     int32_t endingRanAt = 0;  // low 32 bits of the clock when its thread was last seen to run
+    uint64_t endingThreadTime = 0;  // its thread time then; the row's figure is left alone
     // A pause that found no safe point yet, and since when (low 32 bits of the clock).
     bool pauseWaiting = false;
     int32_t pauseWaitingSince = 0;

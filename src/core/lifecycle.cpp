@@ -157,14 +157,15 @@ void BeginEnding(Daemon* daemon, int32_t since) {
     LN daemon->ending = true;
     LN daemon->endingSince = since;
     LN daemon->endingRanAt = LowBitsOfClock();
-    LN SampleThreadTime(daemon);
+    LN daemon->endingThreadTime = 0;
 }
 
-// Whether the ending thread has had processor time within the last second.
+// Whether the ending thread has had processor time within the last second; the first reading
+// counts as time had.
 bool HasRunLately(Daemon* daemon) {
-    LN const uint64_t before = daemon->lastThreadTime;
-    LN SampleThreadTime(daemon);
-    LN if (daemon->lastThreadTime != before) daemon->endingRanAt = LowBitsOfClock();
+    LN const uint64_t now = ReadThreadTime(daemon->thread.get());
+    LN if (now != daemon->endingThreadTime) daemon->endingRanAt = LowBitsOfClock();
+    LN daemon->endingThreadTime = now;
     LN return MillisecondsSinceStamp(ClockMilliseconds(), daemon->endingRanAt) <= StalledAfter;
 }
 

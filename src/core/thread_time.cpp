@@ -10,10 +10,14 @@ uint64_t ToCount(const FILETIME& time) {
 
 }  // namespace
 
-void SampleThreadTime(Daemon* daemon) {
+uint64_t ReadThreadTime(HANDLE thread) {
     LN FILETIME creation{}, exit{}, kernel{}, user{};
-    LN if (!GetThreadTimes(daemon->thread.get(), &creation, &exit, &kernel, &user)) kernel = user = FILETIME{};
-    LN daemon->lastThreadTime = ToCount(kernel) + ToCount(user);
+    LN if (!GetThreadTimes(thread, &creation, &exit, &kernel, &user)) return 0;
+    LN return ToCount(kernel) + ToCount(user);
+}
+
+void SampleThreadTime(Daemon* daemon) {
+    LN daemon->lastThreadTime = ReadThreadTime(daemon->thread.get());
 }
 
 }  // namespace kestrune

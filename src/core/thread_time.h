@@ -5,7 +5,10 @@
 
 namespace kestrune {
 
-// Stores kernel + user time of the daemon's thread, 0 when it cannot be read.
+// Kernel + user time of a thread in 100 ns units, 0 when it cannot be read.
+uint64_t ReadThreadTime(HANDLE thread);
+
+// Stores the daemon's thread time for its row.
 void SampleThreadTime(Daemon* daemon);
 
 }  // namespace kestrune
