@@ -167,8 +167,7 @@ TEST(TaskbarTest, IconComesBackWithItsTooltipWhileTheWindowSitsMinimisedAndAPres
 
         // A press on the icon shows the window as it sits: minimised.
         host.PressTrayIcon();
-        ASSERT_TRUE(host.Sync());
-        Sleep(300);
+        ASSERT_TRUE(host.SyncPosted());
         EXPECT_TRUE(IsIconic(window)) << "shown minimised, as it sat";
         EXPECT_TRUE(IsWindowVisible(window));
         SaveScreenshot(L"taskbar-recreated-minimised");

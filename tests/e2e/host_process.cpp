@@ -101,6 +101,22 @@ bool HostProcess::Sync() {
     return SendMessageTimeoutW(mainWindow_, WM_NULL, 0, 0, SMTO_NORMAL, 30000, &result) != 0;
 }
 
+// The marker is the list's hover time, which the host never uses (its list tracks no hovering):
+// posted behind the waiting messages, it reads back only once they have been handled.
+bool HostProcess::SyncPosted() {
+    HWND list = List();
+    DWORD_PTR original = 0;
+    if (!list || !SendMessageTimeoutW(list, LVM_GETHOVERTIME, 0, 0, SMTO_NORMAL, 30000, &original)) return false;
+    const DWORD marker = original == 4321 ? 4322 : 4321;
+    if (!PostMessageW(list, LVM_SETHOVERTIME, 0, marker)) return false;
+    const bool handled = WaitUntil([&] {
+        DWORD_PTR now = 0;
+        return SendMessageTimeoutW(list, LVM_GETHOVERTIME, 0, 0, SMTO_NORMAL, 30000, &now) && now == marker;
+    }, 30s);
+    PostMessageW(list, LVM_SETHOVERTIME, 0, static_cast<LPARAM>(original));
+    return handled;
+}
+
 bool HostProcess::CloseAndWait(std::chrono::milliseconds timeout, DWORD* exitCode) {
     RequestClose();
     return WaitForExit(timeout, exitCode);

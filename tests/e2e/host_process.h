@@ -49,6 +49,9 @@ public:
     // Waits until the host's thread has handled a sent message: a round trip, not a
     // sign that start-up has finished (the host handles sent messages while it calls out).
     bool Sync();
+    // Waits until the host has handled every message posted to it before this call. A sent
+    // message overtakes posted ones that wait in the host's queue, so Sync alone does not show it.
+    bool SyncPosted();
     // Waits for the process to end and gives its exit code; false on time-out.
     bool WaitForExit(std::chrono::milliseconds timeout, DWORD* exitCode = nullptr);
     // A close request, then WaitForExit.

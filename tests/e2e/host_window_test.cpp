@@ -113,7 +113,7 @@ TEST(HostWindowTest, TrayPressShowsTheWindowAndMinimisingHidesItAgain) {
     EXPECT_EQ(host.Cell(plainRow, 3), L"normal");
 
     host.PressTrayIcon();
-    ASSERT_TRUE(host.Sync());
+    ASSERT_TRUE(host.SyncPosted());
     EXPECT_TRUE(host.IsWindowShown()) << "a press never hides the window";
 
     ShowWindow(window, SW_MINIMIZE);
