@@ -6,8 +6,10 @@
 # Also a stop that hangs, waited out for its 30 s on the real host, and what the system
 # keeps of a thread ended by force, measured without the host.
 # busy: the busy daemons through the real window at full counts; busy-core: the same counts
-# through the host's core in-process, on the x64 build, and then the 32-bit one at the counts
-# in KESTRUNE_BUSY_CORE_I686 (default "100 20 1": pairs, force stops, daemons per kind).
+# through the host's core in-process, on the x64 build, and then the 32-bit one: the pairs in one
+# process, the force stops in seven of 15 a kind, since under Wine each ended thread keeps its
+# stack and one 32-bit process has room for about 80 (KESTRUNE_BUSY_CORE_I686_PROCESSES sets how
+# many; 0 leaves the 32-bit run out).
 #   bench/soak/run.sh [soak|load|hung|terminate|busy|busy-core]...   (all by default)
 set -uo pipefail
 KESTRUNE_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
@@ -28,6 +30,18 @@ if [ -z "${DISPLAY:-}" ]; then
   trap 'stop_wineserver; stop_xvfb' EXIT
 fi
 
+# Pairs, force stops and daemons per kind as busy_core_bench takes them, in fresh processes.
+run_busy_core_i686() {
+  local processes=${KESTRUNE_BUSY_CORE_I686_PROCESSES:-7} i
+  [ "$processes" -gt 0 ] || return 0
+  echo "32-bit, the pairs:"
+  scripts/lib/wine-exec build/i686/bin/busy_core_bench.exe 500 0 5 || return 1
+  for i in $(seq "$processes"); do
+    echo "32-bit, force stops in process $i of $processes:"
+    scripts/lib/wine-exec build/i686/bin/busy_core_bench.exe 0 15 5 || return 1
+  done
+}
+
 results=build/x86_64/soak-results.txt
 : > "$results"
 status=0
@@ -38,8 +52,7 @@ for run in "${runs[@]}"; do
   if [ "$run" = busy-core ]; then
     { build_preset i686 busy_core_bench > /dev/null &&
       scripts/lib/wine-exec build/x86_64/bin/busy_core_bench.exe &&
-      echo "32-bit:" &&
-      scripts/lib/wine-exec build/i686/bin/busy_core_bench.exe ${KESTRUNE_BUSY_CORE_I686:-100 20 1}; } > "$out" 2>&1 || status=1
+      run_busy_core_i686; } > "$out" 2>&1 || status=1
   else
     scripts/lib/wine-exec build/x86_64/bin/soak_bench.exe "$run" > "$out" 2>&1 || status=1
   fi
