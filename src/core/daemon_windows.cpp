@@ -76,8 +76,8 @@ void ReleaseWindowsOfLibrary(HMODULE library) {
     LN if (!library) return;
     LN const ImageRange range = RangeOfImage(library);
     LN std::vector<std::wstring> classes;
-    // A copy: a daemon's window told that it is destroyed may make another, and the list is
-    // then made anew.
+    // A copy: destroying a window runs the daemon's code and answers sent messages, and an
+    // unload reached from there (the end of the session) makes the list anew.
     LN const std::vector<HWND> windows = WindowsOfThisThread();
     LN for (HWND window : windows) {
         // Destroying a window destroys its children with it.

@@ -150,9 +150,9 @@ void LearnImageAt(uintptr_t base) {
                               reinterpret_cast<LPCWSTR>(base), &module)) {
         LN length = GetModuleFileNameW(module, path, static_cast<DWORD>(std::size(path)));
     }
+    LN if (locking) points.unlockLoader(0, cookie);
     LN const bool system = length > 0 && LowerCaseCopy(std::wstring_view(path, length)).starts_with(points.windowsFolder);
     LN points.images.push_back({base, system});
-    LN if (locking) points.unlockLoader(0, cookie);
 }
 
 void LearnWaitStubs() {
