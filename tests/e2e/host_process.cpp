@@ -7,6 +7,7 @@
 
 #include <kestrune/version.h>
 
+#include "run_program.h"
 #include "test_daemons.h"
 #include "top_level_windows.h"
 
@@ -36,10 +37,10 @@ HostProcess::HostProcess(const std::wstring& folder, bool copyProgram) : folder_
 }
 
 HostProcess::~HostProcess() {
-    if (IsRunning()) {
-        TerminateProcess(info_.hProcess, 99);
-        WaitForSingleObject(info_.hProcess, 10000);
-    }
+    if (job_) TerminateJobObject(job_, 99);
+    if (IsRunning()) TerminateProcess(info_.hProcess, 99);
+    if (info_.hProcess) WaitForSingleObject(info_.hProcess, 10000);
+    if (job_) CloseHandle(job_);
     if (info_.hProcess) CloseHandle(info_.hProcess);
     if (info_.hThread) CloseHandle(info_.hThread);
 }
@@ -55,10 +56,14 @@ bool HostProcess::Start(const std::wstring& currentDirectory) {
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     const std::wstring& directory = currentDirectory.empty() ? folder_ : currentDirectory;
-    if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, directory.c_str(),
-                        &startup, &info_)) {
+    if (!job_) job_ = CreateKillingJob();
+    // Suspended until it is in the job, so that nothing it starts escapes.
+    if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
+                        directory.c_str(), &startup, &info_)) {
         return false;
     }
+    if (job_) AssignProcessToJobObject(job_, info_.hProcess);
+    ResumeThread(info_.hThread);
     remote_ = nullptr;
     return true;
 }

@@ -35,7 +35,9 @@ public:
     // Places test daemon name.dll at wild_magic\relative (default name.dll); returns its path.
     std::wstring AddDaemon(const std::wstring& name, std::wstring relative = {});
 
-    // Starts the host with its own folder, or currentDirectory, as the current directory.
+    // Starts the host with its own folder, or currentDirectory, as the current directory. The
+    // host runs in a job of this object's that ends with it, or with this test program, taking
+    // along whatever the host started (a folder window, say): nothing outlives the case.
     bool Start(const std::wstring& currentDirectory = {});
     bool IsRunning() const;
     // Waits until the main window exists; null when it never appeared.
@@ -97,6 +99,7 @@ public:
 
 private:
     std::wstring folder_;
+    HANDLE job_ = nullptr;
     PROCESS_INFORMATION info_{};
     HWND mainWindow_ = nullptr;
     // A buffer inside the host process for list-view calls that take pointers.

@@ -19,6 +19,17 @@ std::vector<std::string> SplitLines(const std::string& text) {
 
 }  // namespace
 
+HANDLE CreateKillingJob() {
+    HANDLE job = CreateJobObjectW(nullptr, nullptr);
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    if (job && !SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
+        CloseHandle(job);
+        return nullptr;
+    }
+    return job;
+}
+
 std::string ReadWholeFile(const std::wstring& path) {
     std::string content;
     HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -50,15 +61,24 @@ ProgramRun RunProgram(const std::wstring& program, const std::wstring& arguments
     startup.hStdError = output;
     std::wstring commandLine = Quoted(program) + L" " + arguments;
     PROCESS_INFORMATION process{};
-    run.started = CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
-                                 nullptr, &startup, &process);
+    // In a job until it ends, with whatever it starts (the checker starts hosts).
+    HANDLE job = CreateKillingJob();
+    run.started = CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
+                                 CREATE_NO_WINDOW | CREATE_SUSPENDED, nullptr, nullptr, &startup, &process);
     CloseHandle(output);
-    if (!run.started) return run;
-    run.finished = WaitForSingleObject(process.hProcess, timeout) == WAIT_OBJECT_0;
-    if (!run.finished) {
-        TerminateProcess(process.hProcess, 255);
-        WaitForSingleObject(process.hProcess, 5000);
+    if (!run.started) {
+        if (job) CloseHandle(job);
+        return run;
     }
+    if (job) AssignProcessToJobObject(job, process.hProcess);
+    ResumeThread(process.hThread);
+    run.finished = WaitForSingleObject(process.hProcess, timeout) == WAIT_OBJECT_0;
+    if (!run.finished) TerminateProcess(process.hProcess, 255);
+    if (job) {
+        TerminateJobObject(job, 255);
+        CloseHandle(job);
+    }
+    if (!run.finished) WaitForSingleObject(process.hProcess, 5000);
     GetExitCodeProcess(process.hProcess, &run.exitCode);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);

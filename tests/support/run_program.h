@@ -21,6 +21,10 @@ struct ProgramRun {
 ProgramRun RunProgram(const std::wstring& program, const std::wstring& arguments, const std::wstring& outputFile,
                       DWORD timeout);
 
+// A job whose processes end when its last handle is closed: when the test program ends, however
+// it ends, the system closes its handles and so ends every process it put there. Null on failure.
+HANDLE CreateKillingJob();
+
 // A file's bytes as they stand, read even while another process still writes it.
 std::string ReadWholeFile(const std::wstring& path);
 
