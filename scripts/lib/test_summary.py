@@ -2,7 +2,9 @@
 test that ended early, failed, or passed only at a second run.
 
 Each run of a test program leaves <report>.runN.log and <report>.runN.json (gtest_outcome.py,
-called by wine-exec); the last run decides, the earlier ones stay readable.
+called by wine-exec); the last run decides, the earlier ones stay readable. wine-exec also
+leaves <report>.runN.before.json and .after.json, the processes of the prefix it ended before
+the run and after it (prefix_processes.py): each one is named, with the test that left it.
 """
 import json
 import pathlib
@@ -37,6 +39,23 @@ def runs_of(report: pathlib.Path) -> list[dict]:
     return sorted(runs, key=lambda run: run.get("run", 1))
 
 
+def left_running(report: pathlib.Path) -> list[str]:
+    """What each run of one report found running in the prefix, as lines to print."""
+    lines = []
+    for when, text in (("before", "was still running when it started (left by the program before it)"),
+                       ("after", "left running after it ended")):
+        for path in sorted(report.parent.glob(f"{report.stem}.run*.{when}.json")):
+            try:
+                processes = json.loads(path.read_text())
+            except (OSError, ValueError):
+                continue
+            if processes:
+                names = ", ".join(f"{process['name']} (process {process['pid']})" for process in processes)
+                run = path.name.removeprefix(report.stem + ".").split(".")[0]
+                lines.append(f"{text}, at {run}, ended by the harness: {names}")
+    return lines
+
+
 def count_skipped(root: ET.Element) -> int:
     """Skipped and disabled cases. This GoogleTest writes "skipped" only on each suite, not on the
     top element, so the suites are added up."""
@@ -51,6 +70,8 @@ def main() -> int:
         target = listing.parent.name
         tests = failures = skipped = 0
         for name, report in expected_reports(listing):
+            for line in left_running(report):
+                print(f"{target}: {name}: {line}")
             runs = runs_of(report)
             if runs and runs[-1]["status"] != "passed":
                 print(f"{target}: {describe(name, runs[-1])}")

@@ -1,6 +1,8 @@
 """Runs the probe program through CTest and wine-exec, as the suites run, once per way of ending,
 and checks that CTest calls every end other than GoogleTest's own a failure, that the test
-summary names the case that was running, and that no end waits for a debugger.
+summary names the case that was running, and that no end waits for a debugger. One run leaves a
+process of its own behind in the prefix and then hangs until its time-out: the next run must
+still pass, the summary must name what was left, and nothing of it may run on.
 
     harness_check.py path/to/harness_probe.exe
 """
@@ -18,14 +20,17 @@ LIB = ROOT / "scripts" / "lib"
 # A crash that waits for a debugger would sit at this limit; one that ends at once takes seconds.
 TEST_TIMEOUT = 120
 ENDS = {"clean": None, "crash": "crash", "abort": "abort", "exit": "exit"}
+# In this order: the run after the one that leaves a process behind must still pass.
+LEAVES = {"leave": "leave", "after_leave": None}
+LEAVE_TIMEOUT = 30
 
 
 def write_ctest_project(folder: pathlib.Path, probe: pathlib.Path) -> None:
     lines = []
-    for name, end in ENDS.items():
+    for name, end in {**ENDS, **LEAVES}.items():
         report = f"Z:{folder}/results/probe.{name}.xml"
         lines.append(f'add_test(probe.{name} "{LIB / "wine-exec"}" "{probe}" "--gtest_output=xml:{report}")')
-        properties = f"TIMEOUT {TEST_TIMEOUT}"
+        properties = f"TIMEOUT {LEAVE_TIMEOUT if name == 'leave' else TEST_TIMEOUT}"
         if end:
             properties += f' ENVIRONMENT "KESTRUNE_PROBE_END={end}"'
         lines.append(f"set_tests_properties(probe.{name} PROPERTIES {properties})")
@@ -44,6 +49,23 @@ def watch_for_debuggers(seen: list, stop: threading.Event) -> None:
                     seen.append(proc.name)
             except OSError:
                 pass
+
+
+def check_leftovers(ctest_output: str, summary_output: str) -> list[str]:
+    problems = []
+    if not re.search(r"Test +#\d+: probe\.leave \.+\**Timeout", ctest_output):
+        problems.append("probe.leave did not end on its time-out")
+    if not re.search(r"Test +#\d+: probe\.after_leave \.+ +Passed", ctest_output):
+        problems.append("probe.after_leave, the run after a process was left behind, did not pass")
+    if not re.search(r"probe\.after_leave: was still running when it started \(left by the program before it\), "
+                     r"at run1, ended by the harness: .*harness_probe\.exe", summary_output):
+        problems.append("the summary does not name the process probe.leave left running")
+    sys.path.insert(0, str(LIB))
+    from prefix_processes import strangers  # noqa: E402
+    still = [process for process in strangers() if process["name"] == "harness_probe.exe"]
+    if still:
+        problems.append(f"the process left behind still runs: {still}")
+    return problems
 
 
 def main() -> int:
@@ -91,6 +113,7 @@ def main() -> int:
         problems.append("the summary passed a run in which programs crashed")
     if debuggers:
         problems.append(f"a crash started Wine's debugger (process {debuggers[0]})")
+    problems += check_leftovers(ctest.stdout, summary.stdout)
     for problem in problems:
         print("PROBLEM:", problem)
     print(f"harness check: {len(problems)} problems, {elapsed:.1f} s for {len(ENDS)} runs")

@@ -14,6 +14,25 @@ DWORD WINAPI WriteThroughNull(LPVOID) {
     return 0;
 }
 
+// A copy of this program that never ends, started outside any job: what a stuck window of
+// another process is to the prefix.
+bool LeaveOneBehind() {
+    wchar_t program[MAX_PATH];
+    if (!GetModuleFileNameW(nullptr, program, MAX_PATH)) return false;
+    SetEnvironmentVariableW(L"KESTRUNE_PROBE_END", L"linger");
+    std::wstring commandLine = std::wstring(L"\"") + program + L"\" --gtest_filter=HarnessProbe.EndsAsAsked";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(program, commandLine.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr, nullptr,
+                        &startup, &process)) {
+        return false;
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return true;
+}
+
 TEST(HarnessProbe, Passes) { SUCCEED(); }
 
 TEST(HarnessProbe, EndsAsAsked) {
@@ -27,6 +46,12 @@ TEST(HarnessProbe, EndsAsAsked) {
         std::abort();
     } else if (how == "exit") {
         ExitProcess(0);
+    } else if (how == "leave") {
+        // Then stuck itself, until the run's time-out ends it and wine-exec with it.
+        ASSERT_TRUE(LeaveOneBehind());
+        Sleep(INFINITE);
+    } else if (how == "linger") {
+        Sleep(INFINITE);
     }
 }
 
