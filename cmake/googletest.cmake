@@ -8,8 +8,36 @@ add_subdirectory(${KESTRUNE_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/_deps/googletest E
 target_compile_options(gtest PRIVATE -O1 -g0)
 target_compile_options(gtest_main PRIVATE -O1 -g0)
 
-# One CTest test per GoogleTest suite of a test program: a Wine start per suite,
-# never one per case. The suites are read from the sources at configure time.
+# How long each CTest test takes in a normal run, per target (tests/suite_seconds.txt, which
+# scripts/lib/suite_seconds.py writes from a run's CTest logs). A test's time-out is about three
+# times that, and at least a minute: a stuck suite costs minutes, not the run.
+file(STRINGS ${CMAKE_SOURCE_DIR}/tests/suite_seconds.txt _kestrune_seconds REGEX "^[a-z0-9_]+ ")
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  set(KESTRUNE_TEST_TARGET i686)
+else()
+  set(KESTRUNE_TEST_TARGET x86_64)
+endif()
+set(KESTRUNE_TIMEOUT_FLOOR 60)
+set(KESTRUNE_TIMEOUT_UNKNOWN 600)
+
+# The time-out of one CTest test, by its name, into the variable out.
+function(kestrune_test_timeout name out)
+  set(_timeout ${KESTRUNE_TIMEOUT_UNKNOWN})
+  foreach(_line IN LISTS _kestrune_seconds)
+    if(_line MATCHES "^${KESTRUNE_TEST_TARGET} ${name} ([0-9]+)$")
+      math(EXPR _timeout "${CMAKE_MATCH_1} * 3")
+      if(_timeout LESS KESTRUNE_TIMEOUT_FLOOR)
+        set(_timeout ${KESTRUNE_TIMEOUT_FLOOR})
+      endif()
+    endif()
+  endforeach()
+  set(${out} ${_timeout} PARENT_SCOPE)
+endfunction()
+
+# One CTest test per GoogleTest suite of a test program, on both targets: a failure reruns only
+# its suite, and a stuck one costs only its own time-out. The suites are read from the sources at
+# configure time. EXCLUDE names cases (Suite.Case, wildcards allowed) or whole suites (Suite.*)
+# left out on this target.
 function(kestrune_add_gtest target)
   get_target_property(_sources ${target} SOURCES)
   get_target_property(_dir ${target} SOURCE_DIR)
@@ -26,25 +54,29 @@ function(kestrune_add_gtest target)
   endforeach()
   list(REMOVE_DUPLICATES _suites)
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${_sources})
-  cmake_parse_arguments(ARG "WHOLE" "LABEL;TIMEOUT;FILTER" "" ${ARGN})
-  if(NOT ARG_TIMEOUT)
-    set(ARG_TIMEOUT 600)
-  endif()
+  cmake_parse_arguments(ARG "" "LABEL" "EXCLUDE" ${ARGN})
   # The programs run under Wine, where Z: is the Linux root.
   set(_results Z:${CMAKE_BINARY_DIR}/test-results)
-  if(ARG_WHOLE)
-    # The whole program in one process (the 32-bit loader costs a minute per start).
-    set(_filter "")
-    if(ARG_FILTER)
-      set(_filter --gtest_filter=${ARG_FILTER})
-    endif()
-    add_test(NAME ${target} COMMAND ${target} ${_filter} --gtest_output=xml:${_results}/${target}.xml)
-    set_tests_properties(${target} PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS "${ARG_LABEL}")
-  else()
-    foreach(_suite IN LISTS _suites)
-      add_test(NAME ${target}.${_suite}
-        COMMAND ${target} --gtest_filter=${_suite}.* --gtest_output=xml:${_results}/${target}.${_suite}.xml)
-      set_tests_properties(${target}.${_suite} PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS "${ARG_LABEL}")
+  foreach(_suite IN LISTS _suites)
+    set(_left_out "")
+    foreach(_pattern IN LISTS ARG_EXCLUDE)
+      if(_pattern STREQUAL "${_suite}.*")
+        set(_left_out ALL)
+      elseif(_pattern MATCHES "^${_suite}\\.")
+        list(APPEND _left_out ${_pattern})
+      endif()
     endforeach()
-  endif()
+    if(_left_out STREQUAL "ALL")
+      continue()
+    endif()
+    set(_filter "${_suite}.*")
+    if(_left_out)
+      list(JOIN _left_out ":" _negative)
+      set(_filter "${_filter}-${_negative}")
+    endif()
+    kestrune_test_timeout(${target}.${_suite} _timeout)
+    add_test(NAME ${target}.${_suite}
+      COMMAND ${target} --gtest_filter=${_filter} --gtest_output=xml:${_results}/${target}.${_suite}.xml)
+    set_tests_properties(${target}.${_suite} PROPERTIES TIMEOUT ${_timeout} LABELS "${ARG_LABEL}")
+  endforeach()
 endfunction()
