@@ -138,7 +138,7 @@ int HostProcess::RowCount() const {
     return list ? static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0)) : 0;
 }
 
-std::wstring HostProcess::Cell(int row, int column) const {
+std::wstring HostProcess::Cell(int row, int column, std::chrono::milliseconds timeout) const {
     HWND list = List();
     if (!list || !Remote()) return L"<no list>";
     HANDLE process = OpenProcess(PROCESS_VM_READ | PROCESS_VM_WRITE | PROCESS_VM_OPERATION, FALSE, info_.dwProcessId);
@@ -153,7 +153,13 @@ std::wstring HostProcess::Cell(int row, int column) const {
     item.cchTextMax = textChars;
     SIZE_T done = 0;
     WriteProcessMemory(process, remoteItem, &item, sizeof item, &done);
-    LRESULT length = SendMessageW(list, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(remoteItem));
+    // Bounded: a host that froze since the caller last looked must not hold the test for good.
+    DWORD_PTR length = 0;
+    if (!SendMessageTimeoutW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(remoteItem),
+                             SMTO_NORMAL, static_cast<UINT>(timeout.count()), &length)) {
+        CloseHandle(process);
+        return L"<no answer>";
+    }
     std::wstring text(static_cast<size_t>(length), L'\0');
     if (length > 0) ReadProcessMemory(process, remoteText, text.data(), static_cast<SIZE_T>(length) * sizeof(wchar_t), &done);
     CloseHandle(process);

@@ -60,7 +60,8 @@ public:
     bool CloseAndWait(std::chrono::milliseconds timeout, DWORD* exitCode = nullptr);
 
     int RowCount() const;
-    std::wstring Cell(int row, int column) const;
+    // "<no answer>" when the host does not answer within timeout.
+    std::wstring Cell(int row, int column, std::chrono::milliseconds timeout = 30s) const;
     COLORREF StatusColour(int row) const;
     std::vector<ListRow> Rows() const;
     // The row whose path ends in suffix, or -1.
