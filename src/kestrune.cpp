@@ -14,7 +14,10 @@
 #include "core/daemon_windows.h"
 #include "core/discovery.h"
 #include "core/dll_search.h"
+#include "core/library_release.h"
 #include "core/lifecycle.h"
+#include "core/loader_lock.h"
+#include "core/safe_point.h"
 #include "core/program_path.h"
 #include "ui/reaper.h"
 #include "fault/fatal_error.h"
@@ -35,6 +38,11 @@
 
 namespace kestrune {
 namespace {
+
+// How long the exit waits for the loader's lock before it ends the process without it, and for
+// the shell to take the icon away.
+constexpr DWORD ExitLoaderPatience = 200;
+constexpr DWORD TrayRemovalPatience = 300;
 
 void LoadDiscoveredDaemons() {
     LN DiscoverDaemons(app.DiscoveredPaths);
@@ -97,7 +105,13 @@ void RunEventLoop() {
     LN MSG message;
     LN for (;;) {
         LN BOOL got = GetMessageW(&message, nullptr, 0, 0);
-        LN if (got == 0 || got == -1) return;
+        LN if (got == -1) return;
+        // The host never asks itself to quit: a quit request comes from a daemon's window on this
+        // thread, and it closes the host as the user's close does, every daemon asked to stop.
+        LN if (got == 0) {
+            LN if (OnCloseRequest() == LoopStep::Leave) return;
+            LN continue;
+        }
         LN const bool mine = message.hwnd != nullptr && message.hwnd == ui.main.mainWindow;
         LN if (mine && message.message == WM_TIMER && message.wParam == ReaperTimerId) {
             LN if (OnReaperTick(ui.reaper) == LoopStep::Leave) return;
@@ -124,8 +138,17 @@ void RunExitSequence() {
     LN KillTimer(ui.main.mainWindow, ReaperTimerId);
     LN KillTimer(ui.main.mainWindow, RefreshTimerId);
     LN KillTimer(ui.main.mainWindow, TrayRetryTimerId);
-    LN RemoveTrayIcon();
+    LN RemoveTrayIcon(TrayRemovalPatience);
     LN ui.tray.trayIcon.reset();
+    LN EndEveryQuarantine();
+    // Destroying the host's windows runs the window code of daemons that made windows on this
+    // thread, and ending the process runs every library's teardown under the loader's lock, after
+    // every other thread has stopped where it stood. A library the host kept because its code still
+    // ran, or because its daemon was ended by force, could wait there for a lock such a thread held;
+    // a loader's lock that a stuck thread holds would stop both before they began.
+    LN if (KeepsLibrariesItCannotTearDown() || !IsLoaderLockFree(ExitLoaderPatience)) {
+        LN TerminateProcess(GetCurrentProcess(), 0);
+    }
     LN DestroyHostWindows();
 }
 
@@ -143,6 +166,7 @@ void RunHost() {
     LN ui.tray.trayIcon.reset(icon);
     LN SetUpTray();
     LN CreateDaemonList();
+    LN StartLockProbe();
     LN LoadDiscoveredDaemons();
     LN ArmReaperTimer(ui.main.mainWindow);
     LN SetTimer(ui.main.mainWindow, RefreshTimerId, RefreshPeriod, nullptr);

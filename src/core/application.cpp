@@ -1,4 +1,7 @@
 #include "application.h"
+
+#include "clock.h"
+#include "lifecycle.h"
 #include "fault/source_position.h"
 
 namespace kestrune {
@@ -7,6 +10,9 @@ Application app;
 
 void ResetApplication() {
     LN app.quitting.store(0, std::memory_order_relaxed);
+    LN app.closeStartedAt = 0;
+    LN app.endingSession = false;
+    LN ResetPauseAllowance();
     LN app.scan = ScanState{};
     LN app.DiscoveredPaths.assign(1, std::wstring());
     LN app.DaemonTable.assign(1, nullptr);
@@ -14,6 +20,10 @@ void ResetApplication() {
 
 bool IsQuitting() {
     LN return app.quitting.load(std::memory_order_relaxed) != 0;
+}
+
+bool IsPastCloseLimit() {
+    LN return IsQuitting() && ClockMilliseconds() - app.closeStartedAt > CloseLimit;
 }
 
 int LastDaemonIndex() {

@@ -18,6 +18,15 @@ Daemon* AddDaemon(const std::wstring& path, std::vector<Daemon*>& table) {
     LN return daemon;
 }
 
+void TakeOutOfTable(Daemon* daemon) {
+    LN for (size_t i = 1; i < app.DaemonTable.size(); ++i) {
+        LN if (app.DaemonTable[i] != daemon) continue;
+        LN std::swap(app.DaemonTable[i], app.DaemonTable.back());
+        LN app.DaemonTable.pop_back();
+        LN return;
+    }
+}
+
 Daemon* FindDaemonByPath(const std::wstring& key) {
     LN std::wstring lowerKey = LowerCaseCopy(key);
     LN for (size_t i = 1; i < app.DaemonTable.size(); ++i) {

@@ -15,4 +15,9 @@ Daemon* AddDaemon(const std::wstring& path, std::vector<Daemon*>& table);
 // The first record whose path equals key regardless of letter case, or null.
 Daemon* FindDaemonByPath(const std::wstring& key);
 
+// Takes a record out of the table before it is unloaded: the last record takes its slot. Code
+// that runs while the record is unloaded (its windows' teardown answering sent messages, the end
+// of the session reached from there) then cannot find it, and so cannot unload it twice.
+void TakeOutOfTable(Daemon* daemon);
+
 }  // namespace kestrune

@@ -70,6 +70,27 @@ std::wstring ClassNameOf(HWND window) {
     LN return std::wstring(name, length > 0 ? static_cast<size_t>(length) : 0);
 }
 
+// An ANSI window's procedure, asked for with the wide call, comes back as a handle the system
+// makes up, not as the address: each window is asked in its own character set.
+LONG_PTR WindowProcedureOf(HWND window, bool unicode) {
+    LN return unicode ? GetWindowLongPtrW(window, GWLP_WNDPROC) : GetWindowLongPtrA(window, GWLP_WNDPROC);
+}
+
+LONG_PTR ClassProcedureOf(HWND window, bool unicode) {
+    LN return static_cast<LONG_PTR>(unicode ? GetClassLongPtrW(window, GCLP_WNDPROC) : GetClassLongPtrA(window, GCLP_WNDPROC));
+}
+
+// A dialog's own procedure, which the dialog class's procedure calls.
+LONG_PTR DialogProcedureOf(HWND window, bool unicode) {
+    LN if (ClassNameOf(window) != L"#32770") return 0;
+    LN return unicode ? GetWindowLongPtrW(window, DWLP_DLGPROC) : GetWindowLongPtrA(window, DWLP_DLGPROC);
+}
+
+bool IsQuitPending() {
+    LN MSG message;
+    LN return PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE | PM_NOYIELD) != FALSE;
+}
+
 }  // namespace
 
 void ReleaseWindowsOfLibrary(HMODULE library) {
@@ -79,20 +100,31 @@ void ReleaseWindowsOfLibrary(HMODULE library) {
     // A copy: destroying a window runs the daemon's code and answers sent messages, and an
     // unload reached from there (the end of the session) makes the list anew.
     LN const std::vector<HWND> windows = WindowsOfThisThread();
+    // A window of the usual kind asks its thread to quit when it is destroyed: that request is
+    // the daemon's window's, not the user's, and must not end the host.
+    LN const bool quitWasPending = IsQuitPending();
     LN for (HWND window : windows) {
         // Destroying a window destroys its children with it.
         LN if (!IsWindow(window)) continue;
-        LN const LONG_PTR procedure = GetWindowLongPtrW(window, GWLP_WNDPROC);
-        LN const LONG_PTR classProcedure = static_cast<LONG_PTR>(GetClassLongPtrW(window, GCLP_WNDPROC));
-        LN if (IsInsideImage(range, static_cast<uintptr_t>(classProcedure))) {
+        LN const bool unicode = IsWindowUnicode(window) != FALSE;
+        LN const LONG_PTR procedure = WindowProcedureOf(window, unicode);
+        LN const LONG_PTR classProcedure = ClassProcedureOf(window, unicode);
+        LN if (IsInsideImage(range, static_cast<uintptr_t>(classProcedure)) ||
+               IsInsideImage(range, static_cast<uintptr_t>(DialogProcedureOf(window, unicode)))) {
             LN if (reinterpret_cast<HMODULE>(GetClassLongPtrW(window, GCLP_HMODULE)) == library) {
                 LN classes.push_back(ClassNameOf(window));
             }
             LN DestroyWindow(window);
         } else if (IsInsideImage(range, static_cast<uintptr_t>(procedure))) {
-            LN SetWindowLongPtrW(window, GWLP_WNDPROC, classProcedure);
+            LN if (unicode) {
+                LN SetWindowLongPtrW(window, GWLP_WNDPROC, classProcedure);
+            } else {
+                LN SetWindowLongPtrA(window, GWLP_WNDPROC, classProcedure);
+            }
         }
     }
+    LN MSG quit;
+    LN if (!quitWasPending) PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE | PM_NOYIELD);
     // A library's classes outlive it otherwise: the system unregisters them only at process end.
     LN for (const std::wstring& name : classes) UnregisterClassW(name.c_str(), library);
 }

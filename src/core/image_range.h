@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <vector>
 
 #include "fault/source_position.h"
 
@@ -18,6 +19,9 @@ struct ImageRange {
 ImageRange RangeOfImage(HMODULE module);
 
 bool IsInsideImage(const ImageRange& range, uintptr_t address);
+
+// The addresses of the module's exports that lie in the image (forwarders left out), sorted.
+std::vector<uintptr_t> ExportAddresses(HMODULE module);
 
 // The export's address as the function type the caller expects, or null.
 template <typename Function>

@@ -37,6 +37,13 @@ constexpr int32_t StalledAfter = 1000;
 // nor for less, since a paused thread keeps what it holds, or is handed, until it is resumed.
 constexpr int32_t StrictPausePatience = 2000;
 
+// A pause that finds no safe point is looked for again at later visits, however long that takes;
+// all such looks together may take a fiftieth of the main thread's time. The allowance grows with
+// the clock up to a cap, and the first look of each pause is made even when it is spent, so a
+// pause of a thread that waits plainly takes effect at its first visit.
+constexpr int64_t PauseShareDivisor = 50;
+constexpr int64_t PauseAllowanceCap = 100;
+
 // Address space kept free when a daemon thread starts. A 32-bit host whose address space
 // ran dry would fail where nothing can report it (another library's thread attach, the
 // window's own allocations); it stops starting daemons first, as if their threads could not
@@ -107,6 +114,23 @@ bool IsPriorityRequest(int32_t request) {
     }
 }
 
+// File scope: the allowance is the main thread's, shared by every daemon's pause.
+struct PauseAllowance {
+    uint64_t refilledAt = 0;
+    int64_t milliseconds = PauseAllowanceCap;
+};
+PauseAllowance pauseAllowance;
+
+int64_t RefillPauseAllowance() {
+    LN const uint64_t now = ClockMilliseconds();
+    LN if (now > pauseAllowance.refilledAt) {
+        LN const int64_t earned = static_cast<int64_t>((now - pauseAllowance.refilledAt) / PauseShareDivisor);
+        LN pauseAllowance.milliseconds = std::min(PauseAllowanceCap, pauseAllowance.milliseconds + earned);
+        LN pauseAllowance.refilledAt = now;
+    }
+    LN return pauseAllowance.milliseconds;
+}
+
 int32_t LowBitsOfClock() {
     LN return static_cast<int32_t>(static_cast<uint32_t>(ClockMilliseconds()));
 }
@@ -133,14 +157,21 @@ bool ApplyStopRequest(Daemon* daemon) {
 // False when the thread stood inside a system lock at every look: it runs on and the pause
 // stays pending, so that the row never shows a pause that has not happened.
 bool ApplyPauseRequest(Daemon* daemon) {
-    LN if (!daemon->pauseWaiting) {
+    LN const bool firstLook = !daemon->pauseWaiting;
+    LN if (firstLook) {
         LN daemon->pauseWaiting = true;
         LN daemon->pauseWaitingSince = LowBitsOfClock();
     }
+    LN const int64_t allowance = RefillPauseAllowance();
+    LN if (!firstLook && allowance <= 0) return false;
     LN const int32_t waited = MillisecondsSinceStamp(ClockMilliseconds(), daemon->pauseWaitingSince);
     LN const HoldRule rule = waited > StrictPausePatience ? HoldRule::RunningLocksFree : HoldRule::OwnCodeOrWait;
+    LN const uint64_t budget = firstLook ? HoldBudget : static_cast<uint64_t>(std::min<int64_t>(HoldBudget, allowance));
     LN DWORD previous = 0;
-    LN if (HoldAtSafePoint(daemon->thread.get(), rule, &previous) == HoldResult::Busy) return false;
+    LN const uint64_t started = ClockMilliseconds();
+    LN const HoldResult held = HoldAtSafePoint(daemon->thread.get(), rule, &previous, budget);
+    LN pauseAllowance.milliseconds -= static_cast<int64_t>(ClockMilliseconds() - started);
+    LN if (held == HoldResult::Busy) return false;
     LN daemon->pauseWaiting = false;
     LN daemon->flags |= FlagPaused;
     // A thread the host pauses is never suspended more than once by the host.
@@ -186,6 +217,10 @@ bool HasFinished(const Daemon& daemon) {
 }
 
 }  // namespace
+
+void ResetPauseAllowance() {
+    LN pauseAllowance = PauseAllowance{};
+}
 
 void SetDaemonRequest(Daemon* daemon, int32_t request) {
     LN if (daemon) daemon->request = request;

@@ -33,6 +33,9 @@ bool WriteStateWord(Daemon* daemon, LONG value);
 // is held, without waiting first for its thread to stand in its own code.
 void HastenEnd(Daemon* daemon);
 
+// The main thread's allowance for pauses still looking for their safe point, back to its start.
+void ResetPauseAllowance();
+
 // Lifts up to 256 suspensions, whoever made them.
 void ResumeThreadFully(HANDLE thread);
 

@@ -4,9 +4,11 @@
 
 #include "address_check.h"
 #include "application.h"
-#include "daemon_windows.h"
+#include "library_release.h"
+#include "loader_lock.h"
 #include "image_range.h"
 #include "lifecycle.h"
+#include "safe_point.h"
 #include "fault/source_position.h"
 
 namespace kestrune {
@@ -24,6 +26,9 @@ bool IsCallable(const void* address, const void* bound) {
 
 // How long unloading waits for a terminated thread to be gone.
 constexpr DWORD TerminationWait = 5000;
+// How long a load waits for the loader's lock before it gives up: a thread stuck in a library's
+// initialisation holds it for good, and the main thread must not wait behind it.
+constexpr DWORD LoaderPatience = 100;
 
 // The host may load at logon, hidden: a damaged or foreign image must fail quietly instead of
 // raising a system error box that waits for a press.
@@ -51,12 +56,18 @@ Daemon* LoadDaemon(const std::wstring& path, LoadFacts* facts) {
     LN if (!facts) facts = &unused;
     LN auto daemon = std::make_unique<Daemon>();
     LN if (IsQuitting()) return nullptr;
+    LN if (!IsLoaderLockFree(LoaderPatience)) {
+        LN facts->loadError = ERROR_BUSY;
+        LN return nullptr;
+    }
     LN daemon->library.reset(LoadQuietly(path));
     LN if (!daemon->library) {
         LN facts->loadError = GetLastError();
         LN return nullptr;
     }
     LN HMODULE library = daemon->library.get();
+    LN TakeBackFromQuarantine(library);
+    LN LearnDaemonImage(library);
 
     LN const void* bound = reinterpret_cast<void*>(GetProcAddress(library, MAKEINTRESOURCEA(1)));
     LN facts->bound = bound;
@@ -100,23 +111,24 @@ DWORD WINAPI DaemonThreadMain(LPVOID record) {
     LN return 0;
 }
 
-void UnloadDaemon(Daemon* daemon) {
-    LN if (!daemon) return;
-    LN if (IsThreadAlive(daemon->thread.get())) {
+LibraryFate UnloadDaemon(Daemon* daemon) {
+    LN if (!daemon) return LibraryFate::AlreadyGone;
+    LN const bool endedByForce = IsThreadAlive(daemon->thread.get());
+    LN if (endedByForce) {
         LN TerminateThread(daemon->thread.get(), 0);
-        // Termination is asynchronous: the thread's code must not be unmapped under it.
         LN WaitForSingleObject(daemon->thread.get(), TerminationWait);
     }
-    // A thread that outlived its termination still runs, or may run, the library's code: the
-    // library stays loaded for the rest of the run. The record gives up its claim on it, so a
-    // later start loads it again under a new claim.
-    LN if (IsThreadAlive(daemon->thread.get())) {
-        LN daemon->library.release();
-    } else {
-        LN ReleaseWindowsOfLibrary(daemon->library.get());
-    }
     LN daemon->thread.reset();
-    LN daemon->library.reset();
+    LN const LibraryFate fate = ReleaseDaemonLibrary(std::move(daemon->library), endedByForce);
+    LN delete daemon;
+    LN return fate;
+}
+
+void AbandonDaemon(Daemon* daemon) {
+    LN if (!daemon) return;
+    // Its thread runs on where it stands, and its library with it, until the process ends.
+    LN daemon->thread.reset();
+    LN ReleaseDaemonLibrary(std::move(daemon->library), true);
     LN delete daemon;
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "daemon_record.h"
+#include "library_release.h"
 
 namespace kestrune {
 
@@ -31,8 +32,13 @@ Daemon* LoadDaemon(const std::wstring& path, LoadFacts* facts = nullptr);
 // The start routine of every daemon thread; runs the daemon's EntryPoint.
 DWORD WINAPI DaemonThreadMain(LPVOID record);
 
-// Terminates a thread that still runs, frees the library, frees the record.
-void UnloadDaemon(Daemon* daemon);
+// Ends a thread that still runs, releases the library (library_release.h: freed once none of
+// its code can run, kept otherwise), frees the record.
+LibraryFate UnloadDaemon(Daemon* daemon);
+
+// For the end of the process when a daemon could not be ended safely in time: the record goes,
+// the thread runs on and the library stays mapped until the process ends.
+void AbandonDaemon(Daemon* daemon);
 
 // The text after the last "\" or "/" of a path, or the whole path.
 std::wstring FilePartOf(const std::wstring& path);

@@ -2,12 +2,15 @@
 
 #include <malloc.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "case_fold.h"
 #include "clock.h"
 #include "image_range.h"
+#include "loader_lock.h"
+#include "return_address.h"
 #include "owner.h"
 #include "thread_end_watch.h"
 #include "fault/source_position.h"
@@ -15,40 +18,32 @@
 namespace kestrune {
 namespace {
 
-// How long one hold keeps looking for a safe point before it gives up for this visit. Each
-// look costs a suspension and a resumption; a thread that is inside the system most of the
-// time (loading libraries in a loop, say) is met in its own code within a few dozen looks.
-constexpr uint64_t HoldBudget = 30;
 // A round of the probe takes well under a millisecond when every lock is free (a few under
 // emulation); a round still waiting after this long is waiting for a lock someone holds.
 constexpr DWORD ProbeWait = 20;
-// The first round, while no daemon is held: only another thread's brief hold can delay it.
+// The first round sets the helper up (its window-system state among it): the host starts the
+// helper before its daemons start, where nothing but another thread's brief hold delays it.
 constexpr DWORD StartWait = 5000;
 
-// LdrLockLoaderLock's flag to take the lock only if it is free, and its answer when it was taken.
-constexpr ULONG LoaderLockTryOnly = 2;
-constexpr ULONG LoaderLockAcquired = 1;
-// A thread suspended inside a system call stands a few bytes into the call's stub. Stubs lie
-// 16 bytes apart in a 32-bit process, 32 in a 64-bit one: no more, or the next stub counts too.
-constexpr uintptr_t StubLength = sizeof(void*) * 4;
+// How far up a held thread's stack the call into the system's code is looked for.
+constexpr uintptr_t EntrySearchDepth = 64 * 1024;
 
-using LockLoaderLockFunction = LONG(NTAPI*)(ULONG flags, ULONG* disposition, ULONG_PTR* cookie);
-using UnlockLoaderLockFunction = LONG(NTAPI*)(ULONG flags, ULONG_PTR cookie);
 using PebLockFunction = void(NTAPI*)();
 using GetDllPathFunction = LONG(NTAPI*)(PCWSTR module, ULONG flags, PWSTR* path, PWSTR* unknown);
 using ReleasePathFunction = void(NTAPI*)(PWSTR path);
 
 struct KnownImage {
-    uintptr_t base = 0;
-    bool system = false;  // a library of the Windows folder
+    ImageRange range;
+    bool system = false;       // a library of the Windows folder
+    bool waitLibrary = false;  // one of the libraries a program waits in
 };
 
 // Where a held thread stands.
 enum class Place {
     OwnCode,        // code that is not the system's: it holds what its own code holds
-    PlainWait,      // waiting in a system call made from outside the native layer
+    PlainWait,      // waiting in a system call, inside one of the plain waits its own code called
     SystemCode,     // inside the system's libraries or their calls, where their locks are taken
-    LockWait,       // waiting in a call the native layer makes for itself: for one of its locks
+    LockWait,       // waiting in a system call on behalf of another call: for one of their locks
     UnknownModule,  // an image not classified yet (that needs the loader: done once it runs again)
 };
 
@@ -60,15 +55,17 @@ struct SafePoints {
     HandleOwner go;    // auto-reset: one round per signal
     HandleOwner done;  // auto-reset: set at the end of each round
     bool roundPending = false;  // a round began and its end has not been seen yet
-    LockLoaderLockFunction lockLoader = nullptr;
-    UnlockLoaderLockFunction unlockLoader = nullptr;
     PebLockFunction lockPeb = nullptr;
     PebLockFunction unlockPeb = nullptr;
     GetDllPathFunction getDllPath = nullptr;
     ReleasePathFunction releasePath = nullptr;
     HANDLE runtimeHeap = nullptr;  // the C runtime's heap, not owned
-    ImageRange nativeLayer;         // ntdll: a wait called from inside it is a wait for one of its locks
-    std::vector<uintptr_t> waitStubs;
+    // The exports of the libraries a program waits in, sorted: the one at or below an address
+    // names the function it lies in, whatever the system's stubs look like.
+    std::vector<uintptr_t> exports;
+    std::vector<uintptr_t> waitCalls;   // the system calls that wait, sorted
+    std::vector<uintptr_t> plainWaits;  // the waits a program calls, sorted
+    std::vector<uintptr_t> lockFunctions;  // calls that take or wait for one of the system's locks, sorted
     std::vector<KnownImage> images;  // classified images; looked up while a thread is held
     std::wstring windowsFolder;     // lower case, with its trailing separator
 };
@@ -85,9 +82,7 @@ void TouchEveryLock() {
         LN HeapUnlock(points.runtimeHeap);
     }
     LN ULONG_PTR cookie = 0;
-    LN if (points.lockLoader && points.unlockLoader && points.lockLoader(0, nullptr, &cookie) >= 0) {
-        LN points.unlockLoader(0, cookie);
-    }
+    LN if (LockLoader(cookie)) UnlockLoader(cookie);
     // The process environment block's lock guards the environment and the current directory.
     LN if (points.lockPeb && points.unlockPeb) {
         LN points.lockPeb();
@@ -135,14 +130,20 @@ bool AreLocksFree(DWORD wait) {
 // (mapped by hand) is the daemon's own. The thread just looked at runs again and may hold the
 // loader's lock for as long as it likes: the image is learnt at a later look rather than waited
 // for.
-void LearnImageAt(uintptr_t base) {
-    LN ULONG disposition = 0;
-    LN ULONG_PTR cookie = 0;
-    LN const bool locking = points.lockLoader && points.unlockLoader;
-    LN if (locking &&
-           (points.lockLoader(LoaderLockTryOnly, &disposition, &cookie) < 0 || disposition != LoaderLockAcquired)) {
-        LN return;
+// The span of everything mapped with the allocation at base.
+ImageRange MappedSpan(uintptr_t base) {
+    LN uintptr_t end = base;
+    LN MEMORY_BASIC_INFORMATION region{};
+    LN while (VirtualQuery(reinterpret_cast<const void*>(end), &region, sizeof region) &&
+              reinterpret_cast<uintptr_t>(region.AllocationBase) == base && region.RegionSize > 0) {
+        LN end = reinterpret_cast<uintptr_t>(region.BaseAddress) + region.RegionSize;
     }
+    LN return {base, std::max(end, base + 1)};
+}
+
+void LearnImageAt(uintptr_t base) {
+    LN ULONG_PTR cookie = 0;
+    LN if (!TryLockLoader(cookie)) return;
     LN HMODULE module = nullptr;
     LN wchar_t path[MAX_PATH * 2];
     LN DWORD length = 0;
@@ -150,54 +151,135 @@ void LearnImageAt(uintptr_t base) {
                               reinterpret_cast<LPCWSTR>(base), &module)) {
         LN length = GetModuleFileNameW(module, path, static_cast<DWORD>(std::size(path)));
     }
-    LN if (locking) points.unlockLoader(0, cookie);
+    LN UnlockLoader(cookie);
     LN const bool system = length > 0 && LowerCaseCopy(std::wstring_view(path, length)).starts_with(points.windowsFolder);
-    LN points.images.push_back({base, system});
+    LN points.images.push_back({MappedSpan(base), system, false});
 }
 
-void LearnWaitStubs() {
-    LN const wchar_t* layers[] = {L"ntdll.dll", L"win32u.dll"};
-    LN const char* waits[] = {"NtDelayExecution", "NtWaitForSingleObject", "NtWaitForMultipleObjects",
-                              "NtSignalAndWaitForSingleObject", "NtRemoveIoCompletion", "NtRemoveIoCompletionEx",
-                              "NtWaitForAlertByThreadId", "NtWaitForKeyedEvent", "NtUserGetMessage",
-                              "NtUserMsgWaitForMultipleObjectsEx", "NtUserWaitMessage"};
-    LN for (const wchar_t* layer : layers) {
-        LN HMODULE module = GetModuleHandleW(layer);
+void LearnOwnImage(HMODULE module) {
+    LN if (module) points.images.push_back({RangeOfImage(module), false, false});
+}
+
+// The libraries whose exports a program waits in, learnt at the start as the system's, and
+// their exports, sorted: the export at or below an address names the function it lies in.
+const wchar_t* const WaitLibraries[] = {L"ntdll.dll", L"win32u.dll", L"kernelbase.dll", L"kernel32.dll", L"user32.dll"};
+
+// The waits a program calls for itself: a thread inside one holds none of the system's locks.
+// Not the native layer's own waits (its address wait, its system calls), which its locks use too.
+const char* const PlainWaitNames[] = {
+    "Sleep", "SleepEx", "WaitForSingleObject", "WaitForSingleObjectEx", "WaitForMultipleObjects",
+    "WaitForMultipleObjectsEx", "SignalObjectAndWait", "SleepConditionVariableSRW", "SleepConditionVariableCS",
+    "RtlSleepConditionVariableSRW", "RtlSleepConditionVariableCS", "WaitOnAddress", "GetQueuedCompletionStatus",
+    "GetQueuedCompletionStatusEx", "GetMessageW", "GetMessageA", "WaitMessage", "MsgWaitForMultipleObjects",
+    "MsgWaitForMultipleObjectsEx"};
+
+// Calls that take one of the system's locks, or wait for one.
+const char* const LockFunctionNames[] = {
+    "RtlEnterCriticalSection", "RtlpWaitForCriticalSection", "RtlAcquireSRWLockExclusive", "RtlAcquireSRWLockShared",
+    "EnterCriticalSection", "AcquireSRWLockExclusive", "AcquireSRWLockShared", "LdrLockLoaderLock",
+    "RtlAcquirePebLock", "RtlAllocateHeap", "RtlFreeHeap", "RtlReAllocateHeap", "RtlLockHeap", "HeapAlloc",
+    "HeapFree", "HeapReAlloc", "HeapLock", "LdrLoadDll", "LdrUnloadDll", "LdrGetProcedureAddress", "LdrGetDllHandle",
+    "LoadLibraryW", "LoadLibraryA", "LoadLibraryExW", "LoadLibraryExA", "FreeLibrary", "GetProcAddress",
+    "GetModuleHandleW", "GetModuleHandleA", "GetModuleHandleExW", "GetModuleHandleExA"};
+
+// The system calls that wait, whoever makes them.
+const char* const WaitCallNames[] = {
+    "NtDelayExecution", "NtWaitForSingleObject", "NtWaitForMultipleObjects", "NtSignalAndWaitForSingleObject",
+    "NtRemoveIoCompletion", "NtRemoveIoCompletionEx", "NtWaitForAlertByThreadId", "NtWaitForKeyedEvent",
+    "NtUserGetMessage", "NtUserMsgWaitForMultipleObjectsEx", "NtUserWaitMessage"};
+
+void AddExportsNamed(HMODULE module, const char* const* names, size_t count, std::vector<uintptr_t>& into) {
+    LN for (size_t i = 0; i < count; ++i) {
+        LN auto address = reinterpret_cast<uintptr_t>(reinterpret_cast<void*>(GetProcAddress(module, names[i])));
+        LN if (address) into.push_back(address);
+    }
+}
+
+void LearnWaitLibraries() {
+    LN for (const wchar_t* library : WaitLibraries) {
+        LN HMODULE module = GetModuleHandleW(library);
         LN if (!module) continue;
-        LN for (const char* wait : waits) {
-            LN auto stub = reinterpret_cast<uintptr_t>(reinterpret_cast<void*>(GetProcAddress(module, wait)));
-            LN if (stub) points.waitStubs.push_back(stub);
-        }
+        LN points.images.push_back({RangeOfImage(module), true, true});
+        LN const std::vector<uintptr_t> exports = ExportAddresses(module);
+        LN points.exports.insert(points.exports.end(), exports.begin(), exports.end());
+        LN AddExportsNamed(module, PlainWaitNames, std::size(PlainWaitNames), points.plainWaits);
+        LN AddExportsNamed(module, WaitCallNames, std::size(WaitCallNames), points.waitCalls);
+        LN AddExportsNamed(module, LockFunctionNames, std::size(LockFunctionNames), points.lockFunctions);
     }
-    LN if (HMODULE ntdll = GetModuleHandleW(L"ntdll.dll")) points.nativeLayer = RangeOfImage(ntdll);
+    LN for (std::vector<uintptr_t>* list : {&points.exports, &points.plainWaits, &points.waitCalls, &points.lockFunctions}) {
+        LN std::sort(list->begin(), list->end());
+    }
 }
 
-bool ReadOwnMemory(uintptr_t address, void* buffer, SIZE_T size) {
-    LN SIZE_T read = 0;
-    LN return ReadProcessMemory(GetCurrentProcess(), reinterpret_cast<const void*>(address), buffer, size, &read) &&
-              read == size;
+bool IsListed(const std::vector<uintptr_t>& sorted, uintptr_t value) {
+    LN return std::binary_search(sorted.begin(), sorted.end(), value);
 }
 
-// Lock-free lookups only: the held thread may hold the loader's lock. For an image not
-// classified yet, unknownBase receives its base, to be learnt once the thread runs again.
-Place PlaceOf(uintptr_t ip, uintptr_t sp, uintptr_t& unknownBase) {
-    LN for (uintptr_t stub : points.waitStubs) {
-        LN if (ip < stub || ip >= stub + StubLength) continue;
-        // A wait the native layer makes for itself is a wait for one of its own locks.
-        LN uintptr_t caller = 0;
-        LN if (!ReadOwnMemory(sp, &caller, sizeof caller)) return Place::LockWait;
-        LN return IsInsideImage(points.nativeLayer, caller) ? Place::LockWait : Place::PlainWait;
+const KnownImage* FindImage(uintptr_t address);
+
+// The export at or below address: the function of a wait library it lies in, when exported.
+uintptr_t FunctionAt(uintptr_t address) {
+    LN const KnownImage* image = FindImage(address);
+    LN if (!image || !image->waitLibrary) return 0;
+    LN auto after = std::upper_bound(points.exports.begin(), points.exports.end(), address);
+    LN return after == points.exports.begin() ? 0 : *(after - 1);
+}
+
+const KnownImage* FindImage(uintptr_t address) {
+    LN for (const KnownImage& image : points.images) {
+        LN if (IsInsideImage(image.range, address)) return &image;
     }
+    LN return nullptr;
+}
+
+// What a thread that stands in a system call that waits, at ip, waits for, read off its stack
+// above sp: the innermost frame that tells decides, a plain wait's or a lock's. The frames a
+// wait is made from are small and written afresh at each call, so the innermost ones are the
+// true ones; a frame of no known function (one not exported) tells nothing, and neither does
+// ip's own function, which is only the system call. A thread whose own code reached the system
+// call some other way is taken to wait for a lock. Lock-free and without allocation: the held
+// thread may hold any lock.
+Place PlaceOfWait(uintptr_t ip, uintptr_t sp) {
+    LN MEMORY_BASIC_INFORMATION region{};
+    LN if (!VirtualQuery(reinterpret_cast<const void*>(sp), &region, sizeof region) || region.State != MEM_COMMIT) {
+        LN return Place::LockWait;
+    }
+    LN const uintptr_t top =
+        std::min(reinterpret_cast<uintptr_t>(region.BaseAddress) + region.RegionSize, sp + EntrySearchDepth);
+    LN const uintptr_t call = FunctionAt(ip);
+    LN for (uintptr_t slot = sp; slot + sizeof(uintptr_t) <= top; slot += sizeof(uintptr_t)) {
+        LN const uintptr_t value = *reinterpret_cast<const uintptr_t*>(slot);
+        LN const KnownImage* image = FindImage(value);
+        LN if (!image || !IsReturnAddress(value)) continue;
+        LN if (!image->system) return Place::LockWait;
+        LN const uintptr_t function = FunctionAt(value);
+        LN if (function == call) continue;
+        LN if (IsListed(points.plainWaits, function)) return Place::PlainWait;
+        LN if (IsListed(points.lockFunctions, function)) return Place::LockWait;
+    }
+    LN return Place::LockWait;
+}
+
+// For an image not classified yet, unknownBase receives its base, to be learnt once the thread
+// runs again (that needs the loader).
+Place PlaceOfCode(uintptr_t ip, uintptr_t& unknownBase) {
+    LN if (const KnownImage* image = FindImage(ip)) return image->system ? Place::SystemCode : Place::OwnCode;
     LN MEMORY_BASIC_INFORMATION region{};
     LN if (!VirtualQuery(reinterpret_cast<const void*>(ip), &region, sizeof region)) return Place::SystemCode;
     // Code outside any image (made at run time) belongs to whoever made it.
     LN if (region.Type != MEM_IMAGE) return Place::OwnCode;
-    LN const auto base = reinterpret_cast<uintptr_t>(region.AllocationBase);
-    LN for (const KnownImage& image : points.images) {
-        LN if (image.base == base) return image.system ? Place::SystemCode : Place::OwnCode;
-    }
-    LN unknownBase = base;
+    LN unknownBase = reinterpret_cast<uintptr_t>(region.AllocationBase);
     LN return Place::UnknownModule;
+}
+
+// Inside the system's code a thread waits plainly only in a system call that waits, reached
+// through a wait its own code called; a wait reached another way is a wait for a lock of the
+// call it is in (a heap's, the loader's, a critical section's). Told from the thread's stack,
+// not from the layout of the system's stubs, which differs between systems.
+Place PlaceOf(uintptr_t ip, uintptr_t sp, uintptr_t& unknownBase) {
+    LN const Place place = PlaceOfCode(ip, unknownBase);
+    LN if (place != Place::SystemCode || !IsListed(points.waitCalls, FunctionAt(ip))) return place;
+    LN return PlaceOfWait(ip, sp);
 }
 
 // Suspension takes effect asynchronously; reading the thread's context waits until it has.
@@ -227,14 +309,22 @@ bool IsAllowed(Place place, HoldRule rule) {
 
 }  // namespace
 
+void LearnDaemonImage(HMODULE module) {
+    LN LearnOwnImage(module);
+}
+
+void ForgetDaemonImage(HMODULE module) {
+    LN const auto base = reinterpret_cast<uintptr_t>(module);
+    LN std::erase_if(points.images, [&](const KnownImage& image) { LN return image.range.begin == base; });
+}
+
 bool StartLockProbe() {
     LN if (points.thread) return true;
+    LN PrepareLoaderLock();
     LN points.go.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
     LN points.done.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
     LN if (!points.go || !points.done) return false;
     LN if (HMODULE ntdll = GetModuleHandleW(L"ntdll.dll")) {
-        LN points.lockLoader = LookUp<LockLoaderLockFunction>(ntdll, "LdrLockLoaderLock");
-        LN points.unlockLoader = LookUp<UnlockLoaderLockFunction>(ntdll, "LdrUnlockLoaderLock");
         LN points.lockPeb = LookUp<PebLockFunction>(ntdll, "RtlAcquirePebLock");
         LN points.unlockPeb = LookUp<PebLockFunction>(ntdll, "RtlReleasePebLock");
         LN points.getDllPath = LookUp<GetDllPathFunction>(ntdll, "LdrGetDllPath");
@@ -245,7 +335,9 @@ bool StartLockProbe() {
     LN UINT length = GetWindowsDirectoryW(folder, MAX_PATH);
     LN if (length > 0 && length < MAX_PATH) points.windowsFolder = LowerCaseCopy(std::wstring_view(folder, length));
     LN if (!points.windowsFolder.empty() && points.windowsFolder.back() != L'\\') points.windowsFolder += L'\\';
-    LN LearnWaitStubs();
+    LN LearnWaitLibraries();
+    // The host's own image is never the system's.
+    LN LearnOwnImage(GetModuleHandleW(nullptr));
     LN points.thread.reset(CreateThread(nullptr, 0, RunLockProbe, nullptr, 0, nullptr));
     LN if (!points.thread) return false;
     // The first round sets the helper up (its window-system state among it) while nothing is held.
@@ -253,11 +345,13 @@ bool StartLockProbe() {
     LN return true;
 }
 
-HoldResult HoldAtSafePoint(HANDLE thread, HoldRule rule, DWORD* previousCount) {
+HoldResult HoldAtSafePoint(HANDLE thread, HoldRule rule, DWORD* previousCount, uint64_t budget) {
     // Without the helper nothing can be told: the thread is held where it stands, as it always was.
     LN const bool canProbe = StartLockProbe();
     LN const uint64_t start = ClockMilliseconds();
     LN for (;;) {
+        LN const uint64_t spent = ClockMilliseconds() - start;
+        LN const DWORD probeWait = static_cast<DWORD>(std::min<uint64_t>(ProbeWait, budget > spent ? budget - spent : 1));
         LN if (!IsThreadAlive(thread)) return HoldResult::NotAlive;
         LN DWORD previous = SuspendThread(thread);
         LN if (previous == static_cast<DWORD>(-1)) return HoldResult::NotAlive;
@@ -265,14 +359,17 @@ HoldResult HoldAtSafePoint(HANDLE thread, HoldRule rule, DWORD* previousCount) {
         LN uintptr_t imageBase = 0;
         LN const bool known = ReadPlace(thread, place, imageBase);
         // A thread suspended already stands still wherever it stands; another suspension changes nothing.
-        LN if (previous > 0 || rule == HoldRule::Anywhere || !canProbe ||
-               (known && IsAllowed(place, rule) && AreLocksFree(ProbeWait))) {
+        // A thread that holds the loader's lock is never ended: every later load, unload, thread
+        // start and thread end of the process would wait for that lock for good.
+        LN const bool anywhere = rule == HoldRule::Anywhere && LoaderLockOwner() != GetThreadId(thread);
+        LN if (previous > 0 || anywhere || !canProbe ||
+               (known && IsAllowed(place, rule) && AreLocksFree(probeWait))) {
             LN if (previousCount) *previousCount = previous;
             LN return HoldResult::Held;
         }
         LN ResumeThread(thread);
         LN if (place == Place::UnknownModule && imageBase) LearnImageAt(imageBase);
-        LN if (ClockMilliseconds() - start >= HoldBudget) return HoldResult::Busy;
+        LN if (ClockMilliseconds() - start >= budget) return HoldResult::Busy;
         LN SwitchToThread();
     }
 }

@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <cstdint>
+
 namespace kestrune {
 
 enum class HoldResult {
@@ -26,15 +28,26 @@ enum class HoldRule {
     Anywhere,
 };
 
+// How long one hold keeps looking for a safe point before it gives up for this visit. Each
+// look costs a suspension and a resumption; a thread that is inside the system most of the
+// time (loading libraries in a loop, say) is met in its own code within a few dozen looks.
+constexpr uint64_t HoldBudget = 30;
+
 // A thread suspended or ended while it holds a heap's lock, the loader lock or a lock of the
 // window or drawing system leaves that lock held, and the host's own next allocation or library
 // call then blocks for good. This suspends the thread and keeps it suspended only where the rule
-// allows; otherwise it resumes it and looks again, for a few dozen milliseconds at most.
-// previousCount receives the suspend count the thread had before.
-HoldResult HoldAtSafePoint(HANDLE thread, HoldRule rule, DWORD* previousCount = nullptr);
+// allows; otherwise it resumes it and looks again, for budget milliseconds at most (at least one
+// look). previousCount receives the suspend count the thread had before.
+HoldResult HoldAtSafePoint(HANDLE thread, HoldRule rule, DWORD* previousCount = nullptr, uint64_t budget = HoldBudget);
 
-// Starts the helper thread, once. Called before any daemon thread is held, since a new thread
-// takes the loader lock itself.
+// Starts the helper thread, once, and waits for its first round. Called before any daemon
+// thread is held, since a new thread takes the loader lock itself: the host calls it at start,
+// before its daemons start, so that no visit of a daemon waits for it.
 bool StartLockProbe();
+
+// A daemon's image, known as code that is not the system's from its load on, and forgotten when
+// it is freed (another image may be mapped there later).
+void LearnDaemonImage(HMODULE module);
+void ForgetDaemonImage(HMODULE module);
 
 }  // namespace kestrune

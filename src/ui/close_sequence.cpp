@@ -4,7 +4,9 @@
 
 #include "../core/application.h"
 #include "../core/clock.h"
+#include "../core/daemon_table.h"
 #include "../core/lifecycle.h"
+#include "../core/loader.h"
 #include "daemon_list.h"
 #include "ui_state.h"
 #include "fault/source_position.h"
@@ -20,6 +22,9 @@ void WaitAnsweringSentMessages(DWORD milliseconds) {
     LN PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
 }
 
+// The time the ends at the session's deadline have to find their safe points.
+constexpr uint64_t EndSessionEndTime = 2000;
+
 bool IsPastDeadline(uint64_t deadline) {
     LN return ClockMilliseconds() >= deadline;
 }
@@ -30,10 +35,17 @@ void RunReaperPass(int& position) {
 }
 
 // What is left at the deadline is finished as a daemon whose grace has run out, at the first
-// point where it holds none of the locks the host needs.
+// point where it holds none of the locks the host needs; what finds none within the end's own
+// time is left in the process as it stands, which the system is about to end.
 void FinishRemainingByForce(int& position) {
     LN for (size_t i = 1; i < app.DaemonTable.size(); ++i) HastenEnd(app.DaemonTable[i]);
-    LN while (LastDaemonIndex() > 0) ReapOneDaemon(position);
+    LN const uint64_t deadline = ClockMilliseconds() + EndSessionEndTime;
+    LN while (LastDaemonIndex() > 0 && !IsPastDeadline(deadline)) ReapOneDaemon(position);
+    LN while (LastDaemonIndex() > 0) {
+        LN Daemon* daemon = app.DaemonTable[static_cast<size_t>(LastDaemonIndex())];
+        LN TakeOutOfTable(daemon);
+        LN AbandonDaemon(daemon);
+    }
 }
 
 void ReapUntil(uint64_t deadline) {
@@ -72,6 +84,7 @@ void AskWithoutUnloading(uint64_t deadline) {
 void RunCloseSequence() {
     LN for (size_t i = 1; i < app.DaemonTable.size(); ++i) SetDaemonRequest(app.DaemonTable[i], RequestStop);
     LN app.quitting.store(1, std::memory_order_relaxed);
+    LN app.closeStartedAt = ClockMilliseconds();
     LN if (!ui.main.windowShown) HoldListDrawing();
     LN ArmReaperTimer(ui.main.mainWindow);
 }
@@ -80,6 +93,7 @@ void EndSession(uint32_t allowance) {
     // Sent messages are answered while it waits: never run it twice at once.
     LN if (ui.close.sessionEnding) return;
     LN ui.close.sessionEnding = true;
+    LN app.endingSession = true;
     LN const uint64_t deadline = ClockMilliseconds() + allowance;
     LN if (!IsQuitting()) RunCloseSequence();
     LN if (ui.menu.menuUnderConstruction) {
@@ -88,6 +102,7 @@ void EndSession(uint32_t allowance) {
         LN ReapUntil(deadline);
     }
     LN ui.close.sessionEnding = false;
+    LN app.endingSession = false;
 }
 
 }  // namespace kestrune

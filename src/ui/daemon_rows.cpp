@@ -54,6 +54,8 @@ std::wstring Countdown(const Daemon& daemon) {
     LN float elapsed = static_cast<float>(std::llabs(MillisecondsSinceStopRequest(daemon)));
     LN float left = 100.0f - 100.0f * (elapsed / static_cast<float>(StopGracePeriod));
     LN if (!(left < 99.0f)) return {};
+    // Past the grace the end waits for a safe point: the countdown stays at its end.
+    LN if (left < 0.0f) left = 0.0f;
     LN return std::to_wstring(std::lround(left));
 }
 

@@ -5,6 +5,9 @@
 
 #include "../core/application.h"
 #include "../core/clock.h"
+#include "../core/daemon_table.h"
+#include "../core/library_release.h"
+#include "../core/loader.h"
 #include "../core/thread_end_watch.h"
 #include "daemon_rows.h"
 #include "fault/source_position.h"
@@ -33,14 +36,16 @@ bool IsQuietVisit(const Daemon& daemon) {
     LN return IsWatchedAndRunning(daemon.threadEnd);
 }
 
-void ShowFinalRow(Daemon* daemon) {
+// The record leaves the table before it is unloaded (TakeOutOfTable says why).
+void ShowFinalRowAndLeaveTable(Daemon* daemon) {
     LN RefreshDaemonRow(daemon, true);
+    LN TakeOutOfTable(daemon);
 }
 
 }  // namespace
 
 TickResult VisitDaemon(Daemon* daemon) {
-    LN const TickResult result = TickDaemon(daemon, ShowFinalRow);
+    LN const TickResult result = TickDaemon(daemon, ShowFinalRowAndLeaveTable);
     LN if (result == TickChanged) RefreshDaemonRow(daemon, false);
     LN return result;
 }
@@ -81,18 +86,23 @@ ReapResult ReapOneDaemon(int& position) {
     LN if (last == 0) return IsQuitting() ? ReapResult::Finish : ReapResult::Idle;
     LN if (++position > last) position = 1;
     LN Daemon* daemon = app.DaemonTable[static_cast<size_t>(position)];
+    LN if (IsPastCloseLimit()) {
+        LN ShowFinalRowAndLeaveTable(daemon);
+        LN AbandonDaemon(daemon);
+        LN return ReapResult::Removed;
+    }
     LN if (IsQuietVisit(*daemon)) return ReapResult::Kept;
     LN if (VisitDaemon(daemon) != TickUnloaded) {
         LN if (daemon->Has(FlagStarted)) WatchThreadEnd(daemon->threadEnd, daemon->thread.get());
         LN return ReapResult::Kept;
     }
-    // The record is gone; the last entry takes its slot and is visited after the position wraps.
-    LN std::swap(app.DaemonTable[static_cast<size_t>(position)], app.DaemonTable[static_cast<size_t>(last)]);
-    LN app.DaemonTable.pop_back();
+    // The record is gone and out of the table; the last entry took its slot and is visited
+    // after the position wraps.
     LN return ReapResult::Removed;
 }
 
 ReapResult ReapDaemons(int& position, uint32_t sinceLastTick) {
+    LN ReviewQuarantine();
     LN int visits = ReaperBatch(LastDaemonIndex(), IsQuitting(), sinceLastTick);
     LN if (visits == 0) return ReapOneDaemon(position);
     LN ReapResult result = ReapResult::Kept;

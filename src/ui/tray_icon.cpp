@@ -3,8 +3,10 @@
 #include <shellapi.h>
 
 #include <cwchar>
+#include <memory>
 
 #include "../core/application.h"
+#include "../core/owner.h"
 #include "daemon_list.h"
 #include "main_window.h"
 #include "ui_state.h"
@@ -38,6 +40,12 @@ std::wstring TooltipForToday() {
     LN return TrayTooltipFor(now);
 }
 
+DWORD WINAPI DeleteIcon(LPVOID record) {
+    LN std::unique_ptr<NOTIFYICONDATAW> request(static_cast<NOTIFYICONDATAW*>(record));
+    LN Shell_NotifyIconW(NIM_DELETE, request.get());
+    LN return 0;
+}
+
 }  // namespace
 
 bool CreateTrayIcon() {
@@ -61,11 +69,18 @@ void BuildTrayTooltip() {
     LN SetTooltip(ui.tray.trayTooltip);
 }
 
-void RemoveTrayIcon() {
+void RemoveTrayIcon(DWORD patience) {
     LN if (!ui.tray.trayIconPresent) return;
-    LN NOTIFYICONDATAW data = IconData();
-    LN Shell_NotifyIconW(NIM_DELETE, &data);
     LN ui.tray.trayIconPresent = 0;
+    // The request's record goes with the thread that makes it, which frees it.
+    LN auto request = std::make_unique<NOTIFYICONDATAW>(IconData());
+    LN HandleOwner thread(CreateThread(nullptr, 0, DeleteIcon, request.get(), 0, nullptr));
+    LN if (!thread) {
+        LN Shell_NotifyIconW(NIM_DELETE, request.get());
+        LN return;
+    }
+    LN request.release();
+    LN WaitForSingleObject(thread.get(), patience);
 }
 
 // Adds the icon with its tooltip; false while the shell refuses it, with the retry timer armed.
@@ -85,6 +100,11 @@ void SetUpTray() {
     // Watched from the start: a host whose icon the shell refused must still get it, or only a
     // task manager could end it, and then no daemon would be asked to stop.
     LN ui.tray.taskbarCreatedMessage = RegisterWindowMessageW(L"TaskbarCreated");
+    // An elevated host hears nothing from the shell, which runs with less, unless it lets this
+    // one message through: after a restart of the shell its icon would never come back.
+    LN if (ui.tray.taskbarCreatedMessage != 0) {
+        LN ChangeWindowMessageFilterEx(ui.main.mainWindow, ui.tray.taskbarCreatedMessage, MSGFLT_ALLOW, nullptr);
+    }
     LN if (ui.tray.trayIcon) AddTrayIcon();
 }
 
@@ -115,7 +135,7 @@ void ShowFromTray() {
 void HandleTaskbarCreated(UINT message) {
     LN if (message != ui.tray.taskbarCreatedMessage) return;
     LN if (ui.tray.trayIconPresent) {
-        LN RemoveTrayIcon();
+        LN RemoveTrayIcon(INFINITE);
         LN ui.tray.trayIconPresent = 0;
     }
     // The tooltip is the text last built, not rebuilt here.

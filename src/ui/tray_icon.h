@@ -24,7 +24,10 @@ struct TrayState {
 
 bool CreateTrayIcon();
 void BuildTrayTooltip();
-void RemoveTrayIcon();
+// Takes the icon away at the exit, waiting at most patience milliseconds for the shell: under a
+// display without a window manager Wine's shell takes two seconds over it, and the close has a
+// bound to keep. The shell finishes on its own once asked.
+void RemoveTrayIcon(DWORD patience);
 
 // The "TaskbarCreated" watch, and the icon with its tooltip when the icon could be taken.
 void SetUpTray();

@@ -43,7 +43,6 @@ TEST_F(EndSessionTest, QueryAndCancelledEndAskNothingAndTheRealEndWaitsForTheDae
     EXPECT_EQ(LastDaemonIndex(), 0) << "every daemon has ended when the handler returns";
     EXPECT_TRUE(HasEvent(path, "saved")) << "its second of cleaning up was waited for";
     EXPECT_TRUE(HasEvent(path, "return"));
-    EXPECT_FALSE(IsModuleLoaded(path));
     EXPECT_EQ(RowCellText(row, ColumnStatus), WhiteStar) << "its row had its final update";
 }
 
@@ -65,8 +64,11 @@ TEST_F(EndSessionTest, SeveralDaemonsEveryKindEndsBeforeTheHandlerReturns) {
     EXPECT_TRUE(HasEvent(pausedPath, "stop-seen")) << "a paused daemon is resumed to see 255";
     EXPECT_TRUE(HasEvent(pausedPath, "return"));
     EXPECT_FALSE(HasEvent(ignoringPath, "return")) << "ended by force at the allowance, not after 30 s";
-    for (const std::wstring& path : {slowPath, pausedPath, ignoringPath, wordlessPath}) {
-        EXPECT_TRUE(HasEvent(path, "detach")) << testing::PrintToString(path) << " was not unloaded";
+    // Whether a returned daemon's library is freed is not asked here: the end of the session may
+    // be reached from a daemon's code on this thread, so the host keeps what this thread's stack
+    // might return into, and the system ends the process next.
+    for (const std::wstring& path : {ignoringPath, wordlessPath}) {
+        EXPECT_FALSE(HasEvent(path, "detach")) << testing::PrintToString(path) << " was ended by force: no teardown";
     }
 }
 
@@ -76,7 +78,7 @@ TEST_F(EndSessionTest, ADaemonBusyInTheHeapIsEndedWithoutLeavingItsLockHeld) {
     const std::wstring path = busy->path;
     Send(WM_ENDSESSION, TRUE);
     EXPECT_EQ(LastDaemonIndex(), 0);
-    EXPECT_TRUE(HasEvent(path, "detach"));
+    EXPECT_FALSE(HasEvent(path, "return")) << "ended by force";
     EXPECT_TRUE(SystemAnswers()) << "a lock of the system was left held";
 }
 
@@ -128,7 +130,7 @@ TEST_F(EndSessionTest, SeveralDaemonsWhileAMenuIsBuiltAreAskedButNothingIsUnload
     int position = 0;
     for (int i = 0; i < 4 && LastDaemonIndex() > 0; ++i) ReapOneDaemon(position);
     EXPECT_EQ(LastDaemonIndex(), 0);
-    EXPECT_FALSE(IsModuleLoaded(cooperativePath));
+    EXPECT_TRUE(WaitForLibraryFreed(cooperativePath));
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include "core/application.h"
 #include "core/daemon_table.h"
+#include "core/library_release.h"
 #include "core/lifecycle.h"
 #include "core/loader.h"
 #include "ui/ui_state.h"
@@ -22,6 +23,8 @@ protected:
     void TearDown() override {
         app.quitting.store(0);
         for (size_t i = 1; i < app.DaemonTable.size(); ++i) UnloadDaemon(app.DaemonTable[i]);
+        // What waits in quarantine is freed now: the next case starts with none.
+        ReviewQuarantine(0);
         ResetHost();
     }
 
@@ -46,6 +49,14 @@ protected:
 
     TempFolder folder;
 };
+
+// A daemon that returned by itself: its library is freed once its quarantine is over.
+inline bool WaitForLibraryFreed(const std::wstring& path) {
+    return WaitUntil([&] {
+        ReviewQuarantine();
+        return !IsModuleLoaded(path);
+    }, std::chrono::milliseconds(QuarantinePeriod + 5000));
+}
 
 // The thread's suspend count, read without changing it.
 inline DWORD SuspendCount(HANDLE thread) {

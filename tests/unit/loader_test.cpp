@@ -190,8 +190,8 @@ TEST_F(LoaderTest, UnloadingAnEndedDaemonFreesTheLibraryWithoutTerminating) {
     GetExitCodeThread(daemon->thread.get(), &exitCode);
     EXPECT_EQ(exitCode, 0u) << "the thread procedure returns 0";
     app.DaemonTable.pop_back();
-    UnloadDaemon(daemon);
-    EXPECT_FALSE(IsModuleLoaded(path));
+    EXPECT_EQ(UnloadDaemon(daemon), LibraryFate::Quarantined) << "nothing of it runs";
+    EXPECT_TRUE(WaitForLibraryFreed(path));
     EXPECT_EQ(ReadEvents(path), (std::vector<std::string>{"attach", "entry", "return", "detach"}));
     UnloadDaemon(nullptr);
 }

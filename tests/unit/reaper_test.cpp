@@ -123,7 +123,7 @@ TEST_F(ReaperTest, DaemonThatEndsByItselfGetsItsFinalRowAndLeavesAtAVisit) {
     ASSERT_TRUE(WaitUntil([&] { return ReapDaemons(position) == ReapResult::Removed; }, std::chrono::seconds(10)));
     EXPECT_TRUE(HasEvent(path, "return"));
     EXPECT_EQ(LastDaemonIndex(), 0);
-    EXPECT_FALSE(IsModuleLoaded(path));
+    EXPECT_TRUE(WaitForLibraryFreed(path));
     EXPECT_EQ(RowCellText(0, ColumnStatus), L" \u2606");
     EXPECT_EQ(RowCellText(0, ColumnCpu), L"");
     EXPECT_EQ(RowCellText(0, ColumnPriority), L"");

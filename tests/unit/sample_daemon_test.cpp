@@ -63,7 +63,7 @@ TEST_F(SampleDaemonTest, ItsMenuWritesNotesTogglesTheHeartbeatAndClearsTheNotes)
     EXPECT_TRUE(WaitUntil([&] { return OwnMenu()[4] == L"Notes written: 0 16004 grey"; }));
 
     ASSERT_TRUE(StopAndUnload(daemon)) << "it returns once asked";
-    EXPECT_FALSE(IsModuleLoaded(path));
+    EXPECT_TRUE(WaitForLibraryFreed(path));
 }
 
 }  // namespace
