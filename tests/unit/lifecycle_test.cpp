@@ -427,7 +427,7 @@ TEST(ClockTest, FirstReadingIsZeroAndReadingsNeverGoBack) {
         ASSERT_GE(now, previous);
         previous = now;
     }
-    Sleep(100);
+    Sleep(100);  // a measured stretch: the clock must follow it
     EXPECT_GE(ClockMilliseconds() - previous, 90u);
 }
 
