@@ -381,7 +381,7 @@ TEST_F(LifecycleTest, ReaperVisitsOneOfSeveralDaemonsPerTickAndFillsTheGapFromTh
     ASSERT_TRUE(a && b && c);
     StartDaemonThread(b, RequestNone);
     StartDaemonThread(c, RequestNone);
-    ASSERT_TRUE(WaitForEntry(bPath) && WaitForEntry(cPath));
+    ASSERT_TRUE(WaitForEntry(bPath) && WaitForEntry(cPath) && WaitUntilHoldable(b));
     SetDaemonRequest(a, RequestStop);  // no state word: finished at its visit
     SetDaemonRequest(b, RequestPause);
 

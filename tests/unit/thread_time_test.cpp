@@ -42,7 +42,7 @@ TEST_F(ThreadTimeTest, BusyDaemonGainsTimeOnlyWhileItRuns) {
     ASSERT_NE(daemon, nullptr);
     EXPECT_EQ(daemon->lastThreadTime, 0u) << "a new record starts at 0";
     StartDaemonThread(daemon, RequestNone);
-    ASSERT_TRUE(WaitForEntry(path));
+    ASSERT_TRUE(WaitForEntry(path) && WaitUntilHoldable(daemon));
 
     uint64_t running = Sample(daemon);
     EXPECT_TRUE(WaitUntil([&] { return Sample(daemon) > running; })) << "a running busy daemon gains time";
