@@ -92,7 +92,8 @@ void CheckSizesAt(int dpi) {
     EXPECT_EQ(limits.ptMaxTrackSize.x, largest.cx);
     EXPECT_EQ(limits.ptMaxTrackSize.y, largest.cy);
 
-    Sleep(300);  // let it paint; at its widest it would not fit the test screen at 144 DPI
+    // Taken now: at its widest it would not fit the test screen at 144 DPI.
+    PaintNow({window});
     SaveScreenshot(L"main-window-" + std::to_wstring(dpi) + L"dpi", window);
 
     // Widening follows the list; the list keeps its 8-unit margins.
@@ -122,7 +123,7 @@ void CheckSizesAt(int dpi) {
     GetWindowRect(text, &textRect);
     EXPECT_EQ(textRect.right - textRect.left, client.right);
     EXPECT_EQ(textRect.bottom - textRect.top, client.bottom);
-    Sleep(300);  // let it paint
+    PaintNow({about});
     SaveScreenshot(L"about-window-" + std::to_wstring(dpi) + L"dpi", about);
 
     host.RequestClose();

@@ -37,7 +37,9 @@ TEST(EndSessionTest, CancelledLogoffChangesNothingAndTheRealOneLetsDaemonsSaveBe
     ASSERT_TRUE(SendSessionMessage(window, WM_QUERYENDSESSION, 0, &answer));
     EXPECT_EQ(answer, static_cast<DWORD_PTR>(TRUE)) << "the host never holds up the end of a session";
     ASSERT_TRUE(SendSessionMessage(window, WM_ENDSESSION, FALSE, &answer));
-    Sleep(1000);  // two reaper passes
+    // A negative check, so a measured stretch: two reaper passes, at either of which a stop
+    // would be asked.
+    Sleep(1000);
     EXPECT_FALSE(HasEvent(slow, "stop-seen"));
     EXPECT_FALSE(HasEvent(cooperative, "stop-seen"));
     EXPECT_TRUE(host.IsRunning());

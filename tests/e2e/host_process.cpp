@@ -356,8 +356,30 @@ void PostKey(HWND popup, WORD key) {
 void PostKeysToMenu(const std::vector<WORD>& keys) {
     HWND popup = FindPopup(0);
     if (!popup) return;
-    // The popup is visible a moment before its menu loop reads input (longer when emulated).
-    std::this_thread::sleep_for(std::chrono::milliseconds(sizeof(void*) == 4 ? 1500 : 200));
+    // The popup is visible a moment before its menu loop reads input (longer when emulated);
+    // the loop takes the capture in menu mode as it starts.
+    auto inMenuLoop = [&] {
+        popup = FindPopup(0);
+        GUITHREADINFO info{};
+        info.cbSize = sizeof info;
+        return popup && GetGUIThreadInfo(GetWindowThreadProcessId(popup, nullptr), &info) &&
+               (info.flags & GUI_INMENUMODE);
+    };
+    WaitUntil(inMenuLoop, 10s);
+    if (!popup) return;
+    // Under Wine the pointer's crossing into the popup reaches the loop as a mouse move, which
+    // clears the menu's selection, so the keys go after it. A paint is taken only when no
+    // posted or input message waits; the screen read between two paints returns once the
+    // display server has handled the popup's requests and sent the crossing.
+    auto paintAgain = [&] {
+        InvalidateRect(popup, nullptr, FALSE);
+        WaitUntil([&] { return !GetUpdateRect(popup, nullptr, FALSE); }, 10s);
+    };
+    paintAgain();
+    HDC screen = GetDC(nullptr);
+    GetPixel(screen, 0, 0);
+    ReleaseDC(nullptr, screen);
+    paintAgain();
     for (WORD key : keys) PostKey(popup, key);
 }
 

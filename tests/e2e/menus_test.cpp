@@ -213,8 +213,8 @@ TEST(DaemonMenuEndToEndTest, ItemsFromBothMenusReachTheDaemonThreadWithTheirOwnI
     ASSERT_NE(host.OpenContextMenu(row), nullptr);
     PostMenuKeys({VK_DOWN, VK_DOWN, VK_DOWN, VK_RIGHT});  // routed_ids.dll, opened on "One"
     ASSERT_TRUE(WaitUntil([&] { return VisibleWindowsOf(host.ProcessId(), L"#32768").size() == 2; }));
-    Sleep(300);  // let both paint
     std::vector<HWND> open = VisibleWindowsOf(host.ProcessId(), L"#32768");
+    PaintNow({open[0], open[1]});
     SaveScreenshotOf(L"context-menu", {host.MainWindow(), open[0], open[1]});
     PostMenuKeys({VK_DOWN, VK_RETURN});  // "Two"
     ASSERT_TRUE(WaitForEvent(path, "command 2"));
@@ -255,8 +255,8 @@ TEST(TrayMenuEndToEndTest, SampleDaemonsMenuAboutExploreAndQuitWork) {
     ASSERT_NE(host.OpenTrayMenu(), nullptr);
     PostMenuKeys({VK_DOWN, VK_RIGHT});
     ASSERT_TRUE(WaitUntil([&] { return VisibleWindowsOf(hostId, L"#32768").size() == 2; }));
-    Sleep(300);  // let both paint
     std::vector<HWND> popups = VisibleWindowsOf(hostId, L"#32768");
+    PaintNow({popups[0], popups[1]});
     SaveScreenshotOf(L"tray-menu", {popups[0], popups[1]});
     PostMenuKeys({VK_RETURN});
     const std::wstring notes = host.WildMagic() + L"sample\\sample_daemon.txt";
@@ -301,7 +301,7 @@ TEST(TrayMenuEndToEndTest, SampleDaemonsMenuAboutExploreAndQuitWork) {
     EXPECT_EQ(help.substr(0, help.find(L"\r\n")), L"Kestrune: the ultimate host process for daemons");
     EXPECT_NE(help.find(L"\r\n" + std::wstring(64, L'\u2014') + L"\r\n"), std::wstring::npos);
     EXPECT_NE(help.find(L"\r\n\u2014| WRITING DAEMONS AND ANGELS\r\n"), std::wstring::npos);
-    Sleep(300);
+    PaintNow({about});
     SaveScreenshot(L"about-window", about);
 
     // Typing into it changes nothing.

@@ -53,23 +53,41 @@ std::wstring DaemonName(const wchar_t* prefix, int index) {
     return name;
 }
 
-// How many lines of a daemon's log are exactly event.
-int CountEvent(const std::wstring& path, const std::string& event) {
-    auto events = ReadEvents(path);
-    return static_cast<int>(std::count(events.begin(), events.end(), event));
-}
-
-// Polls until every daemon has reported event at least as often as expected says.
+// Polls until every daemon has reported event in full at least as often as expected says
+// (an "entry" so counted is one the daemon has settled past, see WaitForEntry).
 bool WaitForCounts(const std::vector<std::wstring>& paths, const std::string& event, const std::vector<int>& expected,
                    std::chrono::milliseconds timeout) {
     std::vector<size_t> pending;
     for (size_t i = 0; i < paths.size(); ++i) pending.push_back(i);
     return WaitUntil(
         [&] {
-            std::erase_if(pending, [&](size_t i) { return CountEvent(paths[i], event) >= expected[i]; });
+            std::erase_if(pending, [&](size_t i) { return CountFullReports(paths[i], event) >= expected[i]; });
             return pending.empty();
         },
         timeout);
+}
+
+bool IsLoadedIn(const ProcessCensus& census, const std::wstring& path) {
+    std::wstring name = path.substr(path.rfind(L'\\'));
+    for (wchar_t& c : name) c = static_cast<wchar_t>(std::towlower(c));
+    for (std::wstring module : census.modules) {
+        for (wchar_t& c : module) c = static_cast<wchar_t>(std::towlower(c));
+        if (module.ends_with(name)) return true;
+    }
+    return false;
+}
+
+// The host's figures once none of the daemons' libraries is loaded and the host has answered
+// a round trip: the reaper runs on its window's thread, so the visit that unloaded the last
+// one has then put everything of it away.
+ProcessCensus CensusOnceUnloaded(HostProcess& host, const std::vector<std::wstring>& paths) {
+    WaitUntil([&] {
+        ProcessCensus census = TakeCensus(host.ProcessId());
+        return census.taken && std::none_of(paths.begin(), paths.end(),
+                                            [&](const std::wstring& path) { return IsLoadedIn(census, path); });
+    });
+    host.Sync();
+    return TakeCensus(host.ProcessId());
 }
 
 // The daemons of a soak, commanded through the host's own commands on their rows.
@@ -155,22 +173,21 @@ private:
     // The first n daemons have ended once more and been unloaded.
     bool Ended(int n) {
         for (int i = 0; i < n; ++i) ++detaches_[static_cast<size_t>(i)];
-        return WaitFor(n, "detach", detaches_, false);
+        return WaitFor(n, "detach", detaches_);
     }
 
     // The first n daemons run once more, and have settled into their loops.
     bool Started(int n) {
         for (int i = 0; i < n; ++i) ++entries_[static_cast<size_t>(i)];
-        return WaitFor(n, "entry", entries_, true);
+        return WaitFor(n, "entry", entries_);
     }
 
-    bool WaitFor(int n, const std::string& event, const std::vector<int>& expected, bool settle) {
+    bool WaitFor(int n, const std::string& event, const std::vector<int>& expected) {
         std::vector<std::wstring> paths(paths_.begin(), paths_.begin() + n);
         if (!WaitForCounts(paths, event, expected, std::chrono::seconds(60))) {
             Answered();  // a frozen host is named as such
             return false;
         }
-        if (settle) Sleep(250);
         return Answered();
     }
 
@@ -256,11 +273,11 @@ LoadFigures RunLoad(const LoadRun& run) {
 
     auto started = Clock::now();
     if (!host.Start() || !host.WaitForMainWindow()) return fail("the host did not start");
+    // Every daemon settled in its loop before any is terminated.
     if (!WaitForCounts(all, "entry", std::vector<int>(all.size(), 1), std::chrono::minutes(5))) {
         return fail("not every daemon's EntryPoint ran");
     }
     figures.startSeconds = SecondsSince(started);
-    Sleep(500);  // every daemon settled in its loop before any is terminated
 
     auto closed = Clock::now();
     host.RequestClose();
@@ -313,7 +330,6 @@ SoakFigures RunSoak(const SoakRun& run) {
     if (!WaitForCounts(paths, "entry", std::vector<int>(paths.size(), 1), std::chrono::minutes(2))) {
         return fail("not every daemon's EntryPoint ran");
     }
-    Sleep(250);
     host.PressTrayIcon();
     if (!WaitUntil([&] { return host.IsWindowShown(); }) || !host.Sync()) return fail("the window was not shown");
     SoakDriver daemons(host, paths);
@@ -327,8 +343,7 @@ SoakFigures RunSoak(const SoakRun& run) {
         !daemons.PauseOrResumeFirst(all, BlackStar) || !daemons.StopFirst(all)) {
         return fail("the warm-up round did not complete");
     }
-    Sleep(1000);
-    figures.before = TakeCensus(host.ProcessId());
+    figures.before = CensusOnceUnloaded(host, paths);
     figures.ownThreadsBefore = CountOwnThreads(host.ProcessId(), figures.before);
     figures.warmUpSeconds = SecondsSince(warmUp);
 
@@ -344,8 +359,7 @@ SoakFigures RunSoak(const SoakRun& run) {
     }
     if (!daemons.StopFirst(all)) return fail("the daemons did not stop after the cycles");
     figures.cycleSeconds = SecondsSince(counted);
-    Sleep(1000);
-    figures.afterCycles = TakeCensus(host.ProcessId());
+    figures.afterCycles = CensusOnceUnloaded(host, paths);
 
     auto forced = Clock::now();
     if (!daemons.StartFirst(all)) return fail("the daemons did not start again");
@@ -354,8 +368,7 @@ SoakFigures RunSoak(const SoakRun& run) {
     }
     if (!daemons.StopFirst(all)) return fail("the daemons did not stop at the end");
     figures.forceSeconds = SecondsSince(forced);
-    Sleep(1000);
-    figures.after = TakeCensus(host.ProcessId());
+    figures.after = CensusOnceUnloaded(host, paths);
     figures.ownThreadsAfter = CountOwnThreads(host.ProcessId(), figures.after);
     for (DWORD thread : ThreadsAdded(figures.before, figures.after)) {
         const std::wstring module = ThreadStartModule(host.ProcessId(), thread);
@@ -404,17 +417,17 @@ HungStopFigures RunHungStop() {
         if (SecondsSince(stopped) > 90) return fail("the hung daemon was never ended");
         if (!host.Sync()) return fail("the host stopped answering during the grace");
         ++figures.answeredChecks;
-        Sleep(1000);
+        // One round trip a second through the grace; the end is seen as soon as it comes.
+        WaitForEvent(hung, "detach", std::chrono::seconds(1));
     }
     figures.endedSeconds = SecondsSince(stopped);
     figures.otherRanOn = host.Cell(busyRow, 2) != busyTime && IsWindow(host.MainWindow());
     if (HasEvent(hung, "return")) return fail("the hung daemon returned, so it did not hang");
     if (!figures.otherRanOn) return fail("the other daemon's time stood still");
     if (!host.SelectRow(hungRow) || !host.SendCommand(CmdStart) ||
-        !WaitUntil([&] { return CountEvent(hung, "entry") == 2; })) {
+        !WaitUntil([&] { return CountFullReports(hung, "entry") == 2; })) {
         return fail("the hung daemon did not start again");
     }
-    Sleep(250);
     host.RequestClose();  // the new one hangs too: the close waits out its grace as well
     if (!host.WaitForExit(std::chrono::seconds(120), &figures.exitCode)) return fail("the host did not end");
     if (figures.exitCode != 0) return fail("exit code " + std::to_string(figures.exitCode));

@@ -27,10 +27,8 @@ public:
     bool Start() {
         if (!host.Start() || !host.WaitForMainWindow()) return false;
         for (const std::wstring& path : paths) {
-            if (!WaitForEvent(path, "entry")) return false;
+            if (!WaitForEntry(path)) return false;
         }
-        // One settling wait for all of them (see WaitForEntry), not one per daemon.
-        Sleep(250);
         host.PressTrayIcon();
         return WaitUntil([&] { return host.IsWindowShown(); }) && host.Sync();
     }

@@ -67,6 +67,15 @@ bool HasEvent(const std::wstring& dllPath, const std::string& event) {
     return std::find(events.begin(), events.end(), event) != events.end();
 }
 
+int CountFullReports(const std::wstring& dllPath, const std::string& event) {
+    int count = 0;
+    for (const std::string& line : ReadLines(dllPath + L".times")) {
+        size_t stamp = line.rfind(' ');
+        count += stamp != std::string::npos && line.compare(0, stamp, event) == 0;
+    }
+    return count;
+}
+
 bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
     auto deadline = std::chrono::steady_clock::now() + timeout;
     for (;;) {
@@ -81,9 +90,7 @@ bool WaitForEvent(const std::wstring& dllPath, const std::string& event, std::ch
 }
 
 bool WaitForEntry(const std::wstring& dllPath, std::chrono::milliseconds timeout) {
-    if (!WaitForEvent(dllPath, "entry", timeout)) return false;
-    Sleep(250);
-    return true;
+    return WaitUntil([&] { return CountFullReports(dllPath, "entry") > 0; }, timeout);
 }
 
 bool IsModuleLoaded(const std::wstring& dllPath) {

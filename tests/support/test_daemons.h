@@ -25,14 +25,18 @@ long long EventTime(const std::wstring& dllPath, const std::string& event);
 
 bool HasEvent(const std::wstring& dllPath, const std::string& event);
 
+// How many times event was reported in full: Report writes the ".times" line last.
+int CountFullReports(const std::wstring& dllPath, const std::string& event);
+
 // Polls until condition holds or timeout passes; returns the last result.
 bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout = std::chrono::seconds(20));
 
 bool WaitForEvent(const std::wstring& dllPath, const std::string& event,
                   std::chrono::milliseconds timeout = std::chrono::seconds(20));
 
-// Waits for the daemon's "entry" event, then lets it settle into its loop, so that
-// suspending or terminating it cannot catch it inside a system call holding a lock.
+// Waits until the daemon has reported "entry" in full: the report's file calls, which take
+// the system's locks, are then behind it, so suspending or terminating it cannot catch it
+// inside one of them.
 bool WaitForEntry(const std::wstring& dllPath, std::chrono::milliseconds timeout = std::chrono::seconds(20));
 
 // True when a module with this path is loaded in the test process.

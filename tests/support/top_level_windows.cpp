@@ -45,4 +45,8 @@ std::vector<HWND> VisibleWindowsOf(DWORD processId, const wchar_t* className) {
     return found;
 }
 
+void PaintNow(std::initializer_list<HWND> windows) {
+    for (HWND window : windows) UpdateWindow(window);
+}
+
 }  // namespace kestrune::test

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -19,5 +20,9 @@ std::wstring TitleOf(HWND window);
 
 // The visible top-level windows of a process (any process for 0), of one class when given.
 std::vector<HWND> VisibleWindowsOf(DWORD processId, const wchar_t* className = nullptr);
+
+// Has each window, its children with it, paint what it has still to paint, and returns once
+// it has: the window's own thread handles the WM_PAINT this sends before the call returns.
+void PaintNow(std::initializer_list<HWND> windows);
 
 }  // namespace kestrune::test

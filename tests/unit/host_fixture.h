@@ -10,11 +10,23 @@
 #include "core/library_release.h"
 #include "core/lifecycle.h"
 #include "core/loader.h"
+#include "core/safe_point.h"
 #include "ui/ui_state.h"
 #include "temp_folder.h"
 #include "test_daemons.h"
 
 namespace kestrune::test {
+
+// Waits until the daemon's thread stands where a pause or an end takes it at once. Just past
+// its entry report it may still be in the report's last system call, where a visit finds it
+// busy, and a loaded machine can keep it there for longer than one visit looks.
+inline bool WaitUntilHoldable(Daemon* daemon) {
+    return WaitUntil([&] {
+        if (HoldAtSafePoint(daemon->thread.get(), HoldRule::OwnCodeOrWait) != HoldResult::Held) return false;
+        ResumeThread(daemon->thread.get());
+        return true;
+    });
+}
 
 class HostFixture : public ::testing::Test {
 protected:
@@ -36,13 +48,13 @@ protected:
 
     Daemon* Add(const std::wstring& path) { return AddDaemon(path, app.DaemonTable); }
 
-    // Loads and starts a test daemon and waits until its EntryPoint runs.
+    // Loads and starts a test daemon and waits until its EntryPoint runs, settled.
     Daemon* Run(const std::wstring& name, std::wstring* pathOut = nullptr) {
         std::wstring path = Place(name);
         Daemon* daemon = Add(path);
         if (!daemon) return nullptr;
         StartDaemonThread(daemon, RequestNone);
-        if (!WaitForEntry(path)) return nullptr;
+        if (!WaitForEntry(path) || !WaitUntilHoldable(daemon)) return nullptr;
         if (pathOut) *pathOut = path;
         return daemon;
     }

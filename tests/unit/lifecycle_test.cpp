@@ -384,7 +384,7 @@ TEST_F(LifecycleTest, ReaperVisitsOneOfSeveralDaemonsPerTickAndFillsTheGapFromTh
     ASSERT_TRUE(a && b && c);
     StartDaemonThread(b, RequestNone);
     StartDaemonThread(c, RequestNone);
-    ASSERT_TRUE(WaitForEntry(bPath) && WaitForEntry(cPath));
+    ASSERT_TRUE(WaitForEntry(bPath) && WaitForEntry(cPath) && WaitUntilHoldable(b));
     SetDaemonRequest(a, RequestStop);  // no state word: finished at its visit
     SetDaemonRequest(b, RequestPause);
 
@@ -430,7 +430,7 @@ TEST(ClockTest, FirstReadingIsZeroAndReadingsNeverGoBack) {
         ASSERT_GE(now, previous);
         previous = now;
     }
-    Sleep(100);
+    Sleep(100);  // a measured stretch: the clock must follow it
     EXPECT_GE(ClockMilliseconds() - previous, 90u);
 }
 

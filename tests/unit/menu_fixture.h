@@ -101,7 +101,7 @@ protected:
         if (!daemon) return nullptr;
         AddDaemonRow(daemon);
         StartDaemonThread(daemon, RequestNone);
-        if (!WaitForEntry(path)) return nullptr;
+        if (!WaitForEntry(path) || !WaitUntilHoldable(daemon)) return nullptr;
         return daemon;
     }
 

@@ -76,6 +76,16 @@ DWORD WINAPI WaitForTheSection(LPVOID) {
     return 0;
 }
 
+// Starts a thread that waits for blockedSection, which the caller holds, and returns once it
+// has queued there: a waiter moves the section's lock count (Wine and Windows count differently).
+HANDLE StartSectionWaiter() {
+    auto lockCount = [] { return *static_cast<volatile LONG*>(&blockedSection.LockCount); };
+    const LONG held = lockCount();
+    HANDLE waiter = CreateThread(nullptr, 0, WaitForTheSection, nullptr, 0, nullptr);
+    WaitUntil([&] { return lockCount() != held; });
+    return waiter;
+}
+
 class SafePointTest : public HostFixture {
 protected:
     void SetUp() override {
@@ -131,8 +141,7 @@ TEST_F(SafePointTest, AThreadIsHeldOnlyInAPlainWaitOrItsOwnCodeWithEveryLockFree
     // Waiting for a lock inside the system's own code is no plain wait: a waiter may be handed the lock.
     InitializeCriticalSection(&blockedSection);
     EnterCriticalSection(&blockedSection);
-    HANDLE waiter = CreateThread(nullptr, 0, WaitForTheSection, nullptr, 0, nullptr);
-    Sleep(200);
+    HANDLE waiter = StartSectionWaiter();
     EXPECT_EQ(HoldAtSafePoint(waiter, HoldRule::OwnCodeOrWait), HoldResult::Busy);
     EXPECT_EQ(HoldAtSafePoint(waiter, HoldRule::LocksFree), HoldResult::Held) << "no lock the host needs";
     ResumeThread(waiter);
@@ -148,8 +157,7 @@ TEST_F(SafePointTest, AThreadIsHeldOnlyInAPlainWaitOrItsOwnCodeWithEveryLockFree
 TEST_F(SafePointTest, APauseNeverHoldsAThreadWaitingForALockInTheSystemsCode) {
     InitializeCriticalSection(&blockedSection);
     EnterCriticalSection(&blockedSection);
-    HANDLE waiter = CreateThread(nullptr, 0, WaitForTheSection, nullptr, 0, nullptr);
-    Sleep(200);
+    HANDLE waiter = StartSectionWaiter();
     Daemon* daemon = Record(waiter);
     SetDaemonRequest(daemon, RequestPause);
     for (const uint64_t start = ClockMilliseconds(); ClockMilliseconds() - start < 2500;) {
@@ -236,8 +244,7 @@ TEST_F(SafePointTest, TheReaperLooksAgainAtAPauseOrAnEndThatWaits) {
 TEST_F(SafePointTest, AThreadThatNeverLeavesTheSystemsCodeIsEndedWhereNoLockIsHeld) {
     InitializeCriticalSection(&blockedSection);
     EnterCriticalSection(&blockedSection);
-    HANDLE waiter = CreateThread(nullptr, 0, WaitForTheSection, nullptr, 0, nullptr);
-    Sleep(200);
+    HANDLE waiter = StartSectionWaiter();
     Daemon* daemon = Record(waiter);
     SetDaemonRequest(daemon, RequestForceStop);
     EXPECT_TRUE(TickDaemon(daemon)) << "its own code is waited for first";

@@ -16,15 +16,22 @@ protected:
         return daemon->lastThreadTime;
     }
 
-    // Waits until two samples a fifth of a second apart agree: the thread has stopped
-    // using the processor (a suspension may take a moment to land).
+    // Waits until the thread has stopped using the processor: it is suspended, reading its
+    // context returns only once the suspension has landed, and two samples then agree.
     bool WaitUntilSteady(Daemon* daemon) {
+        CONTEXT context{};
+        context.ContextFlags = CONTEXT_CONTROL;
+        if (SuspendCount(daemon->thread.get()) == 0 || !GetThreadContext(daemon->thread.get(), &context)) return false;
         return WaitUntil([&] {
             uint64_t before = Sample(daemon);
-            Sleep(200);
+            Sleep(TimeTick);
             return Sample(daemon) == before;
         });
     }
+
+    // Longer than a step of the thread-time clock (10 ms under Wine, 15.6 ms on Windows),
+    // so a thread that still ran would show it.
+    static constexpr DWORD TimeTick = 20;
 
     std::vector<uint64_t> samples;
 };
@@ -35,7 +42,7 @@ TEST_F(ThreadTimeTest, BusyDaemonGainsTimeOnlyWhileItRuns) {
     ASSERT_NE(daemon, nullptr);
     EXPECT_EQ(daemon->lastThreadTime, 0u) << "a new record starts at 0";
     StartDaemonThread(daemon, RequestNone);
-    ASSERT_TRUE(WaitForEntry(path));
+    ASSERT_TRUE(WaitForEntry(path) && WaitUntilHoldable(daemon));
 
     uint64_t running = Sample(daemon);
     EXPECT_TRUE(WaitUntil([&] { return Sample(daemon) > running; })) << "a running busy daemon gains time";
@@ -44,8 +51,10 @@ TEST_F(ThreadTimeTest, BusyDaemonGainsTimeOnlyWhileItRuns) {
     ASSERT_TRUE(TickDaemon(daemon));
     ASSERT_TRUE(WaitUntilSteady(daemon));
     uint64_t paused = Sample(daemon);
+    // A negative check, so a measured stretch: a quarter of a second, several steps of the
+    // clock, in which a busy thread left running would gain time.
     for (int i = 0; i < 5; ++i) {
-        Sleep(100);
+        Sleep(50);
         EXPECT_EQ(Sample(daemon), paused) << "a paused daemon gains nothing";
     }
 
