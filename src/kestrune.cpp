@@ -39,8 +39,8 @@
 namespace kestrune {
 namespace {
 
-// How long the exit waits for the loader's lock before it ends the process without it, and for
-// the shell to take the icon away.
+// How long one thread may hold the loader's lock at the exit before the process ends without
+// it, and how long the exit waits for the shell to take the icon away.
 constexpr DWORD ExitLoaderPatience = 200;
 constexpr DWORD TrayRemovalPatience = 300;
 
@@ -140,13 +140,14 @@ void RunExitSequence() {
     LN KillTimer(ui.main.mainWindow, TrayRetryTimerId);
     LN RemoveTrayIcon(TrayRemovalPatience);
     LN ui.tray.trayIcon.reset();
+    LN FinishQuarantines();
     LN EndEveryQuarantine();
     // Destroying the host's windows runs the window code of daemons that made windows on this
     // thread, and ending the process runs every library's teardown under the loader's lock, after
     // every other thread has stopped where it stood. A library the host kept because its code still
     // ran, or because its daemon was ended by force, could wait there for a lock such a thread held;
     // a loader's lock that a stuck thread holds would stop both before they began.
-    LN if (KeepsLibrariesItCannotTearDown() || !IsLoaderLockFree(ExitLoaderPatience)) {
+    LN if (KeepsLibrariesItCannotTearDown() || IsLoaderLockStuck(ExitLoaderPatience)) {
         LN TerminateProcess(GetCurrentProcess(), 0);
     }
     LN DestroyHostWindows();

@@ -2,9 +2,10 @@
 //   soak_bench soak [start/stop cycles] [force stops] [pause/resume pairs] [daemons]
 //   soak_bench load [cooperative] [without a state word] [ignoring it]
 //   soak_bench hung     a stop that hangs, waited out on the real host (about a minute)
-//   soak_bench busy [pause rounds] [force rounds] [daemons of each kind]   daemons inside the
-//                        system's locks, paused and force-stopped with the window checked
-//                        after every command (default 100 20 5: 500 pairs, 100 force stops a kind)
+//   soak_bench busy [pause rounds] [force rounds] [daemons of each kind] [one kind]   daemons
+//                        inside the system's locks, paused and force-stopped with the window
+//                        checked after every command (default 100 20 5: 500 pairs, 100 force
+//                        stops a kind; one kind: a test daemon's name, loops_heap say)
 //   soak_bench terminate [threads]   what the system keeps of a thread ended by force,
 //                        measured in this program without the host (default 200)
 // Defaults: 1000 200 500 10, and 500 250 250. The exit code is 0 when every check held.
@@ -58,6 +59,7 @@ int RunBusyCommand(int argc, wchar_t** argv) {
     run.rounds = Argument(argc, argv, 2, run.rounds);
     run.forceRounds = Argument(argc, argv, 3, run.forceRounds);
     run.instances = Argument(argc, argv, 4, run.instances);
+    if (argc > 5) run.kinds = {argv[5]};
     BusyFigures figures = RunBusy(run);
     Print(DescribeBusy(run, figures));
     return figures.ok ? 0 : 1;

@@ -9,12 +9,12 @@
 
 namespace kestrune {
 
-// The threads, other than those in passOver, that began in image, stand in it now, or hold a
-// return address into it on their stack: freeing the library under any of them would make it
-// run unmapped code. The calling thread is looked at only when asked: its own stack holds old
-// return addresses of calls it made into the library (its initialisation, EntryState) in slots
-// its later frames leave unwritten, and the reaper calls from the event loop, where none of a
-// daemon's code can be below it.
+// The threads, other than those in passOver, that began in image, stand in it now, or (on x64,
+// whose images carry unwind data) have a frame of it on their stack: freeing the library under
+// any of them would make it run unmapped code. A 32-bit thread's frames cannot be told from the
+// old return addresses its stack keeps (every thread ran each library's DllMain as it started),
+// so there the calling thread is looked at only when asked, and then every return address on its
+// stack counts: the end of the session asks, where keeping a library in doubt costs nothing.
 std::vector<DWORD> ThreadsUsingImage(const ImageRange& image, const std::vector<DWORD>& passOver, bool withThisThread);
 
 }  // namespace kestrune

@@ -13,6 +13,9 @@ namespace {
 // perhaps inside the heap's lock: it may neither allocate nor take a lock.
 constexpr size_t Places = 64;
 constexpr size_t MostSections = 16;
+// The library's entry point and its thread-local-storage callbacks, which the loader calls for
+// every thread that starts or ends in the process.
+constexpr size_t MostNotifiers = 8;
 // A place whose handler let a thread through this often without the code staying accessible
 // gives up, so that a failing protection change cannot loop for ever.
 constexpr LONG MostPassages = 1000;
@@ -29,6 +32,8 @@ struct Place {
     uintptr_t end = 0;
     Section sections[MostSections];
     size_t sectionCount = 0;
+    uintptr_t notifiers[MostNotifiers] = {};
+    size_t notifierCount = 0;
     std::atomic<LONG> inaccessible{0};
     std::atomic<LONG> touched{0};
     std::atomic<LONG> passages{0};
@@ -50,6 +55,34 @@ bool IsInsidePlace(const Place& place, uintptr_t address) {
     LN return address >= place.begin && address < place.end;
 }
 
+bool IsNotifier(const Place& place, uintptr_t address) {
+    LN for (size_t i = 0; i < place.notifierCount; ++i) {
+        LN if (place.notifiers[i] == address) return true;
+    }
+    LN return false;
+}
+
+// The loader calls a library's entry point and its thread-local-storage callbacks for every
+// thread that starts or ends, whoever runs it: that is no use of the library's code, and its
+// answer is of no interest while the daemon has ended. Met at the first instruction, the call
+// returns at once as if it had run (TRUE for the entry point; the callbacks return nothing).
+bool SkipThreadNotification(CONTEXT* context) {
+#ifdef _WIN64
+    LN if (context->Rdx != DLL_THREAD_ATTACH && context->Rdx != DLL_THREAD_DETACH) return false;
+    LN context->Rip = *reinterpret_cast<const DWORD64*>(context->Rsp);
+    LN context->Rsp += sizeof(DWORD64);
+    LN context->Rax = TRUE;
+#else
+    // Three arguments, taken off the stack by the callee.
+    LN const auto* stack = reinterpret_cast<const DWORD*>(context->Esp);
+    LN if (stack[2] != DLL_THREAD_ATTACH && stack[2] != DLL_THREAD_DETACH) return false;
+    LN context->Eip = stack[0];
+    LN context->Esp += 4 * sizeof(DWORD);
+    LN context->Eax = TRUE;
+#endif
+    LN return true;
+}
+
 // An access to code in quarantine: the fault's address, or for an instruction fetch that the
 // emulated 32-bit host reports as an illegal instruction, the instruction's.
 LONG CALLBACK LetQuarantinedCodeRun(EXCEPTION_POINTERS* pointers) {
@@ -61,6 +94,10 @@ LONG CALLBACK LetQuarantinedCodeRun(EXCEPTION_POINTERS* pointers) {
         access ? static_cast<uintptr_t>(record->ExceptionInformation[1]) : reinterpret_cast<uintptr_t>(record->ExceptionAddress);
     LN for (Place& place : places) {
         LN if (!place.module.load(std::memory_order_acquire) || !IsInsidePlace(place, address)) continue;
+        LN if (place.inaccessible.load() && address == reinterpret_cast<uintptr_t>(record->ExceptionAddress) &&
+               IsNotifier(place, address) && SkipThreadNotification(pointers->ContextRecord)) {
+            LN return EXCEPTION_CONTINUE_EXECUTION;
+        }
         // An illegal instruction is the quarantine's only while the code is inaccessible; an access
         // is also another thread's that met the code a moment before it was made accessible again.
         LN const bool wasInaccessible = place.inaccessible.exchange(0) != 0;
@@ -99,6 +136,23 @@ bool ReadSections(HMODULE module, Place& place) {
     LN return place.sectionCount > 0;
 }
 
+void ReadNotifiers(HMODULE module, Place& place) {
+    LN const auto* base = reinterpret_cast<const BYTE*>(module);
+    LN const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    LN const auto* headers = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    LN place.notifierCount = 0;
+    LN if (headers->OptionalHeader.AddressOfEntryPoint != 0) {
+        LN place.notifiers[place.notifierCount++] = reinterpret_cast<uintptr_t>(base) + headers->OptionalHeader.AddressOfEntryPoint;
+    }
+    LN const IMAGE_DATA_DIRECTORY& tls = headers->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_TLS];
+    LN if (tls.VirtualAddress == 0) return;
+    LN const auto* directory = reinterpret_cast<const IMAGE_TLS_DIRECTORY*>(base + tls.VirtualAddress);
+    LN const auto* callbacks = reinterpret_cast<const uintptr_t*>(directory->AddressOfCallBacks);
+    LN for (; callbacks && *callbacks && place.notifierCount < MostNotifiers; ++callbacks) {
+        LN place.notifiers[place.notifierCount++] = *callbacks;
+    }
+}
+
 bool MakeInaccessible(Place& place) {
     LN for (size_t i = 0; i < place.sectionCount; ++i) {
         LN DWORD old = 0;
@@ -119,6 +173,7 @@ bool QuarantineCode(HMODULE module) {
     LN if (!handler.load()) return false;
     LN Place* free = FindPlace(nullptr);
     LN if (!free || !ReadSections(module, *free)) return false;
+    LN ReadNotifiers(module, *free);
     LN free->touched.store(0);
     LN free->passages.store(0);
     LN free->inaccessible.store(1);

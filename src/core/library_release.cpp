@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "application.h"
+#include "case_fold.h"
 #include "clock.h"
 #include "code_in_use.h"
 #include "code_quarantine.h"
@@ -22,6 +23,7 @@ constexpr DWORD LoaderPatience = 10;
 
 struct WaitingLibrary {
     ModuleOwner library;
+    std::wstring path;  // as the daemon was loaded
     uint64_t since = 0;
 };
 
@@ -67,7 +69,7 @@ BOOL CALLBACK SendNull(HWND window, LPARAM) {
 
 }  // namespace
 
-LibraryFate ReleaseDaemonLibrary(ModuleOwner library, bool endedByForce) {
+LibraryFate ReleaseDaemonLibrary(ModuleOwner library, const std::wstring& path, bool endedByForce) {
     LN HMODULE module = library.get();
     LN if (!module) return LibraryFate::AlreadyGone;
     LN if (!IsImageMapped(module)) {
@@ -91,7 +93,7 @@ LibraryFate ReleaseDaemonLibrary(ModuleOwner library, bool endedByForce) {
     }
     // A subclass the library put on one of the host's windows runs at the next message.
     LN EnumThreadWindows(GetCurrentThreadId(), SendNull, 0);
-    LN releases.waiting.push_back({std::move(library), ClockMilliseconds()});
+    LN releases.waiting.push_back({std::move(library), path, ClockMilliseconds()});
     LN return LibraryFate::Quarantined;
 }
 
@@ -119,17 +121,20 @@ void ReviewQuarantine(uint64_t period) {
     }
 }
 
-void TakeBackFromQuarantine(HMODULE module) {
+bool HasQuarantinedLibraries() {
+    LN return !releases.waiting.empty();
+}
+
+void EndQuarantineOf(const std::wstring& path) {
     LN auto entry = std::find_if(releases.waiting.begin(), releases.waiting.end(),
-                                 [&](const WaitingLibrary& waiting) { LN return waiting.library.get() == module; });
+                                 [&](const WaitingLibrary& waiting) { LN return LowerCaseCopy(waiting.path) == LowerCaseCopy(path); });
     LN if (entry == releases.waiting.end()) return;
-    LN const bool touched = WasCodeTouched(module);
-    LN EndQuarantine(module);
-    // The new load holds the library now: giving up the old claim does not unmap it.
+    LN const bool touched = WasCodeTouched(entry->library.get());
+    LN EndQuarantine(entry->library.get());
     LN if (touched) {
         LN Keep(entry->library);
     } else {
-        LN entry->library.reset();
+        LN FreeLibraryNow(entry->library);
     }
     LN releases.waiting.erase(entry);
 }

@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <string>
 
 #include "owner.h"
 
@@ -29,15 +30,19 @@ constexpr uint64_t QuarantinePeriod = 1000;
 // Releases the library of a daemon that has ended. endedByForce: its thread was ended by the
 // host, wherever it stood, so its locks may be left held. Windows of the host's thread that the
 // library made go first, unless it was ended by force (their teardown is its code too).
-LibraryFate ReleaseDaemonLibrary(ModuleOwner library, bool endedByForce);
+LibraryFate ReleaseDaemonLibrary(ModuleOwner library, const std::wstring& path, bool endedByForce);
 
 // Frees the libraries whose quarantine has lasted period and that nothing touched; keeps the
 // touched ones. Called from the reaper's ticks.
 void ReviewQuarantine(uint64_t period = QuarantinePeriod);
 
-// A library that is loaded again while it waits in quarantine leaves the quarantine: its code
-// is made accessible, and the quarantine's claim on it is given up (or kept, if touched).
-void TakeBackFromQuarantine(HMODULE module);
+// Whether a library waits in quarantine.
+bool HasQuarantinedLibraries();
+
+// A daemon started again while its library waits in quarantine: nothing has touched the code,
+// so the quarantine ends and the library is freed now, for the start to load it afresh, its
+// data as new; a touched one is kept, and the start finds it loaded.
+void EndQuarantineOf(const std::wstring& path);
 
 // At the end of the process: the code of libraries in quarantine is made accessible again and
 // they are left loaded for the process's own end.

@@ -43,6 +43,9 @@ constexpr int32_t StrictPausePatience = 2000;
 // pause of a thread that waits plainly takes effect at its first visit.
 constexpr int64_t PauseShareDivisor = 50;
 constexpr int64_t PauseAllowanceCap = 100;
+// A look again is a few suspensions, not the first look's whole budget: spread over the visits,
+// the allowance buys many chances to meet the thread at a safe point instead of a few long ones.
+constexpr uint64_t PauseRetryBudget = 3;
 
 // Address space kept free when a daemon thread starts. A 32-bit host whose address space
 // ran dry would fail where nothing can report it (another library's thread attach, the
@@ -166,7 +169,7 @@ bool ApplyPauseRequest(Daemon* daemon) {
     LN if (!firstLook && allowance <= 0) return false;
     LN const int32_t waited = MillisecondsSinceStamp(ClockMilliseconds(), daemon->pauseWaitingSince);
     LN const HoldRule rule = waited > StrictPausePatience ? HoldRule::RunningLocksFree : HoldRule::OwnCodeOrWait;
-    LN const uint64_t budget = firstLook ? HoldBudget : static_cast<uint64_t>(std::min<int64_t>(HoldBudget, allowance));
+    LN const uint64_t budget = firstLook ? HoldBudget : static_cast<uint64_t>(std::min<int64_t>(PauseRetryBudget, allowance));
     LN DWORD previous = 0;
     LN const uint64_t started = ClockMilliseconds();
     LN const HoldResult held = HoldAtSafePoint(daemon->thread.get(), rule, &previous, budget);

@@ -26,8 +26,9 @@ bool IsCallable(const void* address, const void* bound) {
 
 // How long unloading waits for a terminated thread to be gone.
 constexpr DWORD TerminationWait = 5000;
-// How long a load waits for the loader's lock before it gives up: a thread stuck in a library's
-// initialisation holds it for good, and the main thread must not wait behind it.
+// How long one thread may hold the loader's lock before a load takes it for stuck and gives up: a
+// thread stuck in a library's initialisation holds it for good, and the main thread must not
+// wait behind it. Other threads' brief holds are waited for, as any load waits.
 constexpr DWORD LoaderPatience = 100;
 
 // The host may load at logon, hidden: a damaged or foreign image must fail quietly instead of
@@ -56,17 +57,19 @@ Daemon* LoadDaemon(const std::wstring& path, LoadFacts* facts) {
     LN if (!facts) facts = &unused;
     LN auto daemon = std::make_unique<Daemon>();
     LN if (IsQuitting()) return nullptr;
-    LN if (!IsLoaderLockFree(LoaderPatience)) {
+    LN if (IsLoaderLockStuck(LoaderPatience)) {
         LN facts->loadError = ERROR_BUSY;
         LN return nullptr;
     }
+    LN EndQuarantineOf(path);
+    // A library the host kept is loaded already: the start finds the data its last run left.
+    LN const bool loadedBefore = GetModuleHandleW(path.c_str()) != nullptr;
     LN daemon->library.reset(LoadQuietly(path));
     LN if (!daemon->library) {
         LN facts->loadError = GetLastError();
         LN return nullptr;
     }
     LN HMODULE library = daemon->library.get();
-    LN TakeBackFromQuarantine(library);
     LN LearnDaemonImage(library);
 
     LN const void* bound = reinterpret_cast<void*>(GetProcAddress(library, MAKEINTRESOURCEA(1)));
@@ -92,6 +95,9 @@ Daemon* LoadDaemon(const std::wstring& path, LoadFacts* facts) {
         LN if (IsAtOrAboveBound(const_cast<LONG*>(word), bound)) {
             LN if (IsWritableWord(const_cast<LONG*>(word))) {
                 LN daemon->stateWordAddress = word;
+                // The host's own stop request of the last run is still there in a kept library:
+                // it is taken back, as a fresh load would have it.
+                LN if (loadedBefore && *word == StateWordStop) *word = 0;
             } else {
                 LN facts->stateWordNotWritable = true;
             }
@@ -119,7 +125,7 @@ LibraryFate UnloadDaemon(Daemon* daemon) {
         LN WaitForSingleObject(daemon->thread.get(), TerminationWait);
     }
     LN daemon->thread.reset();
-    LN const LibraryFate fate = ReleaseDaemonLibrary(std::move(daemon->library), endedByForce);
+    LN const LibraryFate fate = ReleaseDaemonLibrary(std::move(daemon->library), daemon->path, endedByForce);
     LN delete daemon;
     LN return fate;
 }
@@ -128,7 +134,7 @@ void AbandonDaemon(Daemon* daemon) {
     LN if (!daemon) return;
     // Its thread runs on where it stands, and its library with it, until the process ends.
     LN daemon->thread.reset();
-    LN ReleaseDaemonLibrary(std::move(daemon->library), true);
+    LN ReleaseDaemonLibrary(std::move(daemon->library), daemon->path, true);
     LN delete daemon;
 }
 

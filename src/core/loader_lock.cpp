@@ -82,6 +82,17 @@ bool IsLoaderLockFree(DWORD patience) {
     }
 }
 
+bool IsLoaderLockStuck(DWORD patience) {
+    LN const DWORD first = LoaderLockOwner();
+    LN if (first == 0 || first == GetCurrentThreadId()) return false;
+    LN const uint64_t deadline = ClockMilliseconds() + patience;
+    LN while (ClockMilliseconds() < deadline) {
+        LN if (LoaderLockOwner() != first) return false;
+        LN Sleep(1);
+    }
+    LN return true;
+}
+
 DWORD LoaderLockOwner() {
     LN if (!calls.section) return 0;
     LN return static_cast<DWORD>(reinterpret_cast<uintptr_t>(const_cast<const volatile HANDLE&>(calls.section->OwningThread)));

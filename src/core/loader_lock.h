@@ -19,6 +19,10 @@ void UnlockLoader(ULONG_PTR cookie);
 // Whether the lock can be had within patience milliseconds; it is given back at once.
 bool IsLoaderLockFree(DWORD patience);
 
+// Whether one thread has held the lock for all of patience milliseconds: a thread stuck in a
+// library's initialisation, not the brief holds of threads that load and free libraries.
+bool IsLoaderLockStuck(DWORD patience);
+
 // The id of the thread that holds the lock, or 0. Reads one field: safe while a thread is held.
 DWORD LoaderLockOwner();
 

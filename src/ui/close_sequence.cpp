@@ -2,9 +2,12 @@
 
 #include <windows.h>
 
+#include <algorithm>
+
 #include "../core/application.h"
 #include "../core/clock.h"
 #include "../core/daemon_table.h"
+#include "../core/library_release.h"
 #include "../core/lifecycle.h"
 #include "../core/loader.h"
 #include "daemon_list.h"
@@ -24,6 +27,10 @@ void WaitAnsweringSentMessages(DWORD milliseconds) {
 
 // The time the ends at the session's deadline have to find their safe points.
 constexpr uint64_t EndSessionEndTime = 2000;
+// How often the quarantines are looked at during the exit, and how far past the close's bound
+// they may take it.
+constexpr DWORD QuarantineReview = 10;
+constexpr uint64_t QuarantineAfterCloseLimit = 200;
 
 bool IsPastDeadline(uint64_t deadline) {
     LN return ClockMilliseconds() >= deadline;
@@ -87,6 +94,16 @@ void RunCloseSequence() {
     LN app.closeStartedAt = ClockMilliseconds();
     LN if (!ui.main.windowShown) HoldListDrawing();
     LN ArmReaperTimer(ui.main.mainWindow);
+}
+
+void FinishQuarantines() {
+    LN const uint64_t bound = app.closeStartedAt + CloseLimit + QuarantineAfterCloseLimit;
+    LN const uint64_t deadline = std::min(ClockMilliseconds() + QuarantinePeriod + QuarantineReview, bound);
+    LN for (;;) {
+        LN ReviewQuarantine();
+        LN if (!HasQuarantinedLibraries() || IsPastDeadline(deadline)) return;
+        LN WaitAnsweringSentMessages(QuarantineReview);
+    }
 }
 
 void EndSession(uint32_t allowance) {

@@ -25,4 +25,8 @@ void RunCloseSequence();
 // and waited for, and the reaper unloads them later if the process lives on.
 void EndSession(uint32_t allowance = EndSessionAllowance);
 
+// At the exit: the libraries of daemons that returned at the close wait out their quarantine
+// and are freed, their teardown run as if the host ran on, within the close's bound.
+void FinishQuarantines();
+
 }  // namespace kestrune

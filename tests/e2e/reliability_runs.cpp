@@ -77,14 +77,26 @@ bool IsLoadedIn(const ProcessCensus& census, const std::wstring& path) {
     return false;
 }
 
-// The host's figures once none of the daemons' libraries is loaded and the host has answered
-// a round trip: the reaper runs on its window's thread, so the visit that unloaded the last
-// one has then put everything of it away.
+// The host's figures once the daemons' libraries it holds stay the same for longer than the
+// quarantine a returned daemon's library waits out before it is freed (one ended by force keeps
+// its library), and the host has answered a round trip: the reaper runs on its window's thread,
+// so the visit that unloaded the last one has then put everything of it away.
 ProcessCensus CensusOnceUnloaded(HostProcess& host, const std::vector<std::wstring>& paths) {
-    WaitUntil([&] {
+    auto loaded = [&] {
         ProcessCensus census = TakeCensus(host.ProcessId());
-        return census.taken && std::none_of(paths.begin(), paths.end(),
-                                            [&](const std::wstring& path) { return IsLoadedIn(census, path); });
+        std::vector<bool> which;
+        for (const std::wstring& path : paths) which.push_back(IsLoadedIn(census, path));
+        return which;
+    };
+    std::vector<bool> last = loaded();
+    auto since = Clock::now();
+    WaitUntil([&] {
+        std::vector<bool> now = loaded();
+        if (now != last) {
+            last = now;
+            since = Clock::now();
+        }
+        return Clock::now() - since > std::chrono::milliseconds(1500);
     });
     host.Sync();
     return TakeCensus(host.ProcessId());
@@ -94,7 +106,7 @@ ProcessCensus CensusOnceUnloaded(HostProcess& host, const std::vector<std::wstri
 class SoakDriver {
 public:
     SoakDriver(HostProcess& host, std::vector<std::wstring> paths)
-        : host_(host), paths_(std::move(paths)), entries_(paths_.size(), 1), detaches_(paths_.size(), 0) {}
+        : host_(host), paths_(std::move(paths)), entries_(paths_.size(), 1) {}
 
     bool FindRows() {
         for (const std::wstring& path : paths_) rows_.push_back(host_.RowEndingWith(path.substr(path.rfind(L'\\'))));
@@ -102,10 +114,15 @@ public:
     }
 
     // The first item of each kind chosen from the real context menu, on the first daemon.
-    bool UseTheRealMenu() {
-        return Choose(ItemPause) && WaitForStatus(1, PausedStars) && Choose(ItemPause) && WaitForStatus(1, BlackStar) &&
-               Choose(ItemStop) && Ended(1) && Choose(ItemStart) && Started(1) && Choose(ItemForceStop) &&
-               AnswerForceStop(0) && Ended(1) && Choose(ItemStart) && Started(1);
+    // Which step failed, for the report: "" when every one acted.
+    std::string UseTheRealMenu() {
+        if (!Choose(ItemPause) || !WaitForStatus(1, PausedStars)) return "Pause";
+        if (!Choose(ItemPause) || !WaitForStatus(1, BlackStar)) return "Resume";
+        if (!Choose(ItemStop) || !Ended(1)) return "Stop";
+        if (!Choose(ItemStart) || !Started(1)) return "Start after Stop";
+        if (!Choose(ItemForceStop) || !AnswerForceStop(0) || !Ended(1)) return "Stop [F]";
+        if (!Choose(ItemStart) || !Started(1)) return "Start after Stop [F]";
+        return "";
     }
 
     bool StopFirst(int n) {
@@ -170,10 +187,15 @@ private:
         return box && PressButton(box, IDYES) && WaitUntil([&] { return !IsWindow(box); });
     }
 
-    // The first n daemons have ended once more and been unloaded.
+    // The first n daemons' rows show them ended and the visits that unloaded them are over (the
+    // final row is written first). Their libraries are freed a moment later when they returned,
+    // and kept when they were ended by force.
     bool Ended(int n) {
-        for (int i = 0; i < n; ++i) ++detaches_[static_cast<size_t>(i)];
-        return WaitFor(n, "detach", detaches_);
+        if (!WaitForStatus(n, WhiteStar)) {
+            Answered();  // a frozen host is named as such
+            return false;
+        }
+        return Answered() && host_.Sync();
     }
 
     // The first n daemons run once more, and have settled into their loops.
@@ -209,7 +231,6 @@ private:
     std::vector<std::wstring> paths_;
     std::vector<int> rows_;
     std::vector<int> entries_;   // "entry" lines each daemon's log should hold by now
-    std::vector<int> detaches_;  // likewise "detach"
     bool checkAnswers_ = false;
     bool unanswered_ = false;
     int commands_ = 0;
@@ -302,9 +323,10 @@ LoadFigures RunLoad(const LoadRun& run) {
     if (figures.daemons > 1) figures.tickMilliseconds = figures.firstPassSeconds * 1000.0 / (figures.daemons - 1);
     figures.boundAtTickSeconds =
         CloseBoundSeconds(figures.daemons, run.ignoring, std::max(0.004, figures.tickMilliseconds / 1000.0));
-    for (const std::wstring& path : wordless) figures.wordlessUnloaded += HasEvent(path, "detach");
+    // Ended by force, their libraries stay until the process ends, with no teardown run.
+    for (const std::wstring& path : wordless) figures.wordlessUnloaded += !HasEvent(path, "detach");
     for (const std::wstring& path : ignoring) {
-        figures.ignoringEnded += !HasEvent(path, "return") && HasEvent(path, "detach");
+        figures.ignoringEnded += !HasEvent(path, "return") && !HasEvent(path, "detach");
     }
     if (figures.exitCode != 0) return fail("exit code " + std::to_string(figures.exitCode));
     if (figures.cooperativeReturned != run.cooperative) return fail("a cooperative daemon did not see 255 and return");
@@ -336,7 +358,9 @@ SoakFigures RunSoak(const SoakRun& run) {
     if (!daemons.FindRows()) return fail("a daemon has no row");
     // Everything the counted part does, done once, so that what the system sets up for
     // good the first time (menus, the message box, loading) is not counted.
-    if (!daemons.UseTheRealMenu()) return fail("a command chosen from the context menu did not act");
+    if (const std::string step = daemons.UseTheRealMenu(); !step.empty()) {
+        return fail("\"" + step + "\" chosen from the context menu did not act");
+    }
     const int all = run.daemons;
     if (!daemons.StopFirst(all) || !daemons.StartFirst(all) || !daemons.ForceStopFirst(all) ||
         !daemons.StartFirst(all) || !daemons.PauseOrResumeFirst(all, PausedStars) ||
@@ -413,7 +437,7 @@ HungStopFigures RunHungStop() {
     auto stopped = Clock::now();
     if (!WaitForEvent(hung, "stop-seen")) return fail("the hung daemon never saw 255");
     std::wstring busyTime = host.Cell(busyRow, 2);
-    while (!HasEvent(hung, "detach")) {
+    while (host.Cell(hungRow, 1) != WhiteStar) {
         if (SecondsSince(stopped) > 90) return fail("the hung daemon was never ended");
         if (!host.Sync()) return fail("the host stopped answering during the grace");
         ++figures.answeredChecks;
@@ -487,9 +511,8 @@ BusyFigures RunBusy(const BusyRun& run) {
     TempFolder folder;
     HostProcess host(folder);
     std::vector<std::wstring> paths;
-    const wchar_t* kinds[] = {L"loops_heap", L"loops_malloc", L"loops_loader", L"loops_window"};
     for (int i = 0; i < run.instances; ++i) {
-        for (const wchar_t* kind : kinds) paths.push_back(host.AddDaemon(kind, DaemonName(kind, i)));
+        for (const std::wstring& kind : run.kinds) paths.push_back(host.AddDaemon(kind, DaemonName(kind.c_str(), i)));
     }
     const int all = static_cast<int>(paths.size());
     SoakDriver daemons(host, paths);
@@ -509,7 +532,9 @@ BusyFigures RunBusy(const BusyRun& run) {
     if (!daemons.FindRows()) return fail("a daemon has no row");
     daemons.CheckAnswers();
     // The host runs a command's handler once a menu has offered its item.
-    if (!daemons.UseTheRealMenu()) return fail("a command chosen from the context menu did not act");
+    if (const std::string step = daemons.UseTheRealMenu(); !step.empty()) {
+        return fail("\"" + step + "\" chosen from the context menu did not act");
+    }
 
     auto paired = Clock::now();
     for (int round = 0; round < run.rounds; ++round) {
@@ -537,7 +562,7 @@ BusyFigures RunBusy(const BusyRun& run) {
 
 std::vector<std::string> DescribeBusy(const BusyRun& run, const BusyFigures& figures) {
     return {
-        Line("busy daemons: %d of each kind (heap, C runtime, loader, window system)", run.instances),
+        Line("busy daemons: %d of each of %d kinds", run.instances, static_cast<int>(run.kinds.size())),
         Line("  %d pause/resume pairs and %d force stops per kind, %d commands, each answered within 1 s",
              figures.pairsPerKind, figures.forceStopsPerKind, figures.commands),
         Line("  pairs %.1f s, force stops and starts %.1f s", figures.pairSeconds, figures.forceSeconds),
