@@ -57,6 +57,13 @@ bool ParseOptions(int argc, wchar_t** argv, Options& options, std::wstring& erro
             }
             options.mode = Mode::Row;
             options.label = argv[++i];
+        } else if (argument == L"--as") {
+            // The folder mode's name for a file it checks in full, for the line a kept library adds.
+            if (i + 1 >= argc) {
+                error = L"--as takes the file's label";
+                return false;
+            }
+            options.label = argv[++i];
         } else if (argument.size() > 1 && argument[0] == L'-') {
             error = L"unknown option " + argument;
             return false;
