@@ -48,7 +48,7 @@ bool StackReturnsInto(uintptr_t sp, const ImageRange& image) {
         LN return false;
     }
     LN const uintptr_t top =
-        std::min(reinterpret_cast<uintptr_t>(region.BaseAddress) + region.RegionSize, sp + StackSearchDepth);
+        std::min<uintptr_t>(reinterpret_cast<uintptr_t>(region.BaseAddress) + region.RegionSize, sp + StackSearchDepth);
     LN for (uintptr_t slot = sp & ~(sizeof(uintptr_t) - 1); slot + sizeof(uintptr_t) <= top; slot += sizeof(uintptr_t)) {
         LN const uintptr_t value = *reinterpret_cast<const uintptr_t*>(slot);
         LN if (IsInsideImage(image, value) && IsReturnAddress(value)) return true;

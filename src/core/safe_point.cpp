@@ -245,7 +245,7 @@ Place PlaceOfWait(uintptr_t ip, uintptr_t sp) {
         LN return Place::LockWait;
     }
     LN const uintptr_t top =
-        std::min(reinterpret_cast<uintptr_t>(region.BaseAddress) + region.RegionSize, sp + EntrySearchDepth);
+        std::min<uintptr_t>(reinterpret_cast<uintptr_t>(region.BaseAddress) + region.RegionSize, sp + EntrySearchDepth);
     LN const uintptr_t call = FunctionAt(ip);
     LN for (uintptr_t slot = sp; slot + sizeof(uintptr_t) <= top; slot += sizeof(uintptr_t)) {
         LN const uintptr_t value = *reinterpret_cast<const uintptr_t*>(slot);
