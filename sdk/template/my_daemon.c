@@ -61,6 +61,7 @@ void EntryPoint(void) {
 }
 
 StateWord *EntryState(void) {
+    state = 0; /* a new run starts with a clear word, even if Kestrune kept this copy loaded */
     return &state;
 }
 

@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include "host_process.h"
 #include "run_program.h"
@@ -52,9 +54,10 @@ bool HasLine(const ProgramRun& run, const std::string& prefix, const std::string
     return false;
 }
 
-int CountLines(const ProgramRun& run, const std::string& prefix) {
+int CountLines(const ProgramRun& run, const std::string& prefix, const std::string& fragment = "") {
     int count = 0;
-    for (const std::string& line : run.lines) count += line.rfind(prefix, 0) == 0;
+    for (const std::string& line : run.lines)
+        count += line.rfind(prefix, 0) == 0 && line.find(fragment) != std::string::npos;
     return count;
 }
 
@@ -139,6 +142,8 @@ TEST_F(DaemoncheckLoad, CooperativeDaemonPassesEveryCheck) {
             << counter << "\n" << run.output;
     }
     ExpectCleanLeftovers(run);
+    EXPECT_TRUE(HasLine(run, "ok   unload:", "the host freed its library, and its DllMain detach returned"))
+        << run.output;
     EXPECT_EQ(ReadEvents(path), (std::vector<std::string>{"attach", "state", "entry", "stop-seen", "return", "detach"}))
         << "loaded once, EntryState called once, stopped through its word, unloaded";
 }
@@ -335,6 +340,23 @@ TEST_F(DaemoncheckFolder, CleanFolderPassesAndFullCheckRunsOnEachRow) {
     EXPECT_TRUE(HasLine(missing, "FAIL folder: no such folder")) << missing.output;
 }
 
+// A full check of a folder adds a line for each file whose library the host keeps.
+TEST_F(DaemoncheckFolder, FullCheckGivesAKeptLibraryItsOwnLine) {
+    const std::wstring wild = folder.path() + L"wild_magic\\";
+    CopyTestDaemon(L"cooperative", wild + L"good.dll");
+    CopyTestDaemon(L"leaves_queue_timer", wild + L"timer.dll");
+
+    ProgramRun run = CheckFolder(wild, L"--full " + QuickRun);
+    EXPECT_EQ(run.exitCode, 1u) << run.output;
+    EXPECT_TRUE(HasLine(run, "row     timer.dll: ", "with its state word")) << run.output;
+    EXPECT_TRUE(HasLine(run,
+                        "kept    timer.dll: the host keeps its library mapped after the daemon ended: its code "
+                        "still ran after it returned (a timer, a wait or a queued call it left armed)"))
+        << run.output;
+    EXPECT_EQ(CountLines(run, "kept    "), 1) << "the polite one is freed: " << run.output;
+    EXPECT_EQ(Verdict(run), "verdict: FAIL (1 failure, 0 warnings)") << run.output;
+}
+
 using DaemoncheckRun = DaemoncheckTest;
 
 TEST_F(DaemoncheckRun, DaemonThatIgnoresItsWordWouldBeForceUnloaded) {
@@ -343,9 +365,10 @@ TEST_F(DaemoncheckRun, DaemonThatIgnoresItsWordWouldBeForceUnloaded) {
     EXPECT_EQ(run.exitCode, 1u) << run.output;
     EXPECT_TRUE(HasLine(run, "FAIL stop:", "still running")) << run.output;
     EXPECT_TRUE(HasLine(run, "FAIL stop:", "unless it returns within 30 s")) << run.output;
+    EXPECT_TRUE(HasLine(run, "FAIL stop:", "keeps its library, whose DllMain detach never runs")) << run.output;
     EXPECT_TRUE(HasLine(run, "ok   threads:")) << "its thread was terminated: " << run.output;
     EXPECT_TRUE(HasEvent(path, "entry"));
-    EXPECT_TRUE(HasEvent(path, "detach")) << "unloaded after the termination";
+    EXPECT_FALSE(HasEvent(path, "detach")) << "ended by force: the host keeps its library and never tears it down";
 }
 
 TEST_F(DaemoncheckRun, DaemonsWithoutStateWordAreStoppedByForce) {
@@ -381,7 +404,7 @@ TEST_F(DaemoncheckRun, SlowCleanupIsTimedOrLeftOpenNeverCalledHung) {
     ProgramRun hasty = CheckFile(path, L"--settle 300 --wait 200");
     EXPECT_EQ(hasty.exitCode, 1u) << hasty.output;
     EXPECT_TRUE(HasLine(hasty, "FAIL stop:", "unless it returns within 30 s")) << hasty.output;
-    EXPECT_FALSE(HasLine(hasty, "FAIL stop:", "unloads it by force now")) << hasty.output;
+    EXPECT_FALSE(HasLine(hasty, "FAIL stop:", "ends it by force now")) << hasty.output;
 }
 
 
@@ -456,15 +479,18 @@ TEST_F(DaemoncheckMenu, BrokenMenusFail) {
     EXPECT_EQ(Verdict(crash).rfind("verdict: FAIL", 0), 0u) << crash.output;
 }
 
-// The unload destroys the window and its class, as the host's does, so nothing is left open.
+// The unload destroys the window and its class, as the host's does: said once, nothing left open.
 TEST_F(DaemoncheckMenu, WindowMadeInsideEntryMenuBelongsToTheHostAndGoesWithTheDaemon) {
     ProgramRun run = Check(L"menu_window_on_host_thread");
     EXPECT_EQ(run.exitCode, 1u);
     EXPECT_TRUE(HasLine(run, "FAIL menu window:", "owned by the host's main thread")) << run.output;
-    EXPECT_EQ(CountLines(run, "FAIL windows:"), 0) << run.output;
+    EXPECT_EQ(CountLines(run, "FAIL windows:"), 1) << run.output;
+    EXPECT_TRUE(HasLine(run, "FAIL windows: top-level window of class \"KestruneTestStrayWindow\" on the host's main",
+                        "the host destroyed it at the unload"))
+        << run.output;
     EXPECT_FALSE(HasLine(run, "WARN windows: window class \"KestruneTestStrayWindow\" is still registered"))
         << run.output;
-    EXPECT_EQ(CountLines(run, "FAIL"), 1) << run.output;
+    EXPECT_EQ(CountLines(run, "FAIL"), 2) << run.output;
 }
 
 // The two faults of 32-bit x86 alone: a decorated export name and a caller-cleans EntryMenu.
@@ -514,10 +540,10 @@ TEST_F(DaemoncheckLeaks, LeftoverHandleAndThreadAreFound) {
     ProgramRun thread = CheckFile(path);
     EXPECT_EQ(thread.exitCode, 1u);
     EXPECT_EQ(CountLines(thread, "FAIL threads:"), 1) << thread.output;
-    EXPECT_TRUE(HasLine(thread, "FAIL threads:", "in the daemon) is still alive after the daemon was unloaded"))
+    EXPECT_TRUE(HasLine(thread, "FAIL threads:", "in the daemon) is still alive after the daemon ended"))
         << thread.output;
     EXPECT_TRUE(HasLine(thread, "ok   handles:")) << thread.output;
-    EXPECT_TRUE(HasEvent(path, "detach")) << "unloaded once the thread was ended";
+    EXPECT_FALSE(HasEvent(path, "detach")) << "the host keeps a library whose thread ran on, and never tears it down";
 }
 
 
@@ -530,7 +556,8 @@ TEST_F(DaemoncheckLeaks, ThreadsTheDaemonMadeThroughItsRuntimeAreLeftovers) {
     EXPECT_EQ(run.exitCode, 1u) << run.output;
     EXPECT_EQ(CountLines(run, "FAIL threads:"), 2) << run.output;
     EXPECT_FALSE(HasLine(run, "FAIL threads:", "in the daemon)")) << "neither began in its image: " << run.output;
-    EXPECT_TRUE(HasEvent(path, "detach")) << "unloaded once both were ended";
+    EXPECT_EQ(CountLines(run, "FAIL threads:"), CountLines(run, "FAIL threads:", "the host keeps its library mapped"))
+        << "both return into its code: " << run.output;
 }
 
 // Thread-pool workers, the timer thread and the registry's root handle are the system's: a
@@ -542,8 +569,90 @@ TEST_F(DaemoncheckLeaks, WhatTheSystemKeepsIsNotChargedToTheDaemon) {
     EXPECT_EQ(Verdict(run), "verdict: PASS (0 failures, 0 warnings)") << run.output;
     ExpectCleanLeftovers(run);
     EXPECT_TRUE(HasLine(run, "ok   handles:")) << run.output;
+    EXPECT_TRUE(HasLine(run, "ok   unload:", "the host freed its library"))
+        << "its pool work touched nothing later: " << run.output;
     for (const char* event : {"pool-work", "pool-legacy-work", "pool-timer", "registry-read", "return"})
         EXPECT_TRUE(HasEvent(path, event)) << event << " did not happen";
+}
+
+using DaemoncheckLeftBehind = DaemoncheckTest;
+
+// Whatever runs the daemon's code after it returned keeps its library mapped in the host, whose
+// teardown then never runs: the checker ends as the host does, without it.
+TEST_F(DaemoncheckLeftBehind, CodeStillRunningAfterTheReturnKeepsTheLibrary) {
+    const std::string touched =
+        "FAIL unload: its code still ran after it returned (a timer, a wait or a queued call "
+        "it left armed): the host keeps its library mapped";
+    const std::string keptCopy =
+        "the host keeps its library mapped for the rest of its run, and a later start loads the same copy again "
+        "without a fresh DllMain";
+    const std::vector<std::tuple<std::wstring, std::string, std::string>> cases = {
+        {L"leaves_queue_timer", touched, ""},
+        {L"leaves_pool_timer", touched, ""},
+        {L"leaves_worker_thread", "FAIL threads:", "in the daemon) is still alive after the daemon ended: " + keptCopy},
+    };
+    for (const auto& [daemon, prefix, fragment] : cases) {
+        const std::string name(daemon.begin(), daemon.end());
+        std::wstring path = Place(daemon);
+        ProgramRun run = CheckFile(path);
+        EXPECT_EQ(run.exitCode, 1u) << name << "\n" << run.output;
+        EXPECT_TRUE(HasLine(run, prefix, fragment)) << name << "\n" << run.output;
+        EXPECT_FALSE(HasLine(run, "ok   unload:")) << name << "\n" << run.output;
+        EXPECT_TRUE(HasEvent(path, "return")) << name;
+        EXPECT_FALSE(HasEvent(path, "detach")) << name << ": a kept library is never torn down";
+    }
+}
+
+// Windows the daemon left on the host's thread are destroyed at the unload, and the quit request
+// that a destruction makes is swallowed there: the check goes on to its end.
+TEST_F(DaemoncheckLeftBehind, WindowsLeftOnTheHostThreadGoAtTheUnload) {
+    ProgramRun ansi = Check(L"ansi_window_on_host_thread");
+    EXPECT_EQ(ansi.exitCode, 1u) << ansi.output;
+    EXPECT_TRUE(HasLine(ansi,
+                        "FAIL windows: message-only ANSI window of class \"KestruneTestAnsiWindow\" on the host's "
+                        "main thread was still open when the daemon ended",
+                        "the host destroyed it at the unload"))
+        << ansi.output;
+    EXPECT_FALSE(HasLine(ansi, "FAIL windows:", "PostQuitMessage")) << ansi.output;
+    EXPECT_TRUE(HasLine(ansi, "ok   windows: no window of the daemon is left open")) << ansi.output;
+
+    ProgramRun quits = Check(L"quits_on_destroy");
+    EXPECT_EQ(quits.exitCode, 1u) << quits.output;
+    EXPECT_TRUE(HasLine(quits, "FAIL windows: top-level window of class \"KestruneTestQuitsOnDestroy\"",
+                        "the host destroyed it at the unload"))
+        << quits.output;
+    EXPECT_TRUE(HasLine(quits,
+                        "FAIL windows: destroying its window on the host's main thread asked that thread to quit "
+                        "(PostQuitMessage): the host swallows that request"))
+        << quits.output;
+    EXPECT_EQ(CountLines(quits, "FAIL windows:"), 2)
+        << "the input-method window that came with it is not the daemon's: " << quits.output;
+    EXPECT_TRUE(HasLine(quits, "ok   unload:", "the host freed its library")) << quits.output;
+}
+
+// Without a state word Stop ends the daemon by force; its detach, which would wait for the lock
+// the ended thread held, never runs.
+TEST_F(DaemoncheckLeftBehind, DaemonEndedByForceNeverHasItsDetachRun) {
+    std::wstring path = Place(L"detach_takes_work_lock");
+    ProgramRun run = CheckFile(path);
+    EXPECT_EQ(run.exitCode, 0u) << "a missing state word is a warning: " << run.output;
+    EXPECT_TRUE(
+        HasLine(run, "info stop: no state word: Stop ends it by force", "its DllMain detach never runs in the host"))
+        << run.output;
+    EXPECT_TRUE(HasLine(run, "WARN EntryState:", "its DllMain detach never run")) << run.output;
+    EXPECT_TRUE(HasEvent(path, "entry"));
+    EXPECT_FALSE(HasEvent(path, "detach"));
+}
+
+// A daemon that returned is freed on the host's main thread: a detach that never returns hangs it.
+TEST_F(DaemoncheckLeftBehind, DetachThatNeverReturnsFails) {
+    std::wstring path = Place(L"detach_waits_on_left_lock");
+    ProgramRun run = CheckFile(path);
+    EXPECT_EQ(run.exitCode, 1u) << run.output;
+    EXPECT_TRUE(HasLine(run, "FAIL unload: its DllMain detach has not returned", "the host hangs")) << run.output;
+    EXPECT_EQ(Verdict(run), "verdict: FAIL (1 failure, 0 warnings)") << run.output;
+    EXPECT_TRUE(HasEvent(path, "detach-waits"));
+    EXPECT_FALSE(HasEvent(path, "detach"));
 }
 
 }  // namespace

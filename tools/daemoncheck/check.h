@@ -4,9 +4,11 @@
 #include <windows.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/daemon_record.h"
+#include "core/library_release.h"
 #include "core/loader.h"
 #include "findings.h"
 #include "options.h"
@@ -43,6 +45,14 @@ struct Check {
     HMODULE pin = nullptr;
     // Window classes that the daemon registered under its own module.
     std::vector<std::wstring> daemonClasses;
+    // The daemon's windows on the host's main thread when it ended, described, which the
+    // host's unloading destroys.
+    std::vector<std::pair<HWND, std::wstring>> mainThreadWindows;
+    LONG quitsAtUnload = 0;  // quit requests the daemon's code made on the main thread meanwhile
+    // What the host did with the library once the daemon had ended.
+    kestrune::LibraryFate fate = kestrune::LibraryFate::Freed;
+    DWORD detachThreadId = 0;    // the thread that runs its DllMain detach
+    bool detachBlocked = false;  // its DllMain detach never returned: the loader lock stays held
     CounterSupport counters;
     ProcessSnapshot before;
 };
@@ -93,7 +103,16 @@ void StopAndUnload(Check& check);
 // Adds the classes of the process's windows that the daemon registered.
 void CollectDaemonClasses(Check& check, const std::vector<HWND>& windows);
 
+// Notes the daemon's windows on the host's main thread before the host unloads it.
+void NoteMainThreadWindows(Check& check);
+
 // Compares the process after the daemon with the process before it.
 void CheckLeftovers(Check& check);
+
+// True when the library stays mapped for the rest of the host's run.
+inline bool IsKept(kestrune::LibraryFate fate) {
+    return fate == kestrune::LibraryFate::KeptRunning || fate == kestrune::LibraryFate::KeptTouched ||
+           fate == kestrune::LibraryFate::KeptAfterForce;
+}
 
 }  // namespace daemoncheck

@@ -40,6 +40,7 @@ std::wstring EntryOnMainThread(const Check& check) {
 std::wstring CrashedEntry(const Check& check, DWORD thread) {
     if (thread == check.mainThreadId) return EntryOnMainThread(check);
     if (check.daemonThreadId && thread == check.daemonThreadId) return L"EntryPoint";
+    if (check.detachThreadId && thread == check.detachThreadId) return L"DllMain (unloading)";
     if (WasCreatedByDaemon(thread) || IsInDaemon(check, ThreadStartAddress(thread)))
         return L"a thread the daemon started (thread " + std::to_wstring(thread) + L")";
     return L"thread " + std::to_wstring(thread);

@@ -104,7 +104,7 @@ void CheckDiscovered(const Options& options, const Seen& file, Findings& finding
     ++tally.rows;
     if (!options.full) return;
     DWORD fullExit = 1;
-    RunSelf(WaitArguments(options) + L" " + Quoted(file.path),
+    RunSelf(WaitArguments(options) + L" --as " + Quoted(file.label) + L" " + Quoted(file.path),
             options.settleMilliseconds + options.waitMilliseconds + FullCheckAllowance, fullExit);
     if (fullExit != 0 && exitCode != RowLost) ++findings.failures;  // each file fails once
 }

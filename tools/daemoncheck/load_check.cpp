@@ -126,8 +126,8 @@ void JudgeEntryState(Check& check) {
                    L": the host writes 255 there to ask the daemon to stop");
     } else if (!facts.entryState) {
         Report(check.findings, Level::Warn, "EntryState",
-               L"not exported: the host cannot ask the daemon to stop; Stop and Quit unload it at once and "
-               L"terminate its thread, so its own clean-up never runs");
+               L"not exported: the host cannot ask the daemon to stop; Stop and Quit end it by force, terminating "
+               L"its thread, and keep its library mapped, so its own clean-up and its DllMain detach never run");
     } else {
         Report(check.findings, Level::Fail, "EntryState", LostStateWordText(check));
     }

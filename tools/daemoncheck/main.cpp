@@ -5,12 +5,27 @@
 #include "core/application.h"
 #include "core/clock.h"
 #include "core/dll_search.h"
+#include "core/library_release.h"
 #include "crash_report.h"
+#include "quit_watch.h"
 #include "system_warm_up.h"
 #include "thread_origin.h"
 
 namespace daemoncheck {
 namespace {
+
+// The folder mode's line for a file checked in full whose library the host keeps.
+void WriteKeptLine(const Check& check) {
+    using kestrune::LibraryFate;
+    if (check.options.label.empty() || !IsKept(check.fate)) return;
+    const wchar_t* why = check.fate == LibraryFate::KeptTouched
+                             ? L"its code still ran after it returned (a timer, a wait or a queued call it left armed)"
+                         : check.fate == LibraryFate::KeptRunning
+                             ? L"a thread still runs its code after it returned"
+                             : L"it was ended by force, so its DllMain detach never runs";
+    WriteLine(L"kept    " + check.options.label + L": the host keeps its library mapped after the daemon ended: " +
+              why);
+}
 
 int RunFileCheck(Check& check) {
     WriteLine(L"daemoncheck " + std::wstring(sizeof(void*) == 8 ? L"64-bit" : L"32-bit") + L": " +
@@ -23,12 +38,15 @@ int RunFileCheck(Check& check) {
     LoadAndJudge(check);
     if (check.daemon) {
         WatchThreadCreation(check.module);
+        WatchQuitRequests(check.module, check.mainThreadId);
         StartAndSettle(check);
         CheckMenus(check);
         StopAndUnload(check);
         CheckLeftovers(check);
     }
-    return WriteVerdict(check.findings);
+    const int exitCode = WriteVerdict(check.findings);
+    WriteKeptLine(check);
+    return exitCode;
 }
 
 int Run(const Options& options) {
@@ -40,7 +58,13 @@ int Run(const Options& options) {
     Check check;
     check.options = options;
     InstallCrashReport(check);
-    return options.mode == Mode::Row ? RunRowCheck(check) : RunFileCheck(check);
+    const int exitCode = options.mode == Mode::Row ? RunRowCheck(check) : RunFileCheck(check);
+    // As the host ends: a library it kept may wait in its teardown for a lock an ended thread
+    // held, and a detach that never returned holds the loader's lock.
+    kestrune::EndEveryQuarantine();
+    if (check.detachBlocked || kestrune::KeepsLibrariesItCannotTearDown())
+        TerminateProcess(GetCurrentProcess(), static_cast<UINT>(exitCode));
+    return exitCode;
 }
 
 }  // namespace

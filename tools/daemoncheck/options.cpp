@@ -57,6 +57,13 @@ bool ParseOptions(int argc, wchar_t** argv, Options& options, std::wstring& erro
             }
             options.mode = Mode::Row;
             options.label = argv[++i];
+        } else if (argument == L"--as") {
+            // The folder mode's name for a file it checks in full, for the line a kept library adds.
+            if (i + 1 >= argc) {
+                error = L"--as takes the file's label";
+                return false;
+            }
+            options.label = argv[++i];
         } else if (argument.size() > 1 && argument[0] == L'-') {
             error = L"unknown option " + argument;
             return false;
@@ -84,7 +91,7 @@ std::wstring UsageText() {
            L"  --full       with --folder: also run the whole check on every file with a row\r\n"
            L"  --settle MS  how long the daemon runs before the menu and the stop (default 1000)\r\n"
            L"  --wait MS    how long to wait for it to return after the stop (default 5000;\r\n"
-           L"               the host itself waits 30000 before it unloads a daemon by force)\r\n"
+           L"               the host itself waits 30000 before it ends a daemon by force)\r\n"
            L"\r\n"
            L"Exit code: 0 when every check passed (warnings allowed), 1 when one failed (with\r\n"
            L"--folder: a discovered file gets no row or loses its state word), 2 for a wrong\r\n"

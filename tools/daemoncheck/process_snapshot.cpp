@@ -112,6 +112,20 @@ bool WaitPumping(HANDLE thread, DWORD milliseconds) {
     }
 }
 
+void PumpMessages(DWORD milliseconds) {
+    uint64_t deadline = kestrune::ClockMilliseconds() + milliseconds;
+    for (;;) {
+        uint64_t now = kestrune::ClockMilliseconds();
+        if (now >= deadline) return;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(deadline - now), QS_ALLINPUT);
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+    }
+}
+
 std::wstring HandleTypeName(uintptr_t handle) {
     using Query = LONG(WINAPI*)(HANDLE, int, PVOID, ULONG, PULONG);
     constexpr int ObjectTypeInformation = 2;

@@ -44,6 +44,9 @@ std::wstring WindowKind(HWND window);
 // event loop would go on doing. True when the thread ended within the time.
 bool WaitPumping(HANDLE thread, DWORD milliseconds);
 
+// Dispatches this thread's messages for a while, as the host's event loop would.
+void PumpMessages(DWORD milliseconds);
+
 // The kind of object a handle of this process refers to ("Event", "File"), or "?".
 std::wstring HandleTypeName(uintptr_t handle);
 

@@ -32,7 +32,7 @@ int RunRowCheck(Check& check) {
     const bool hasWord = check.daemon->stateWordAddress != nullptr;
     const bool hasMenu = check.daemon->entryMenuAddress != nullptr;
     check.stage = Stage::Unloading;
-    kestrune::UnloadDaemon(check.daemon);  // never started: only the library is freed
+    kestrune::UnloadDaemon(check.daemon);  // never started: only its library goes, into quarantine
     check.daemon = nullptr;
     check.stage = Stage::Judging;
     if (!lost.empty()) {
@@ -44,7 +44,9 @@ int RunRowCheck(Check& check) {
         return RowWarned;
     }
     if (!hasWord) {
-        WriteRow(check, L"row     ", L"without a state word: no EntryState, so Stop and Quit terminate its thread");
+        WriteRow(check, L"row     ",
+                 L"without a state word: no EntryState, so Stop and Quit terminate its thread and its DllMain "
+                 L"detach never runs");
         return RowWarned;
     }
     WriteRow(check, L"row     ", std::wstring(L"with its state word") + (hasMenu ? L" and its menu" : L", no menu"));

@@ -1,6 +1,9 @@
 #include "thread_origin.h"
 
 #include <cstdint>
+#include <iterator>
+
+#include "import_redirect.h"
 
 namespace daemoncheck {
 namespace {
@@ -77,73 +80,32 @@ uintptr_t __cdecl WatchedBeginThread(void(__cdecl* start)(void*), unsigned stack
     return thread;
 }
 
-struct Redirect {
-    const wchar_t* module;
-    const char* name;
-    void** real;
-    void* wrapper;
-};
-
-template <typename Function>
-void* Address(Function function) {
-    return reinterpret_cast<void*>(function);
-}
-
-// Every module a daemon may take these functions from; the loader writes the address
-// the named module exports (after forwarding) into the importer's table.
-const Redirect Redirects[] = {
-    {L"kernel32.dll", "CreateThread", reinterpret_cast<void**>(&realCreateThread), Address(&WatchedCreateThread)},
-    {L"kernelbase.dll", "CreateThread", reinterpret_cast<void**>(&realCreateThread), Address(&WatchedCreateThread)},
+// Every module a daemon may take these functions from.
+const ImportRedirect Redirects[] = {
+    {L"kernel32.dll", "CreateThread", reinterpret_cast<void**>(&realCreateThread),
+     FunctionAddress(&WatchedCreateThread)},
+    {L"kernelbase.dll", "CreateThread", reinterpret_cast<void**>(&realCreateThread),
+     FunctionAddress(&WatchedCreateThread)},
     {L"kernel32.dll", "CreateRemoteThread", reinterpret_cast<void**>(&realCreateRemoteThread),
-     Address(&WatchedCreateRemoteThread)},
+     FunctionAddress(&WatchedCreateRemoteThread)},
     {L"kernelbase.dll", "CreateRemoteThread", reinterpret_cast<void**>(&realCreateRemoteThread),
-     Address(&WatchedCreateRemoteThread)},
+     FunctionAddress(&WatchedCreateRemoteThread)},
     {L"kernel32.dll", "CreateRemoteThreadEx", reinterpret_cast<void**>(&realCreateRemoteThreadEx),
-     Address(&WatchedCreateRemoteThreadEx)},
+     FunctionAddress(&WatchedCreateRemoteThreadEx)},
     {L"kernelbase.dll", "CreateRemoteThreadEx", reinterpret_cast<void**>(&realCreateRemoteThreadEx),
-     Address(&WatchedCreateRemoteThreadEx)},
-    {L"msvcrt.dll", "_beginthreadex", reinterpret_cast<void**>(&realBeginThreadEx), Address(&WatchedBeginThreadEx)},
-    {L"ucrtbase.dll", "_beginthreadex", reinterpret_cast<void**>(&realBeginThreadEx), Address(&WatchedBeginThreadEx)},
-    {L"msvcrt.dll", "_beginthread", reinterpret_cast<void**>(&realBeginThread), Address(&WatchedBeginThread)},
-    {L"ucrtbase.dll", "_beginthread", reinterpret_cast<void**>(&realBeginThread), Address(&WatchedBeginThread)},
+     FunctionAddress(&WatchedCreateRemoteThreadEx)},
+    {L"msvcrt.dll", "_beginthreadex", reinterpret_cast<void**>(&realBeginThreadEx),
+     FunctionAddress(&WatchedBeginThreadEx)},
+    {L"ucrtbase.dll", "_beginthreadex", reinterpret_cast<void**>(&realBeginThreadEx),
+     FunctionAddress(&WatchedBeginThreadEx)},
+    {L"msvcrt.dll", "_beginthread", reinterpret_cast<void**>(&realBeginThread), FunctionAddress(&WatchedBeginThread)},
+    {L"ucrtbase.dll", "_beginthread", reinterpret_cast<void**>(&realBeginThread), FunctionAddress(&WatchedBeginThread)},
 };
-
-// The redirect whose function sits at address, with its real address filled in; or null.
-const Redirect* RedirectFor(void* address) {
-    for (const Redirect& redirect : Redirects) {
-        HMODULE module = GetModuleHandleW(redirect.module);
-        if (!module) continue;
-        void* exported = reinterpret_cast<void*>(GetProcAddress(module, redirect.name));
-        if (!exported || exported != address) continue;
-        // Both modules of a pair resolve to one function; the first one found is called.
-        if (!*redirect.real) *redirect.real = exported;
-        return &redirect;
-    }
-    return nullptr;
-}
-
-void Patch(void** slot, void* value) {
-    DWORD previous = 0;
-    if (!VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &previous)) return;
-    *slot = value;
-    VirtualProtect(slot, sizeof *slot, previous, &previous);
-}
 
 }  // namespace
 
 void WatchThreadCreation(HMODULE daemon) {
-    auto base = reinterpret_cast<unsigned char*>(daemon);
-    auto dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
-    auto nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
-    const IMAGE_DATA_DIRECTORY& directory = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    if (!directory.VirtualAddress) return;
-    for (auto descriptor = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + directory.VirtualAddress);
-         descriptor->Name != 0; ++descriptor) {
-        for (auto slot = reinterpret_cast<void**>(base + descriptor->FirstThunk); *slot; ++slot) {
-            const Redirect* redirect = RedirectFor(*slot);
-            if (redirect) Patch(slot, redirect->wrapper);
-        }
-    }
+    RedirectImports(daemon, Redirects, std::size(Redirects));
 }
 
 bool WasCreatedByDaemon(DWORD threadId) {
