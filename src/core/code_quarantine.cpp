@@ -83,19 +83,20 @@ bool SkipThreadNotification(CONTEXT* context) {
     LN return true;
 }
 
-// An access to code in quarantine: the fault's address, or for an instruction fetch that the
-// emulated 32-bit host reports as an illegal instruction, the instruction's.
+// An instruction fetch from code in quarantine, as an access violation at the instruction's own
+// address or, on the emulated 32-bit host, as an illegal instruction there. Reads of the code by
+// other code (the host's own probes of a stack's return addresses go through a read that fails
+// where it cannot read) are not the code running, and are left to whoever expects them.
 LONG CALLBACK LetQuarantinedCodeRun(EXCEPTION_POINTERS* pointers) {
     LN const EXCEPTION_RECORD* record = pointers->ExceptionRecord;
-    LN const bool access = record->ExceptionCode == EXCEPTION_ACCESS_VIOLATION && record->NumberParameters >= 2;
+    LN const auto instruction = reinterpret_cast<uintptr_t>(record->ExceptionAddress);
+    LN const bool access = record->ExceptionCode == EXCEPTION_ACCESS_VIOLATION && record->NumberParameters >= 2 &&
+                           static_cast<uintptr_t>(record->ExceptionInformation[1]) == instruction;
     LN const bool fetch = record->ExceptionCode == EXCEPTION_ILLEGAL_INSTRUCTION;
     LN if (!access && !fetch) return EXCEPTION_CONTINUE_SEARCH;
-    LN const uintptr_t address =
-        access ? static_cast<uintptr_t>(record->ExceptionInformation[1]) : reinterpret_cast<uintptr_t>(record->ExceptionAddress);
     LN for (Place& place : places) {
-        LN if (!place.module.load(std::memory_order_acquire) || !IsInsidePlace(place, address)) continue;
-        LN if (place.inaccessible.load() && address == reinterpret_cast<uintptr_t>(record->ExceptionAddress) &&
-               IsNotifier(place, address) && SkipThreadNotification(pointers->ContextRecord)) {
+        LN if (!place.module.load(std::memory_order_acquire) || !IsInsidePlace(place, instruction)) continue;
+        LN if (place.inaccessible.load() && IsNotifier(place, instruction) && SkipThreadNotification(pointers->ContextRecord)) {
             LN return EXCEPTION_CONTINUE_EXECUTION;
         }
         // An illegal instruction is the quarantine's only while the code is inaccessible; an access

@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "application.h"
-#include "case_fold.h"
 #include "clock.h"
 #include "code_in_use.h"
 #include "code_quarantine.h"
@@ -23,7 +22,6 @@ constexpr DWORD LoaderPatience = 10;
 
 struct WaitingLibrary {
     ModuleOwner library;
-    std::wstring path;  // as the daemon was loaded
     uint64_t since = 0;
 };
 
@@ -69,7 +67,7 @@ BOOL CALLBACK SendNull(HWND window, LPARAM) {
 
 }  // namespace
 
-LibraryFate ReleaseDaemonLibrary(ModuleOwner library, const std::wstring& path, bool endedByForce) {
+LibraryFate ReleaseDaemonLibrary(ModuleOwner library, bool endedByForce) {
     LN HMODULE module = library.get();
     LN if (!module) return LibraryFate::AlreadyGone;
     LN if (!IsImageMapped(module)) {
@@ -93,7 +91,7 @@ LibraryFate ReleaseDaemonLibrary(ModuleOwner library, const std::wstring& path, 
     }
     // A subclass the library put on one of the host's windows runs at the next message.
     LN EnumThreadWindows(GetCurrentThreadId(), SendNull, 0);
-    LN releases.waiting.push_back({std::move(library), path, ClockMilliseconds()});
+    LN releases.waiting.push_back({std::move(library), ClockMilliseconds()});
     LN return LibraryFate::Quarantined;
 }
 
@@ -125,16 +123,17 @@ bool HasQuarantinedLibraries() {
     LN return !releases.waiting.empty();
 }
 
-void EndQuarantineOf(const std::wstring& path) {
+void TakeBackFromQuarantine(HMODULE module) {
     LN auto entry = std::find_if(releases.waiting.begin(), releases.waiting.end(),
-                                 [&](const WaitingLibrary& waiting) { LN return LowerCaseCopy(waiting.path) == LowerCaseCopy(path); });
+                                 [&](const WaitingLibrary& waiting) { LN return waiting.library.get() == module; });
     LN if (entry == releases.waiting.end()) return;
-    LN const bool touched = WasCodeTouched(entry->library.get());
-    LN EndQuarantine(entry->library.get());
+    LN const bool touched = WasCodeTouched(module);
+    LN EndQuarantine(module);
+    // The new load holds the library: giving up the old claim does not unmap it.
     LN if (touched) {
         LN Keep(entry->library);
     } else {
-        LN FreeLibraryNow(entry->library);
+        LN entry->library.reset();
     }
     LN releases.waiting.erase(entry);
 }

@@ -8,7 +8,6 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <string>
 
 #include "owner.h"
 
@@ -30,7 +29,7 @@ constexpr uint64_t QuarantinePeriod = 1000;
 // Releases the library of a daemon that has ended. endedByForce: its thread was ended by the
 // host, wherever it stood, so its locks may be left held. Windows of the host's thread that the
 // library made go first, unless it was ended by force (their teardown is its code too).
-LibraryFate ReleaseDaemonLibrary(ModuleOwner library, const std::wstring& path, bool endedByForce);
+LibraryFate ReleaseDaemonLibrary(ModuleOwner library, bool endedByForce);
 
 // Frees the libraries whose quarantine has lasted period and that nothing touched; keeps the
 // touched ones. Called from the reaper's ticks.
@@ -39,10 +38,9 @@ void ReviewQuarantine(uint64_t period = QuarantinePeriod);
 // Whether a library waits in quarantine.
 bool HasQuarantinedLibraries();
 
-// A daemon started again while its library waits in quarantine: nothing has touched the code,
-// so the quarantine ends and the library is freed now, for the start to load it afresh, its
-// data as new; a touched one is kept, and the start finds it loaded.
-void EndQuarantineOf(const std::wstring& path);
+// A daemon started again while its library waits in quarantine: the start's load holds the
+// library now, so the quarantine ends and gives up its claim (or keeps it, when touched).
+void TakeBackFromQuarantine(HMODULE module);
 
 // At the end of the process: the code of libraries in quarantine is made accessible again and
 // they are left loaded for the process's own end.

@@ -61,8 +61,8 @@ Daemon* LoadDaemon(const std::wstring& path, LoadFacts* facts) {
         LN facts->loadError = ERROR_BUSY;
         LN return nullptr;
     }
-    LN EndQuarantineOf(path);
-    // A library the host kept is loaded already: the start finds the data its last run left.
+    // A library the host kept, or that waits in quarantine, is loaded already: the start finds the
+    // data its last run left.
     LN const bool loadedBefore = GetModuleHandleW(path.c_str()) != nullptr;
     LN daemon->library.reset(LoadQuietly(path));
     LN if (!daemon->library) {
@@ -70,6 +70,7 @@ Daemon* LoadDaemon(const std::wstring& path, LoadFacts* facts) {
         LN return nullptr;
     }
     LN HMODULE library = daemon->library.get();
+    LN TakeBackFromQuarantine(library);
     LN LearnDaemonImage(library);
 
     LN const void* bound = reinterpret_cast<void*>(GetProcAddress(library, MAKEINTRESOURCEA(1)));
@@ -125,7 +126,7 @@ LibraryFate UnloadDaemon(Daemon* daemon) {
         LN WaitForSingleObject(daemon->thread.get(), TerminationWait);
     }
     LN daemon->thread.reset();
-    LN const LibraryFate fate = ReleaseDaemonLibrary(std::move(daemon->library), daemon->path, endedByForce);
+    LN const LibraryFate fate = ReleaseDaemonLibrary(std::move(daemon->library), endedByForce);
     LN delete daemon;
     LN return fate;
 }
@@ -134,7 +135,7 @@ void AbandonDaemon(Daemon* daemon) {
     LN if (!daemon) return;
     // Its thread runs on where it stands, and its library with it, until the process ends.
     LN daemon->thread.reset();
-    LN ReleaseDaemonLibrary(std::move(daemon->library), daemon->path, true);
+    LN ReleaseDaemonLibrary(std::move(daemon->library), true);
     LN delete daemon;
 }
 

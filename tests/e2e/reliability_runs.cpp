@@ -159,12 +159,14 @@ public:
     // Every command is followed by a round trip that must come back within a second.
     void CheckAnswers() { checkAnswers_ = true; }
     bool Unanswered() const { return unanswered_; }
+    const std::string& Failure() const { return failure_; }
     int Commands() const { return commands_; }
 
 private:
     bool Command(int i, int id) {
         ++commands_;
-        return host_.SelectRow(rows_[static_cast<size_t>(i)]) && host_.SendCommand(id) && Answered();
+        if (host_.SelectRow(rows_[static_cast<size_t>(i)]) && host_.SendCommand(id) && Answered()) return true;
+        return Stalled("command " + std::to_string(id) + " on daemon " + std::to_string(i));
     }
 
     bool Answered() {
@@ -198,23 +200,49 @@ private:
         return Answered() && host_.Sync();
     }
 
-    // The first n daemons run once more, and have settled into their loops.
+    // The first n daemons run once more, and their rows say so: a row still showing the last
+    // run's end would pass the next Ended at once, before the stop was even seen.
     bool Started(int n) {
         for (int i = 0; i < n; ++i) ++entries_[static_cast<size_t>(i)];
-        return WaitFor(n, "entry", entries_);
+        return WaitFor(n, "entry", entries_) && WaitForStatus(n, BlackStar);
     }
 
     bool WaitFor(int n, const std::string& event, const std::vector<int>& expected) {
         std::vector<std::wstring> paths(paths_.begin(), paths_.begin() + n);
         if (!WaitForCounts(paths, event, expected, std::chrono::seconds(60))) {
             Answered();  // a frozen host is named as such
-            return false;
+            std::string counts;
+            for (int i = 0; i < n; ++i) {
+                const size_t at = static_cast<size_t>(i);
+                counts += " " + std::to_string(CountFullReports(paths_[at], event)) + "/" + std::to_string(expected[at]);
+            }
+            return Stalled("\"" + event + "\" seen/expected:" + counts);
         }
         return Answered();
     }
 
+    // Names what a failed step waited for, with the rows as they show now.
+    bool Stalled(const std::string& what) {
+        failure_ = what + "; rows:";
+        for (int row : rows_) failure_ += " [" + NarrowCell(host_.Cell(row, 1, std::chrono::seconds(1))) + "]";
+        if (unanswered_) failure_ += "; the window did not answer";
+        const std::vector<std::string> events = ReadEvents(paths_[0]);
+        failure_ += "; the first daemon's last events:";
+        for (size_t i = events.size() > 8 ? events.size() - 8 : 0; i < events.size(); ++i) failure_ += " " + events[i];
+        return false;
+    }
+
+    static std::string NarrowCell(const std::wstring& cell) {
+        if (cell == BlackStar) return "running";
+        if (cell == WhiteStar) return "ended";
+        if (cell == PausedStars) return "paused";
+        std::string narrow;
+        for (wchar_t c : cell) narrow += c < 128 ? static_cast<char>(c) : '?';
+        return narrow;
+    }
+
     bool WaitForStatus(int n, const std::wstring& status) {
-        return WaitUntil(
+        const bool shown = WaitUntil(
             [&] {
                 // A frozen host would hold the row reads below for good.
                 if (checkAnswers_ && !Answered()) return true;
@@ -223,8 +251,8 @@ private:
                 }
                 return true;
             },
-            std::chrono::seconds(60)) &&
-               !unanswered_;
+            std::chrono::seconds(60));
+        return (shown && !unanswered_) || Stalled("the first " + std::to_string(n) + " rows to show " + NarrowCell(status));
     }
 
     HostProcess& host_;
@@ -234,6 +262,7 @@ private:
     bool checkAnswers_ = false;
     bool unanswered_ = false;
     int commands_ = 0;
+    std::string failure_;
 };
 
 // Runs steps in rounds of at most batch daemons until count commands have been given.
@@ -365,7 +394,7 @@ SoakFigures RunSoak(const SoakRun& run) {
     if (!daemons.StopFirst(all) || !daemons.StartFirst(all) || !daemons.ForceStopFirst(all) ||
         !daemons.StartFirst(all) || !daemons.PauseOrResumeFirst(all, PausedStars) ||
         !daemons.PauseOrResumeFirst(all, BlackStar) || !daemons.StopFirst(all)) {
-        return fail("the warm-up round did not complete");
+        return fail("the warm-up round did not complete: " + daemons.Failure());
     }
     figures.before = CensusOnceUnloaded(host, paths);
     figures.ownThreadsBefore = CountOwnThreads(host.ProcessId(), figures.before);
@@ -374,12 +403,12 @@ SoakFigures RunSoak(const SoakRun& run) {
     auto counted = Clock::now();
     if (!daemons.StartFirst(all)) return fail("the daemons did not start again");
     if (!InRounds(run.startStops, all, [&](int n) { return daemons.StopFirst(n) && daemons.StartFirst(n); })) {
-        return fail("a start/stop cycle did not complete");
+        return fail("a start/stop cycle did not complete: " + daemons.Failure());
     }
     if (!InRounds(run.pauseResumes, all, [&](int n) {
             return daemons.PauseOrResumeFirst(n, PausedStars) && daemons.PauseOrResumeFirst(n, BlackStar);
         })) {
-        return fail("a pause/resume pair did not complete");
+        return fail("a pause/resume pair did not complete: " + daemons.Failure());
     }
     if (!daemons.StopFirst(all)) return fail("the daemons did not stop after the cycles");
     figures.cycleSeconds = SecondsSince(counted);
@@ -388,7 +417,7 @@ SoakFigures RunSoak(const SoakRun& run) {
     auto forced = Clock::now();
     if (!daemons.StartFirst(all)) return fail("the daemons did not start again");
     if (!InRounds(run.forceStops, all, [&](int n) { return daemons.ForceStopFirst(n) && daemons.StartFirst(n); })) {
-        return fail("a force stop did not complete");
+        return fail("a force stop did not complete: " + daemons.Failure());
     }
     if (!daemons.StopFirst(all)) return fail("the daemons did not stop at the end");
     figures.forceSeconds = SecondsSince(forced);

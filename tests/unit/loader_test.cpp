@@ -196,6 +196,26 @@ TEST_F(LoaderTest, UnloadingAnEndedDaemonFreesTheLibraryWithoutTerminating) {
     UnloadDaemon(nullptr);
 }
 
+// "Start" right after "Stop": the library still waits in quarantine, and the start takes it back
+// whole, its code runnable and its entry found.
+TEST_F(LoaderTest, ADaemonStartedAgainDuringItsQuarantineRuns) {
+    std::wstring path = Place(L"returns_at_once");
+    Daemon* first = Add(path);
+    ASSERT_NE(first, nullptr);
+    StartDaemonThread(first, RequestNone);
+    ASSERT_TRUE(WaitUntil([&] { return !IsThreadAlive(first->thread.get()); }));
+    app.DaemonTable.pop_back();
+    ASSERT_EQ(UnloadDaemon(first), LibraryFate::Quarantined);
+    Daemon* again = Add(path);
+    ASSERT_NE(again, nullptr) << "loaded again while in quarantine";
+    StartDaemonThread(again, RequestNone);
+    ASSERT_TRUE(WaitUntil([&] { return !IsThreadAlive(again->thread.get()); }));
+    app.DaemonTable.pop_back();
+    EXPECT_EQ(UnloadDaemon(again), LibraryFate::Quarantined);
+    EXPECT_TRUE(WaitForLibraryFreed(path));
+    EXPECT_EQ(ReadEvents(path), (std::vector<std::string>{"attach", "entry", "return", "entry", "return", "detach"}));
+}
+
 // The host's windows are listed once and the list kept while no window is made on its
 // thread: a window a daemon makes after an earlier unload still goes with its library.
 TEST_F(LoaderTest, AWindowMadeOnTheHostsThreadAfterAnEarlierUnloadGoesWithItsLibrary) {
