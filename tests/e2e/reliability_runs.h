@@ -65,6 +65,7 @@ struct SoakFigures {
     // The system's pool workers (they start in ntdll) come, go and are replaced as it likes, and
     // the host waits on that pool: they are counted apart from the host's own threads.
     int poolWorkersNew = 0;
+    int poolWorkersNewInCycles = 0;  // of them, those that came during the cycles and pairs
     int ownThreadsBefore = 0;
     int ownThreadsAfter = 0;
     std::vector<std::wstring> modulesLeft;
@@ -80,6 +81,12 @@ SoakFigures RunSoak(const SoakRun& run);
 // stops' private bytes are reported, not held to the margin.
 constexpr long long SoakHandleMargin = 2;
 constexpr long long SoakPrivateBytesMargin = 256 * 1024;
+// The system's thread pool may grow by a worker when a moment needs one more; Wine commits a
+// thread's whole stack (1 MiB) and its thread block. The worker stays in the pool for reuse.
+constexpr long long SoakPoolWorkerBytes = 1024 * 1024 + 64 * 1024;
+
+// The private-bytes margin over the cycles and pairs, with the pool's new workers.
+long long CyclesPrivateBytesMargin(const SoakFigures& figures);
 
 // Handles within their margin over both parts, no window more, private bytes within theirs
 // over the cycles and pairs.
