@@ -99,10 +99,12 @@ LONG CALLBACK LetQuarantinedCodeRun(EXCEPTION_POINTERS* pointers) {
         LN if (place.inaccessible.load() && IsNotifier(place, instruction) && SkipThreadNotification(pointers->ContextRecord)) {
             LN return EXCEPTION_CONTINUE_EXECUTION;
         }
-        // An illegal instruction is the quarantine's only while the code is inaccessible; an access
-        // is also another thread's that met the code a moment before it was made accessible again.
+        // Either is also another thread's that met the code a moment before a first toucher made
+        // it accessible again (two threads returning into it at once). Before any touch, an
+        // illegal instruction in accessible code is the code's own.
         LN const bool wasInaccessible = place.inaccessible.exchange(0) != 0;
-        LN if (!wasInaccessible && (fetch || place.passages.fetch_add(1) >= MostPassages)) return EXCEPTION_CONTINUE_SEARCH;
+        LN const bool retry = access || place.touched.load() != 0;
+        LN if (!wasInaccessible && (!retry || place.passages.fetch_add(1) >= MostPassages)) return EXCEPTION_CONTINUE_SEARCH;
         LN place.touched.store(1);
         LN MakeAccessible(place);
         LN return EXCEPTION_CONTINUE_EXECUTION;
