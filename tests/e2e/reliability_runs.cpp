@@ -236,9 +236,7 @@ private:
         if (cell == BlackStar) return "running";
         if (cell == WhiteStar) return "ended";
         if (cell == PausedStars) return "paused";
-        std::string narrow;
-        for (wchar_t c : cell) narrow += c < 128 ? static_cast<char>(c) : '?';
-        return narrow;
+        return Narrow(cell);
     }
 
     bool WaitForStatus(int n, const std::wstring& status) {

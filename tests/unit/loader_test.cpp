@@ -8,6 +8,19 @@ namespace {
 
 using LoaderTest = HostFixture;
 
+// Loads the daemon at path and runs it until its EntryPoint has returned; the record is then out
+// of the table, as the reaper takes it out before the unload. Null when it did not load or end.
+Daemon* RunToItsReturn(const std::wstring& path) {
+    Daemon* daemon = AddDaemon(path, app.DaemonTable);
+    if (!daemon) return nullptr;
+    StartDaemonThread(daemon, RequestNone);
+    const bool returned = WaitUntil([&] { return !IsThreadAlive(daemon->thread.get()); });
+    app.DaemonTable.pop_back();
+    if (returned) return daemon;
+    UnloadDaemon(daemon);
+    return nullptr;
+}
+
 TEST_F(LoaderTest, OnlyEntryPointLoadsWithoutStateWordOrMenu) {
     std::wstring path = Place(L"only_entry");
     Daemon* daemon = Add(path);
@@ -182,14 +195,11 @@ TEST_F(LoaderTest, HeaderExportsEveryEntryUnderItsPlainName) {
 
 TEST_F(LoaderTest, UnloadingAnEndedDaemonFreesTheLibraryWithoutTerminating) {
     std::wstring path = Place(L"returns_at_once");
-    Daemon* daemon = Add(path);
+    Daemon* daemon = RunToItsReturn(path);
     ASSERT_NE(daemon, nullptr);
-    StartDaemonThread(daemon, RequestNone);
-    ASSERT_TRUE(WaitUntil([&] { return !IsThreadAlive(daemon->thread.get()); }));
     DWORD exitCode = 99;
     GetExitCodeThread(daemon->thread.get(), &exitCode);
     EXPECT_EQ(exitCode, 0u) << "the thread procedure returns 0";
-    app.DaemonTable.pop_back();
     EXPECT_EQ(UnloadDaemon(daemon), LibraryFate::Quarantined) << "nothing of it runs";
     EXPECT_TRUE(WaitForLibraryFreed(path));
     EXPECT_EQ(ReadEvents(path), (std::vector<std::string>{"attach", "entry", "return", "detach"}));
@@ -200,17 +210,11 @@ TEST_F(LoaderTest, UnloadingAnEndedDaemonFreesTheLibraryWithoutTerminating) {
 // whole, its code runnable and its entry found.
 TEST_F(LoaderTest, ADaemonStartedAgainDuringItsQuarantineRuns) {
     std::wstring path = Place(L"returns_at_once");
-    Daemon* first = Add(path);
+    Daemon* first = RunToItsReturn(path);
     ASSERT_NE(first, nullptr);
-    StartDaemonThread(first, RequestNone);
-    ASSERT_TRUE(WaitUntil([&] { return !IsThreadAlive(first->thread.get()); }));
-    app.DaemonTable.pop_back();
     ASSERT_EQ(UnloadDaemon(first), LibraryFate::Quarantined);
-    Daemon* again = Add(path);
+    Daemon* again = RunToItsReturn(path);
     ASSERT_NE(again, nullptr) << "loaded again while in quarantine";
-    StartDaemonThread(again, RequestNone);
-    ASSERT_TRUE(WaitUntil([&] { return !IsThreadAlive(again->thread.get()); }));
-    app.DaemonTable.pop_back();
     EXPECT_EQ(UnloadDaemon(again), LibraryFate::Quarantined);
     EXPECT_TRUE(WaitForLibraryFreed(path));
     EXPECT_EQ(ReadEvents(path), (std::vector<std::string>{"attach", "entry", "return", "entry", "return", "detach"}));
