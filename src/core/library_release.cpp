@@ -49,9 +49,15 @@ std::vector<DWORD> OtherDaemonThreads() {
     LN return threads;
 }
 
+// One lasting claim per library: a kept library that runs and ends again gives up the new one,
+// which leaves it mapped all the same.
 void Keep(ModuleOwner& library) {
-    LN releases.kept.push_back(library.release());
     LN releases.keptUnsafe = true;
+    LN if (std::find(releases.kept.begin(), releases.kept.end(), library.get()) != releases.kept.end()) {
+        LN library.reset();
+        LN return;
+    }
+    LN releases.kept.push_back(library.release());
 }
 
 void FreeLibraryNow(ModuleOwner& library) {

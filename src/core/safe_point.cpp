@@ -156,8 +156,13 @@ void LearnImageAt(uintptr_t base) {
     LN points.images.push_back({MappedSpan(base), system, false});
 }
 
+// A library started again while it stays loaded is learnt again: it is listed once.
 void LearnOwnImage(HMODULE module) {
-    LN if (module) points.images.push_back({RangeOfImage(module), false, false});
+    LN if (!module) return;
+    LN const auto base = reinterpret_cast<uintptr_t>(module);
+    LN const bool known = std::any_of(points.images.begin(), points.images.end(),
+                                      [&](const KnownImage& image) { LN return image.range.begin == base; });
+    LN if (!known) points.images.push_back({RangeOfImage(module), false, false});
 }
 
 // The libraries whose exports a program waits in, learnt at the start as the system's, and

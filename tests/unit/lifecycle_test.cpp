@@ -1,9 +1,11 @@
 #include "host_fixture.h"
 
+#include <string>
 #include <vector>
 
 #include "clock_first_reading.h"
 #include "core/clock.h"
+#include "core/library_release.h"
 #include "core/lifecycle.h"
 #include "ui/reaper.h"
 
@@ -138,6 +140,26 @@ TEST_F(LifecycleTest, StopWithoutStateWordEndsAtOnceAndKeepsTheLibrary) {
     EXPECT_GT(VisitsUntilEnded(daemon), 0);
     EXPECT_TRUE(IsModuleLoaded(path));
     EXPECT_FALSE(HasEvent(path, "detach"));
+}
+
+// Started again and ended by force again, a kept library is still held by one claim: the host's
+// claims on it do not grow with every run.
+TEST_F(LifecycleTest, ALibraryKeptTwiceIsKeptOnce) {
+    const uint32_t keptBefore = KeptLibraryCount();
+    std::wstring path;
+    for (int run = 1; run <= 2; ++run) {
+        SCOPED_TRACE("run " + std::to_string(run));
+        Daemon* daemon = run == 1 ? Run(L"only_entry", &path) : Add(path);
+        ASSERT_NE(daemon, nullptr);
+        if (run == 2) {
+            StartDaemonThread(daemon, RequestNone);
+            ASSERT_TRUE(WaitUntil([&] { return CountFullReports(path, "entry") == 2; }) && WaitUntilHoldable(daemon));
+        }
+        SetDaemonRequest(daemon, RequestStop);
+        EXPECT_GT(VisitsUntilEnded(daemon), 0);
+    }
+    EXPECT_TRUE(IsModuleLoaded(path));
+    EXPECT_EQ(KeptLibraryCount(), keptBefore + 1);
 }
 
 TEST_F(LifecycleTest, ForceStopTerminatesAndKeepsTheLibrary) {
