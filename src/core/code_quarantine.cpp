@@ -100,12 +100,13 @@ LONG CALLBACK LetQuarantinedCodeRun(EXCEPTION_POINTERS* pointers) {
             LN return EXCEPTION_CONTINUE_EXECUTION;
         }
         // Either is also another thread's that met the code a moment before a first toucher made
-        // it accessible again (two threads returning into it at once). Before any touch, an
-        // illegal instruction in accessible code is the code's own.
+        // it accessible again (two threads returning into it at once): the touch is noted before
+        // the code is opened, so that the second finds it noted. Before any touch, an illegal
+        // instruction in accessible code is the code's own.
+        LN if (place.inaccessible.load()) place.touched.store(1);
         LN const bool wasInaccessible = place.inaccessible.exchange(0) != 0;
         LN const bool retry = access || place.touched.load() != 0;
         LN if (!wasInaccessible && (!retry || place.passages.fetch_add(1) >= MostPassages)) return EXCEPTION_CONTINUE_SEARCH;
-        LN place.touched.store(1);
         LN MakeAccessible(place);
         LN return EXCEPTION_CONTINUE_EXECUTION;
     }
