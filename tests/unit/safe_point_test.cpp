@@ -185,8 +185,9 @@ TEST_F(SafePointTest, PauseAndForceStopWaitWhileTheThreadHoldsALockAndTheRowSays
     EXPECT_EQ(daemon->request, RequestPause) << "the pause stays pending";
     EXPECT_EQ(SuspendCount(holder.Thread()), 0u);
     holder.Hold(false);
-    EXPECT_TRUE(TickDaemon(daemon));
-    EXPECT_TRUE(daemon->Has(FlagPaused));
+    // Let go of the lock, the thread still has to reach its sleep: on a loaded machine that takes
+    // longer than one look's few milliseconds, and later visits look again.
+    EXPECT_TRUE(WaitUntil([&] { return TickDaemon(daemon) && daemon->Has(FlagPaused); }));
     EXPECT_EQ(daemon->request, RequestNone);
     EXPECT_EQ(SuspendCount(holder.Thread()), 1u);
 
@@ -221,8 +222,10 @@ TEST_F(SafePointTest, TheReaperLooksAgainAtAPauseOrAnEndThatWaits) {
     EXPECT_EQ(ReapOneDaemon(position), ReapResult::Kept);
     EXPECT_TRUE(daemon->pauseWaiting);
     holder.Hold(false);
-    EXPECT_EQ(ReapOneDaemon(position), ReapResult::Kept);
-    EXPECT_TRUE(daemon->Has(FlagPaused));
+    EXPECT_TRUE(WaitUntil([&] {
+        EXPECT_EQ(ReapOneDaemon(position), ReapResult::Kept);
+        return daemon->Has(FlagPaused);
+    })) << "the thread reached its sleep, and a later visit paused it";
     SetDaemonRequest(daemon, RequestResume);
     EXPECT_EQ(ReapOneDaemon(position), ReapResult::Kept);
 
