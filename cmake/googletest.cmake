@@ -10,7 +10,8 @@ target_compile_options(gtest_main PRIVATE -O1 -g0)
 
 # How long each CTest test takes in a normal run, per target (tests/suite_seconds.txt, which
 # scripts/lib/suite_seconds.py writes from a run's CTest logs). A test's time-out is about three
-# times that, and at least a minute: a stuck suite costs minutes, not the run.
+# times that, and at least a minute: a stuck suite costs minutes, not the run. The same figure is
+# its cost, so that a parallel run starts the longest suites first.
 file(STRINGS ${CMAKE_SOURCE_DIR}/tests/suite_seconds.txt _kestrune_seconds REGEX "^[a-z0-9_]+ ")
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   set(KESTRUNE_TEST_TARGET i686)
@@ -20,18 +21,29 @@ endif()
 set(KESTRUNE_TIMEOUT_FLOOR 60)
 set(KESTRUNE_TIMEOUT_UNKNOWN 600)
 
-# The time-out of one CTest test, by its name, into the variable out.
-function(kestrune_test_timeout name out)
-  set(_timeout ${KESTRUNE_TIMEOUT_UNKNOWN})
+# Time-out, cost, label and desktop of one CTest test. Each test holds one desktop (an Xvfb
+# display with a Wine prefix of its own) while it runs: the e2e tests move the mouse and press
+# keys, and a prefix's wineserver holds its windows. scripts/test offers two per target and says
+# which is which (wine.sh's take_desktop); a plain ctest run without them runs one test at a time.
+function(kestrune_set_test_properties name label)
+  set(_seconds "")
   foreach(_line IN LISTS _kestrune_seconds)
     if(_line MATCHES "^${KESTRUNE_TEST_TARGET} ${name} ([0-9]+)$")
-      math(EXPR _timeout "${CMAKE_MATCH_1} * 3")
-      if(_timeout LESS KESTRUNE_TIMEOUT_FLOOR)
-        set(_timeout ${KESTRUNE_TIMEOUT_FLOOR})
-      endif()
+      set(_seconds ${CMAKE_MATCH_1})
     endif()
   endforeach()
-  set(${out} ${_timeout} PARENT_SCOPE)
+  if(_seconds STREQUAL "")
+    set(_timeout ${KESTRUNE_TIMEOUT_UNKNOWN})
+    set(_cost ${KESTRUNE_TIMEOUT_UNKNOWN})
+  else()
+    math(EXPR _timeout "${_seconds} * 3")
+    if(_timeout LESS KESTRUNE_TIMEOUT_FLOOR)
+      set(_timeout ${KESTRUNE_TIMEOUT_FLOOR})
+    endif()
+    set(_cost ${_seconds})
+  endif()
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${_timeout} COST ${_cost} LABELS "${label}"
+    RESOURCE_GROUPS desktop:1)
 endfunction()
 
 # One CTest test per GoogleTest suite of a test program, on both targets: a failure reruns only
@@ -74,9 +86,8 @@ function(kestrune_add_gtest target)
       list(JOIN _left_out ":" _negative)
       set(_filter "${_filter}-${_negative}")
     endif()
-    kestrune_test_timeout(${target}.${_suite} _timeout)
     add_test(NAME ${target}.${_suite}
       COMMAND ${target} --gtest_filter=${_filter} --gtest_output=xml:${_results}/${target}.${_suite}.xml)
-    set_tests_properties(${target}.${_suite} PROPERTIES TIMEOUT ${_timeout} LABELS "${ARG_LABEL}")
+    kestrune_set_test_properties(${target}.${_suite} "${ARG_LABEL}")
   endforeach()
 endfunction()

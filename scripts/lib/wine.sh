@@ -64,6 +64,19 @@ ensure_wineprefix() {
   disable_crash_debugger
 }
 
+# Under a parallel CTest run each test is handed one desktop, as CTEST_RESOURCE_GROUP_0_DESKTOP
+# ("id:N,slots:1"); scripts/test names desktop N's display and prefix in KESTRUNE_DISPLAY_N and
+# KESTRUNE_PREFIX_N. Without them DISPLAY and WINEPREFIX stay as they are.
+take_desktop() {
+  local given="${CTEST_RESOURCE_GROUP_0_DESKTOP:-}" id display prefix
+  [ -n "$given" ] || return 0
+  id=${given#id:}; id=${id%%,*}
+  display="KESTRUNE_DISPLAY_$id"; prefix="KESTRUNE_PREFIX_$id"
+  [ -n "${!display:-}" ] && [ -n "${!prefix:-}" ] ||
+    { echo "kestrune: desktop $id has no display or prefix" >&2; return 1; }
+  export DISPLAY="${!display}" WINEPREFIX="${!prefix}"
+}
+
 stop_wineserver() {
   wineserver -k >/dev/null 2>&1 || true
 }
