@@ -5,6 +5,8 @@
 #include <cstdarg>
 #include <cwchar>
 
+#include "temp_folder.h"
+
 namespace bench {
 
 LONGLONG Now() {
@@ -108,14 +110,9 @@ Arguments ParseArguments(int argc, wchar_t** argv) {
 
 double LoadAverage() {
     // Wine shows the Linux root as Z:.
-    HANDLE file = CreateFileW(L"Z:\\proc\\loadavg", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return -1;
-    char text[128] = {};
-    DWORD read = 0;
-    ReadFile(file, text, sizeof text - 1, &read, nullptr);
-    CloseHandle(file);
+    const std::string text = kestrune::test::ReadFileBytes(L"Z:\\proc\\loadavg");
     double load = -1;
-    return std::sscanf(text, "%lf", &load) == 1 ? load : -1;
+    return std::sscanf(text.c_str(), "%lf", &load) == 1 ? load : -1;
 }
 
 std::string LocalTimestamp() {

@@ -8,8 +8,10 @@
 #include <thread>
 #include <vector>
 
+#include "core/owner.h"
 #include "handle_table.h"
 #include "process_probe.h"
+#include "temp_folder.h"
 #include "test_daemons.h"
 
 namespace bench {
@@ -18,20 +20,19 @@ using kestrune::test::HostProcess;
 
 bool SelectRow(const HostProcess& host, int row) {
     HWND list = host.List();
-    HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_WRITE, FALSE, host.ProcessId());
+    const kestrune::HandleOwner process(OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_WRITE, FALSE, host.ProcessId()));
     if (!list || !process) return false;
-    void* remote = VirtualAllocEx(process, nullptr, sizeof(LVITEMW), MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    void* remote = VirtualAllocEx(process.get(), nullptr, sizeof(LVITEMW), MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
     bool done = false;
     if (remote) {
         LVITEMW item{};
         item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
         item.state = LVIS_SELECTED | LVIS_FOCUSED;
         SIZE_T written = 0;
-        done = WriteProcessMemory(process, remote, &item, sizeof item, &written) &&
+        done = WriteProcessMemory(process.get(), remote, &item, sizeof item, &written) &&
                SendMessageW(list, LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(remote)) != 0;
-        VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+        VirtualFreeEx(process.get(), remote, 0, MEM_RELEASE);
     }
-    CloseHandle(process);
     return done;
 }
 
@@ -69,12 +70,8 @@ HANDLE OpenMainThread(const HostProcess& host) {
 }
 
 double WineserverCpuMilliseconds() {
-    HANDLE file = CreateFileW(L"Z:\\proc\\self\\stat", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return -1;
-    char text[1024] = {};
-    DWORD read = 0;
-    ReadFile(file, text, sizeof text - 1, &read, nullptr);
-    CloseHandle(file);
+    const std::string stat = kestrune::test::ReadFileBytes(L"Z:\\proc\\self\\stat");
+    const char* text = stat.c_str();
     // After "pid (name) ": state is field 3; utime and stime are fields 14 and 15, in 1/100 s.
     const char* rest = std::strrchr(text, ')');
     if (!rest || std::strstr(text, "wineserver") == nullptr) return -1;

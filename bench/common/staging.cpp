@@ -13,7 +13,7 @@ using kestrune::test::HostProcess;
 // Waits for the event while the counts are read from shared memory.
 bool WaitForEntries(Bench& bench, int expected, DWORD timeoutMs) {
     if (expected <= 0) return true;
-    return WaitForSingleObject(bench.allEntered, timeoutMs) == WAIT_OBJECT_0;
+    return WaitForSingleObject(bench.allEntered.get(), timeoutMs) == WAIT_OBJECT_0;
 }
 
 }  // namespace
@@ -49,14 +49,14 @@ void RemoveStage(const StagedFolder& stage) {
 }
 
 bool OpenBench(Bench& bench) {
-    bench.mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(BenchShared),
-                                       BENCH_SHARED_NAME);
+    bench.mapping.reset(CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(BenchShared),
+                                           BENCH_SHARED_NAME));
     if (bench.mapping) {
         bench.shared =
-            static_cast<BenchShared*>(MapViewOfFile(bench.mapping, FILE_MAP_WRITE, 0, 0, sizeof(BenchShared)));
+            static_cast<BenchShared*>(MapViewOfFile(bench.mapping.get(), FILE_MAP_WRITE, 0, 0, sizeof(BenchShared)));
     }
-    bench.allEntered = CreateEventW(nullptr, TRUE, FALSE, BENCH_ALL_ENTERED_NAME);
-    bench.quit = CreateEventW(nullptr, TRUE, FALSE, BENCH_QUIT_NAME);
+    bench.allEntered.reset(CreateEventW(nullptr, TRUE, FALSE, BENCH_ALL_ENTERED_NAME));
+    bench.quit.reset(CreateEventW(nullptr, TRUE, FALSE, BENCH_QUIT_NAME));
     if (!bench.shared || !bench.allEntered || !bench.quit) return false;
     bench.shared->probe = BENCH_NO_PROBE;
     return true;
@@ -64,9 +64,6 @@ bool OpenBench(Bench& bench) {
 
 void CloseBench(Bench& bench) {
     if (bench.shared) UnmapViewOfFile(bench.shared);
-    for (HANDLE handle : {bench.mapping, bench.allEntered, bench.quit}) {
-        if (handle) CloseHandle(handle);
-    }
     bench = Bench{};
 }
 
@@ -76,8 +73,8 @@ void ResetCounts(Bench& bench, int target) {
     bench.shared->returned = 0;
     bench.shared->firstEntry = 0;
     bench.shared->lastEntry = 0;
-    ResetEvent(bench.allEntered);
-    ResetEvent(bench.quit);
+    ResetEvent(bench.allEntered.get());
+    ResetEvent(bench.quit.get());
 }
 
 HostRun StartHost(Bench& bench, const StagedFolder& stage, int expected, DWORD timeoutMs) {
@@ -125,7 +122,7 @@ BareRun StartBare(Bench& bench, const StagedFolder& stage, int expected, BareMod
 double CloseBare(Bench& bench, BareRun& run, DWORD timeoutMs) {
     if (!run.process.hProcess) return -1;
     LONGLONG begin = Now();
-    SetEvent(bench.quit);
+    SetEvent(bench.quit.get());
     double ended = WaitForSingleObject(run.process.hProcess, timeoutMs) == WAIT_OBJECT_0 ? MillisecondsSince(begin) : -1;
     EndBare(bench, run);
     return ended;
@@ -133,11 +130,10 @@ double CloseBare(Bench& bench, BareRun& run, DWORD timeoutMs) {
 
 void EndBare(Bench& bench, BareRun& run) {
     if (!run.process.hProcess) return;
-    SetEvent(bench.quit);
+    const kestrune::HandleOwner process(run.process.hProcess), thread(run.process.hThread);
+    SetEvent(bench.quit.get());
     PostThreadMessageW(run.process.dwThreadId, WM_QUIT, 0, 0);
-    if (WaitForSingleObject(run.process.hProcess, 120000) != WAIT_OBJECT_0) TerminateProcess(run.process.hProcess, 1);
-    CloseHandle(run.process.hProcess);
-    CloseHandle(run.process.hThread);
+    if (WaitForSingleObject(process.get(), 120000) != WAIT_OBJECT_0) TerminateProcess(process.get(), 1);
     run.process = PROCESS_INFORMATION{};
 }
 

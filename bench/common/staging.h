@@ -27,10 +27,10 @@ std::wstring DaemonName(int i);
 
 // The named block the daemons count themselves in, and the events around it.
 struct Bench {
-    HANDLE mapping = nullptr;
+    kestrune::HandleOwner mapping;
     BenchShared* shared = nullptr;
-    HANDLE allEntered = nullptr;
-    HANDLE quit = nullptr;
+    kestrune::HandleOwner allEntered;
+    kestrune::HandleOwner quit;
 };
 bool OpenBench(Bench& bench);
 void CloseBench(Bench& bench);

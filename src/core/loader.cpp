@@ -5,9 +5,10 @@
 #include "address_check.h"
 #include "application.h"
 #include "library_release.h"
-#include "loader_lock.h"
 #include "image_range.h"
 #include "lifecycle.h"
+#include "loader_lock.h"
+#include "owner.h"
 #include "safe_point.h"
 #include "fault/source_position.h"
 
@@ -38,11 +39,13 @@ constexpr DWORD QuietLoadErrorMode = SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRO
 HMODULE LoadQuietly(const std::wstring& path) {
     LN DWORD previousMode = 0;
     LN const bool modeSet = SetThreadErrorMode(QuietLoadErrorMode, &previousMode) != FALSE;
-    LN HMODULE library = LoadLibraryW(path.c_str());
-    LN const DWORD error = GetLastError();
-    LN if (modeSet) SetThreadErrorMode(previousMode, nullptr);
-    LN SetLastError(error);
-    LN return library;
+    // The caller reads why the load failed after the mode is back.
+    LN const ScopeExit restore([&] {
+        LN const DWORD error = GetLastError();
+        LN if (modeSet) SetThreadErrorMode(previousMode, nullptr);
+        LN SetLastError(error);
+    });
+    LN return LoadLibraryW(path.c_str());
 }
 
 }  // namespace

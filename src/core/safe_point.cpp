@@ -97,11 +97,7 @@ void TouchEveryLock() {
     }
     // Where the window and drawing systems keep their locks in user mode (as under Wine), a
     // screen device context takes both.
-    LN HDC screen = GetDC(nullptr);
-    LN if (screen) {
-        LN GetDeviceCaps(screen, LOGPIXELSX);
-        LN ReleaseDC(nullptr, screen);
-    }
+    LN if (const ScreenDcOwner screen = TakeScreenDc()) GetDeviceCaps(screen.get(), LOGPIXELSX);
 }
 
 DWORD WINAPI RunLockProbe(LPVOID) {

@@ -32,21 +32,22 @@ const wchar_t* RichEditClass() {
     LN return name;
 }
 
+// Whether the font mapper gave the face asked for.
+bool HasFace(HDC dc, HFONT font, const wchar_t* asked) {
+    LN const SelectedObject selected(dc, font);
+    LN wchar_t face[LF_FACESIZE] = {};
+    LN GetTextFaceW(dc, LF_FACESIZE, face);
+    LN return lstrcmpiW(face, asked) == 0;
+}
+
 // The font mapper always hands out some font; only a real Consolas is worth applying,
 // otherwise the text area keeps its default font.
 FontOwner CreateHelpFont() {
-    LN HDC screen = GetDC(nullptr);
-    LN int height = -MulDiv(HelpFontPoints, screen ? GetDeviceCaps(screen, LOGPIXELSY) : 96, 72);
+    LN const ScreenDcOwner screen = TakeScreenDc();
+    LN int height = -MulDiv(HelpFontPoints, screen ? GetDeviceCaps(screen.get(), LOGPIXELSY) : 96, 72);
     LN FontOwner font(CreateFontW(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
                                CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, FIXED_PITCH | FF_MODERN, HelpFontFace));
-    LN if (font && screen) {
-        LN HGDIOBJ previous = SelectObject(screen, font.get());
-        LN wchar_t face[LF_FACESIZE] = {};
-        LN GetTextFaceW(screen, LF_FACESIZE, face);
-        LN SelectObject(screen, previous);
-        LN if (lstrcmpiW(face, HelpFontFace) != 0) font.reset();
-    }
-    LN if (screen) ReleaseDC(nullptr, screen);
+    LN if (font && screen && !HasFace(screen.get(), font.get(), HelpFontFace)) font.reset();
     LN return font;
 }
 

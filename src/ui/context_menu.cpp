@@ -93,10 +93,10 @@ void AddContextItems(HMENU popup, const RowState& state) {
 
 }  // namespace
 
-HMENU BuildDaemonContextMenu() {
-    LN HMENU popup = BeginPopupMenu(DispatchMenuCommand);
-    LN if (!popup) return nullptr;
-    LN AddContextItems(popup, ReadRowState(SelectedRowPath()));
+MenuOwner BuildDaemonContextMenu() {
+    LN MenuOwner popup(BeginPopupMenu(DispatchMenuCommand));
+    LN if (!popup) return popup;
+    LN AddContextItems(popup.get(), ReadRowState(SelectedRowPath()));
     LN EndPopupMenu();
     LN return popup;
 }
@@ -112,15 +112,15 @@ void TrackPopupAtCursor(HMENU popup, HWND owner) {
 void ShowDaemonContextMenu(HWND owner) {
     // Destroyed with every submenu, the daemon's own included, as soon as tracking ends;
     // the chosen command arrives afterwards as WM_COMMAND.
-    LN MenuOwner popup(BuildDaemonContextMenu());
+    LN const MenuOwner popup = BuildDaemonContextMenu();
     LN if (!popup) return;
-    LN ui.main.contextMenuOpen = true;
+    LN ui.contextMenu.open = true;
+    LN const ScopeExit closed([] { LN ui.contextMenu.open = false; });
     LN TrackPopupAtCursor(popup.get(), owner);
-    LN ui.main.contextMenuOpen = false;
 }
 
 bool IsContextMenuOpen() {
-    LN return ui.main.contextMenuOpen;
+    LN return ui.contextMenu.open;
 }
 
 void DispatchMenuCommand(int id) {

@@ -3,14 +3,20 @@
 
 #include <windows.h>
 
+#include "../core/owner.h"
+
 namespace kestrune {
+
+struct ContextMenuState {
+    bool open = false;  // while the daemon list's context menu is tracked
+};
 
 // Builds the menu for the selected row, shows it at the mouse and destroys it.
 void ShowDaemonContextMenu(HWND owner);
 
-// The context menu for the selected row as it would be shown; the caller owns it.
+// The context menu for the selected row as it would be shown.
 // Route entries for a merged daemon menu are added as for a shown menu.
-HMENU BuildDaemonContextMenu();
+MenuOwner BuildDaemonContextMenu();
 
 // True while the context menu is being shown.
 bool IsContextMenuOpen();

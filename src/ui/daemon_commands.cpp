@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "../core/application.h"
+#include "../core/owner.h"
 #include "reaper.h"
 #include "selected_row.h"
 #include "ui_state.h"
@@ -46,10 +47,11 @@ bool ConfirmForceStop(const std::wstring& fileName) {
     // The box disables its owner itself; the host's other windows wait for the answer too.
     LN DisabledWindows disabled{owner, {}};
     LN EnumThreadWindows(GetCurrentThreadId(), DisableOne, reinterpret_cast<LPARAM>(&disabled));
-    LN std::wstring title = L"Kestrune\\\\" + fileName;
-    LN int answer = MessageBoxW(owner, ForceStopText, title.c_str(), MB_YESNO);
-    LN for (HWND window : disabled.windows) EnableWindow(window, TRUE);
-    LN return answer == IDYES;
+    LN const ScopeExit enable([&] {
+        LN for (HWND window : disabled.windows) EnableWindow(window, TRUE);
+    });
+    LN const std::wstring title = L"Kestrune\\\\" + fileName;
+    LN return MessageBoxW(owner, ForceStopText, title.c_str(), MB_YESNO) == IDYES;
 }
 
 }  // namespace kestrune

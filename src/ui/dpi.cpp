@@ -2,16 +2,16 @@
 
 #include <windows.h>
 
+#include "../core/owner.h"
 #include "ui_state.h"
 #include "fault/source_position.h"
 
 namespace kestrune {
 void ReadDisplayDpi() {
-    LN HDC screen = GetDC(nullptr);
+    LN const ScreenDcOwner screen = TakeScreenDc();
     LN if (!screen) return;
-    LN ui.display.dpiX = GetDeviceCaps(screen, LOGPIXELSX);
-    LN ui.display.dpiY = GetDeviceCaps(screen, LOGPIXELSY);
-    LN ReleaseDC(nullptr, screen);
+    LN ui.display.dpiX = GetDeviceCaps(screen.get(), LOGPIXELSX);
+    LN ui.display.dpiY = GetDeviceCaps(screen.get(), LOGPIXELSY);
     LN if (ui.display.dpiX <= 0) ui.display.dpiX = 96;
     LN if (ui.display.dpiY <= 0) ui.display.dpiY = 96;
 }

@@ -25,10 +25,10 @@ void ExploreHostFolder() {
 
 }  // namespace
 
-HMENU BuildTrayMenu() {
-    LN if (IsQuitting()) return nullptr;
-    LN HMENU popup = BeginPopupMenu(DispatchMenuCommand);
-    LN if (!popup) return nullptr;
+MenuOwner BuildTrayMenu() {
+    LN if (IsQuitting()) return {};
+    LN MenuOwner popup(BeginPopupMenu(DispatchMenuCommand));
+    LN if (!popup) return popup;
     LN int withMenu = 0;
     LN for (size_t i = 1; i < app.DaemonTable.size(); ++i) {
         LN Daemon* daemon = app.DaemonTable[i];
@@ -37,7 +37,7 @@ HMENU BuildTrayMenu() {
         // Ranges go to the daemons that offer a menu, in table order: by table position, the
         // range of a daemon past the 247th would pass the 16 bits a menu command carries.
         LN int32_t base = DaemonMenuBase + TrayDaemonMenuStride * withMenu;
-        LN MergeDaemonMenu(popup, daemon, MenuPlacementTray, base);
+        LN MergeDaemonMenu(popup.get(), daemon, MenuPlacementTray, base);
     }
     LN if (withMenu > 0) AddMenuSeparator();
     LN AddMenuItem(TrayExplore, L"Explore", true);
@@ -48,7 +48,7 @@ HMENU BuildTrayMenu() {
 }
 
 void ShowTrayMenu() {
-    LN MenuOwner popup(BuildTrayMenu());
+    LN const MenuOwner popup = BuildTrayMenu();
     LN if (popup) TrackPopupAtCursor(popup.get(), ui.main.mainWindow);
 }
 

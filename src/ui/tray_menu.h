@@ -3,18 +3,18 @@
 
 #include <windows.h>
 
+#include "../core/owner.h"
 #include "identifiers.h"
 
 namespace kestrune {
 
-
 // Builds, shows and destroys the tray menu; nothing while the host is quitting.
 void ShowTrayMenu();
 
-// The tray menu as it would be shown, or 0 while quitting; the caller owns it.
-HMENU BuildTrayMenu();
+// The tray menu as it would be shown, or none while quitting.
+MenuOwner BuildTrayMenu();
 
-// 21 "Explore", 22 "About program...", 23 "Quit Kestrune"; other identifiers do nothing.
+// "Explore", "About program..." and "Quit Kestrune"; other identifiers do nothing.
 void HandleTrayCommand(int id);
 
 }  // namespace kestrune

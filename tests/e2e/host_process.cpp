@@ -37,10 +37,9 @@ HostProcess::HostProcess(const std::wstring& folder, bool copyProgram) : folder_
 }
 
 HostProcess::~HostProcess() {
-    if (job_) TerminateJobObject(job_, 99);
+    if (job_) TerminateJobObject(job_.get(), 99);
     if (IsRunning()) TerminateProcess(info_.hProcess, 99);
     if (info_.hProcess) WaitForSingleObject(info_.hProcess, 10000);
-    if (job_) CloseHandle(job_);
     if (info_.hProcess) CloseHandle(info_.hProcess);
     if (info_.hThread) CloseHandle(info_.hThread);
 }
@@ -62,7 +61,7 @@ bool HostProcess::Start(const std::wstring& currentDirectory) {
                         directory.c_str(), &startup, &info_)) {
         return false;
     }
-    if (job_) AssignProcessToJobObject(job_, info_.hProcess);
+    if (job_) AssignProcessToJobObject(job_.get(), info_.hProcess);
     ResumeThread(info_.hThread);
     remote_ = nullptr;
     return true;

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "core/owner.h"
 #include "temp_folder.h"
 
 namespace kestrune::test {
@@ -100,7 +101,7 @@ public:
 
 private:
     std::wstring folder_;
-    HANDLE job_ = nullptr;
+    HandleOwner job_;
     PROCESS_INFORMATION info_{};
     HWND mainWindow_ = nullptr;
     // A buffer inside the host process for list-view calls that take pointers.

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/discovery.h"
+#include "core/owner.h"
 #include "core/utf8.h"
 
 int wmain(int argc, wchar_t** argv) {
@@ -14,10 +15,9 @@ int wmain(int argc, wchar_t** argv) {
     kestrune::DiscoverDaemons(paths);
     std::string text = "count " + std::to_string(paths.size()) + "\n";
     for (const std::wstring& path : paths) text += kestrune::ToUtf8(path) + "\n";
-    HANDLE file = CreateFileW(argv[1], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return 3;
+    const kestrune::FileOwner file(CreateFileW(argv[1], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return 3;
     DWORD written = 0;
-    BOOL ok = WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-    CloseHandle(file);
+    BOOL ok = WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
     return ok && written == text.size() ? 0 : 4;
 }

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdio>
 
+#include "core/owner.h"
 #include "handle_table.h"
 #include "process_probe.h"
 
@@ -33,20 +34,21 @@ size_t CountWindows(DWORD processId) {
 
 ProcessCensus TakeCensus(DWORD processId) {
     ProcessCensus census;
-    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId);
-    if (!process) return census;
-    census.taken = true;
-    census.handleTableRead = ReadHandleCount(processId, census.handles);
-    census.gdiObjects = GetGuiResources(process, GR_GDIOBJECTS);
-    census.userObjects = GetGuiResources(process, GR_USEROBJECTS);
-    PROCESS_MEMORY_COUNTERS_EX memory{};
-    memory.cb = sizeof memory;
-    if (GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory), sizeof memory)) {
-        census.privateUsageReported = memory.PrivateUsage != 0;
-        census.privateBytes = memory.PrivateUsage ? memory.PrivateUsage : memory.PagefileUsage;
+    {
+        const HandleOwner process(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId));
+        if (!process) return census;
+        census.taken = true;
+        census.handleTableRead = ReadHandleCount(processId, census.handles);
+        census.gdiObjects = GetGuiResources(process.get(), GR_GDIOBJECTS);
+        census.userObjects = GetGuiResources(process.get(), GR_USEROBJECTS);
+        PROCESS_MEMORY_COUNTERS_EX memory{};
+        memory.cb = sizeof memory;
+        if (GetProcessMemoryInfo(process.get(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory), sizeof memory)) {
+            census.privateUsageReported = memory.PrivateUsage != 0;
+            census.privateBytes = memory.PrivateUsage ? memory.PrivateUsage : memory.PagefileUsage;
+        }
+        census.committedPrivate = probe::WalkAddressSpace(process.get()).privateCommitted;
     }
-    census.committedPrivate = probe::WalkAddressSpace(process).privateCommitted;
-    CloseHandle(process);
     census.windows = CountWindows(processId);
     probe::ReadThreads(processId, census.threads);
     std::sort(census.threads.begin(), census.threads.end());

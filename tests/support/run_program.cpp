@@ -1,5 +1,7 @@
 #include "run_program.h"
 
+#include "temp_folder.h"
+
 namespace kestrune::test {
 namespace {
 
@@ -19,27 +21,14 @@ std::vector<std::string> SplitLines(const std::string& text) {
 
 }  // namespace
 
-HANDLE CreateKillingJob() {
-    HANDLE job = CreateJobObjectW(nullptr, nullptr);
+HandleOwner CreateKillingJob() {
+    HandleOwner job(CreateJobObjectW(nullptr, nullptr));
     JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
     limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-    if (job && !SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
-        CloseHandle(job);
-        return nullptr;
+    if (job && !SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
+        job.reset();
     }
     return job;
-}
-
-std::string ReadWholeFile(const std::wstring& path) {
-    std::string content;
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return content;
-    char buffer[4096];
-    DWORD read = 0;
-    while (ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read > 0) content.append(buffer, read);
-    CloseHandle(file);
-    return content;
 }
 
 std::wstring Quoted(const std::wstring& argument) {
@@ -50,38 +39,35 @@ ProgramRun RunProgram(const std::wstring& program, const std::wstring& arguments
                       DWORD timeout) {
     ProgramRun run;
     SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
-    HANDLE output = CreateFileW(outputFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
-                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (output == INVALID_HANDLE_VALUE) return run;
+    FileOwner output(CreateFileW(outputFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
+                                 CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!output) return run;
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = nullptr;
-    startup.hStdOutput = output;
-    startup.hStdError = output;
+    startup.hStdOutput = output.get();
+    startup.hStdError = output.get();
     std::wstring commandLine = Quoted(program) + L" " + arguments;
-    PROCESS_INFORMATION process{};
+    PROCESS_INFORMATION started{};
     // In a job until it ends, with whatever it starts (the checker starts hosts).
-    HANDLE job = CreateKillingJob();
+    HandleOwner job = CreateKillingJob();
     run.started = CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
-                                 CREATE_NO_WINDOW | CREATE_SUSPENDED, nullptr, nullptr, &startup, &process);
-    CloseHandle(output);
-    if (!run.started) {
-        if (job) CloseHandle(job);
-        return run;
-    }
-    if (job) AssignProcessToJobObject(job, process.hProcess);
-    ResumeThread(process.hThread);
-    run.finished = WaitForSingleObject(process.hProcess, timeout) == WAIT_OBJECT_0;
-    if (!run.finished) TerminateProcess(process.hProcess, 255);
+                                 CREATE_NO_WINDOW | CREATE_SUSPENDED, nullptr, nullptr, &startup, &started);
+    // The program's copy is all it needs; ours would keep the file open past its end.
+    output.reset();
+    if (!run.started) return run;
+    const HandleOwner process(started.hProcess), thread(started.hThread);
+    if (job) AssignProcessToJobObject(job.get(), process.get());
+    ResumeThread(thread.get());
+    run.finished = WaitForSingleObject(process.get(), timeout) == WAIT_OBJECT_0;
+    if (!run.finished) TerminateProcess(process.get(), 255);
     if (job) {
-        TerminateJobObject(job, 255);
-        CloseHandle(job);
+        TerminateJobObject(job.get(), 255);
+        job.reset();
     }
-    if (!run.finished) WaitForSingleObject(process.hProcess, 5000);
-    GetExitCodeProcess(process.hProcess, &run.exitCode);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    if (!run.finished) WaitForSingleObject(process.get(), 5000);
+    GetExitCodeProcess(process.get(), &run.exitCode);
     run.output = ReadWholeFile(outputFile);
     run.lines = SplitLines(run.output);
     return run;

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "core/owner.h"
+
 namespace kestrune::test {
 
 struct ProgramRun {
@@ -23,10 +25,7 @@ ProgramRun RunProgram(const std::wstring& program, const std::wstring& arguments
 
 // A job whose processes end when its last handle is closed: when the test program ends, however
 // it ends, the system closes its handles and so ends every process it put there. Null on failure.
-HANDLE CreateKillingJob();
-
-// A file's bytes as they stand, read even while another process still writes it.
-std::string ReadWholeFile(const std::wstring& path);
+HandleOwner CreateKillingJob();
 
 // A command-line argument in quotes, for paths with spaces.
 std::wstring Quoted(const std::wstring& argument);

@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "core/owner.h"
+
 namespace kestrune::test {
 namespace {
 
@@ -34,16 +36,15 @@ double SystemAnswerMs(DWORD limitMs, SlowAnswerReport report, DWORD reportAfterM
     QueryPerformanceFrequency(&frequency);
     QueryPerformanceCounter(&start);
     step = 0;
-    HANDLE thread = CreateThread(nullptr, 0, UseTheSystem, nullptr, 0, nullptr);
+    const kestrune::HandleOwner thread(CreateThread(nullptr, 0, UseTheSystem, nullptr, 0, nullptr));
     if (!thread) return -1;
     DWORD waited = 0;
-    if (report && reportAfterMs < limitMs && WaitForSingleObject(thread, reportAfterMs) == WAIT_TIMEOUT) {
-        report(thread, Steps[step]);
+    if (report && reportAfterMs < limitMs && WaitForSingleObject(thread.get(), reportAfterMs) == WAIT_TIMEOUT) {
+        report(thread.get(), Steps[step]);
         waited = reportAfterMs;
     }
-    const bool answered = WaitForSingleObject(thread, limitMs - waited) == WAIT_OBJECT_0;
+    const bool answered = WaitForSingleObject(thread.get(), limitMs - waited) == WAIT_OBJECT_0;
     QueryPerformanceCounter(&end);
-    CloseHandle(thread);
     return answered ? 1000.0 * static_cast<double>(end.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart)
                     : -1;
 }

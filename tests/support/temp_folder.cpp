@@ -4,6 +4,8 @@
 
 #include <atomic>
 
+#include "core/owner.h"
+
 namespace kestrune::test {
 
 TempFolder::TempFolder() {
@@ -36,8 +38,8 @@ void RemoveTree(const std::wstring& folder) {
     std::wstring base = folder;
     if (!base.empty() && base.back() != L'\\') base += L'\\';
     WIN32_FIND_DATAW entry;
-    HANDLE listing = FindFirstFileW((base + L"*").c_str(), &entry);
-    if (listing != INVALID_HANDLE_VALUE) {
+    // The listing is closed before its folder can be removed.
+    if (const FindOwner listing(FindFirstFileW((base + L"*").c_str(), &entry)); listing) {
         do {
             std::wstring name = entry.cFileName;
             if (name == L"." || name == L"..") continue;
@@ -48,30 +50,27 @@ void RemoveTree(const std::wstring& folder) {
             } else {
                 DeleteFileW(full.c_str());
             }
-        } while (FindNextFileW(listing, &entry));
-        FindClose(listing);
+        } while (FindNextFileW(listing.get(), &entry));
     }
     RemoveDirectoryW(base.c_str());
 }
 
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
+    const FileOwner file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return false;
     DWORD written = 0;
-    BOOL ok = bytes.empty() || WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    CloseHandle(file);
+    BOOL ok = bytes.empty() || WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
     return ok && written == bytes.size();
 }
 
 std::string ReadFileBytes(const std::wstring& path) {
     std::string content;
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return content;
+    const FileOwner file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return content;
     char buffer[4096];
     DWORD read = 0;
-    while (ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read > 0) content.append(buffer, read);
-    CloseHandle(file);
+    while (ReadFile(file.get(), buffer, sizeof buffer, &read, nullptr) && read > 0) content.append(buffer, read);
     return content;
 }
 

@@ -30,7 +30,8 @@ void CreateFolders(const std::wstring& folder);
 // Writes bytes into a new file.
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
 
-// The whole content of a file; empty when it cannot be read.
+// The whole content of a file, read even while another process still writes it; empty when it
+// cannot be read.
 std::string ReadFileBytes(const std::wstring& path);
 
 }  // namespace kestrune::test

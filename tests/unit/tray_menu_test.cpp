@@ -21,9 +21,9 @@ TEST_F(TrayMenuTest, WithoutDaemonMenusItHoldsTheThreeHostItemsAndNothingWhileQu
     EXPECT_EQ(ui.routing.MenuRouteCount, 0);
 
     app.quitting.store(1);
-    EXPECT_EQ(BuildTrayMenu(), nullptr) << "no tray menu while the host shuts down";
+    EXPECT_EQ(BuildTrayMenu().get(), nullptr) << "no tray menu while the host shuts down";
     ShowTrayMenu();  // returns at once: nothing to track
-    EXPECT_EQ(ui.menu.menuUnderConstruction, nullptr);
+    EXPECT_FALSE(IsBuildingMenu());
 }
 
 TEST_F(TrayMenuTest, SeveralDaemonMenusTakeRangesInTableOrderAndOverlapsGoHigher) {

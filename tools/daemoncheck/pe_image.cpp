@@ -70,10 +70,9 @@ bool OffsetOfRva(const std::vector<Section>& sections, uint32_t rva, uint64_t& o
 }
 
 bool ReadWholeFile(const std::wstring& path, std::string& data, std::wstring& problem) {
-    kestrune::HandleOwner file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (file.get() == INVALID_HANDLE_VALUE) {
-        file.release();
+    kestrune::FileOwner file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
         problem = L"cannot be opened (error " + std::to_wstring(GetLastError()) + L")";
         return false;
     }

@@ -32,13 +32,13 @@ void CountHandles(ProcessSnapshot& snapshot) {
 // A thread's first windows bring per-thread helpers along (a message queue, an
 // input-method window), and the process's first one its desktop connection.
 DWORD WINAPI MakeWindowsAndLeave(LPVOID) {
-    HWND messageOnly = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
-    HWND topLevel = CreateWindowExW(0, L"STATIC", L"", WS_OVERLAPPED, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+    const kestrune::WindowOwner messageOnly(
+        CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr));
+    const kestrune::WindowOwner topLevel(
+        CreateWindowExW(0, L"STATIC", L"", WS_OVERLAPPED, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr));
     MSG message;
     PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE);
     MsgWaitForMultipleObjects(0, nullptr, FALSE, 0, QS_ALLINPUT);
-    if (topLevel) DestroyWindow(topLevel);
-    if (messageOnly) DestroyWindow(messageOnly);
     return 0;
 }
 
@@ -69,16 +69,14 @@ CounterSupport WarmUpAndProbeCounters() {
 
     CounterSupport support;
     ProcessSnapshot before = TakeSnapshot();
-    HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    HPEN pen = CreatePen(PS_SOLID, 1, 0);
-    HMENU menu = CreatePopupMenu();
+    // One object of each kind, held while the counts are taken.
+    const HandleOwner event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    const kestrune::PenOwner pen(CreatePen(PS_SOLID, 1, 0));
+    const kestrune::MenuOwner menu(CreatePopupMenu());
     ProcessSnapshot during = TakeSnapshot();
     support.handles = during.handles > before.handles;
     support.gdiObjects = during.gdiObjects > before.gdiObjects;
     support.userObjects = during.userObjects > before.userObjects;
-    if (menu) DestroyMenu(menu);
-    if (pen) DeleteObject(pen);
-    if (event) CloseHandle(event);
     return support;
 }
 

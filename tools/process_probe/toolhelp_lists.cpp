@@ -5,17 +5,6 @@
 #include "core/owner.h"
 
 namespace kestrune::probe {
-namespace {
-
-// CreateToolhelp32Snapshot fails with INVALID_HANDLE_VALUE, not null.
-struct SnapshotTraits {
-    using Handle = HANDLE;
-    static Handle Empty() noexcept { return INVALID_HANDLE_VALUE; }
-    static void Release(Handle handle) noexcept { CloseHandle(handle); }
-};
-using SnapshotOwner = Owner<SnapshotTraits>;
-
-}  // namespace
 
 bool ReadThreads(DWORD processId, std::vector<DWORD>& threads) {
     // A thread snapshot holds every thread of the system, whatever process it is given.
