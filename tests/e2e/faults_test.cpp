@@ -20,12 +20,6 @@
 namespace kestrune::test {
 namespace {
 
-int CountEvents(const std::wstring& path, const std::string& prefix) {
-    int count = 0;
-    for (const std::string& event : ReadEvents(path)) count += event.compare(0, prefix.size(), prefix) == 0;
-    return count;
-}
-
 TEST(FaultTest, DaemonEndingInTheMiddleOfTheRefreshIsReapedWhileTheListGoesOn) {
     ShownHost shown{L"ends_in_refresh", L"busy"};
     ASSERT_TRUE(shown.Start());

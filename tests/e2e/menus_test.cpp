@@ -19,20 +19,6 @@ namespace {
 // Context menu positions, separators not counted, for a daemon without a menu of its own;
 // a daemon with one has its submenu at 2 and everything after it one further down.
 
-int CountEvents(const std::wstring& path, const std::string& prefix) {
-    int count = 0;
-    for (const std::string& event : ReadEvents(path)) count += event.compare(0, prefix.size(), prefix) == 0;
-    return count;
-}
-
-long long LastNumber(const std::wstring& path, const std::string& event) {
-    long long number = -1;
-    for (const std::string& line : ReadEvents(path)) {
-        if (line.compare(0, event.size() + 1, event + " ") == 0) number = std::stoll(line.substr(event.size() + 1));
-    }
-    return number;
-}
-
 // A window's text, asked of the window itself: GetWindowText would only read the
 // caption of another process's window.
 std::wstring WindowText(HWND window) {
@@ -260,7 +246,7 @@ TEST(TrayMenuEndToEndTest, SampleDaemonsMenuAboutExploreAndQuitWork) {
     SaveScreenshotOf(L"tray-menu", {popups[0], popups[1]});
     PostMenuKeys({VK_RETURN});
     const std::wstring notes = host.WildMagic() + L"sample\\sample_daemon.txt";
-    ASSERT_TRUE(WaitUntil([&] { return ReadWholeFile(notes).ends_with(" note\r\n"); })) << "the sample wrote a note";
+    ASSERT_TRUE(WaitUntil([&] { return ReadFileBytes(notes).ends_with(" note\r\n"); })) << "the sample wrote a note";
 
     auto aboutWindows = [&] {
         std::vector<HWND> found;

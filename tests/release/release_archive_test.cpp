@@ -195,9 +195,9 @@ TEST(ReleaseArchiveTest, DaemonsBuiltWithTheSdkPassTheCheckAndShowTheirMenus) {
         ChooseMenuItem(submenu, 0);
         ASSERT_TRUE(host.WaitForNoPopupMenu(60s));
     }
-    EXPECT_TRUE(WaitUntil([&] { return ReadWholeFile(wild + L"mine\\my_daemon.log") == "hello\r\n"; }, 60s))
+    EXPECT_TRUE(WaitUntil([&] { return ReadFileBytes(wild + L"mine\\my_daemon.log") == "hello\r\n"; }, 60s))
         << "the template's \"Say hello\"";
-    EXPECT_TRUE(WaitUntil([&] { return ReadWholeFile(wild + L"sample\\sample_daemon.txt").ends_with(" note\r\n"); }, 60s))
+    EXPECT_TRUE(WaitUntil([&] { return ReadFileBytes(wild + L"sample\\sample_daemon.txt").ends_with(" note\r\n"); }, 60s))
         << "the sample's \"Write the time\"";
     DWORD exitCode = 1;
     ASSERT_TRUE(host.CloseAndWait(120s, &exitCode));

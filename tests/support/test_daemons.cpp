@@ -31,15 +31,7 @@ namespace {
 
 std::vector<std::string> ReadLines(const std::wstring& path) {
     std::vector<std::string> lines;
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return lines;
-    std::string content;
-    char buffer[4096];
-    DWORD read = 0;
-    while (ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read > 0) content.append(buffer, read);
-    CloseHandle(file);
+    const std::string content = ReadFileBytes(path);
     size_t start = 0;
     for (size_t end; (end = content.find('\n', start)) != std::string::npos; start = end + 1) {
         lines.push_back(content.substr(start, end - start));
@@ -51,6 +43,22 @@ std::vector<std::string> ReadLines(const std::wstring& path) {
 
 std::vector<std::string> ReadEvents(const std::wstring& dllPath) {
     return ReadLines(dllPath + L".log");
+}
+
+int CountEvents(const std::wstring& dllPath, const std::string& prefix) {
+    int count = 0;
+    for (const std::string& event : ReadEvents(dllPath)) count += event.compare(0, prefix.size(), prefix) == 0;
+    return count;
+}
+
+long long LastNumber(const std::wstring& dllPath, const std::string& event) {
+    long long number = -1;
+    for (const std::string& line : ReadEvents(dllPath)) {
+        if (line.size() > event.size() + 1 && line.compare(0, event.size() + 1, event + " ") == 0) {
+            number = std::stoll(line.substr(event.size() + 1));
+        }
+    }
+    return number;
 }
 
 long long EventTime(const std::wstring& dllPath, const std::string& event) {

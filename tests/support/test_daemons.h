@@ -20,6 +20,12 @@ std::wstring CopyTestDaemon(const std::wstring& name, const std::wstring& destin
 // The events a test daemon copied to dllPath has reported so far, in order.
 std::vector<std::string> ReadEvents(const std::wstring& dllPath);
 
+// How many events a daemon has reported that begin with prefix.
+int CountEvents(const std::wstring& dllPath, const std::string& prefix);
+
+// The number a daemon reported after "event ", the last time; -1 when never.
+long long LastNumber(const std::wstring& dllPath, const std::string& event);
+
 // The performance-counter reading of the first time event was reported, or -1.
 long long EventTime(const std::wstring& dllPath, const std::string& event);
 

@@ -159,24 +159,4 @@ private:
     std::vector<Daemon*> records_;
 };
 
-// How many lines of a daemon's log begin with prefix.
-inline int CountEvents(const std::wstring& path, const std::string& prefix) {
-    int count = 0;
-    for (const std::string& event : ReadEvents(path)) {
-        if (event.compare(0, prefix.size(), prefix) == 0) ++count;
-    }
-    return count;
-}
-
-// The number a daemon reported after "event ", the last time; -1 when never.
-inline long long LastNumber(const std::wstring& path, const std::string& event) {
-    long long number = -1;
-    for (const std::string& line : ReadEvents(path)) {
-        if (line.size() > event.size() + 1 && line.compare(0, event.size() + 1, event + " ") == 0) {
-            number = std::stoll(line.substr(event.size() + 1));
-        }
-    }
-    return number;
-}
-
 }  // namespace kestrune::test
