@@ -17,10 +17,11 @@ Never marked:
 A marker in either is a finding. Not marked either, inside marked files:
   - break; and continue; (they evaluate nothing, and the next statement reached is marked),
   - static_assert, using and typedef, and constexpr or consteval functions (compile time only),
+  - KESTRUNE_CHECK (nothing in what ships; a failed check names its own file and line),
   - the lone body of an if/else/for/while/do, on the header's line or on a line below it
     where clang-format wrapped it (the header's marker holds the statement's first line).
-It also checks that SourceFileNames (src/fault/source_files.h) lists every file with a marked
-statement and, when it reads all of src/, no other file, and that file names in src/ differ.
+It also checks that file names in src/ differ: a report names a file without its folder
+(SourceFileNames, which the build writes from the host's sources).
 
 Layout is clang-format's (.clang-format at the root); the checker reads tokens, not layout,
 and accepts clang-format's output of every file in src/.
@@ -44,7 +45,7 @@ UNMARKED_FILES = {
     "src/fault/fault_report.cpp": "the fault report: it must not move the position it reports",
 }
 HEADER_REASON = "a header: its functions report their caller's line"
-EXEMPT_STATEMENTS = {"break", "continue", "static_assert", "using", "typedef"}
+EXEMPT_STATEMENTS = {"break", "continue", "static_assert", "using", "typedef", "KESTRUNE_CHECK"}
 COMPILE_TIME = {"constexpr", "consteval"}
 FUNCTION_QUALIFIERS = {"const", "noexcept", "override", "final", "mutable", "volatile", "&", "&&"}
 CONTROL = {"if", "while", "for", "switch"}
@@ -401,21 +402,6 @@ class Checker:
         return i
 
 
-def table_entries(root):
-    """(name, line) for each name in SourceFileNames, or None when the table is not found."""
-    path = os.path.join(root, "src", "fault", "source_files.h")
-    try:
-        with open(path, encoding="utf-8") as file:
-            text = file.read()
-    except OSError:
-        return None
-    body = re.search(r"SourceFileNames\[\]\s*=\s*\{(.*?)\};", text, re.DOTALL)
-    if not body:
-        return None
-    return [(name.group(1), text.count("\n", 0, body.start(1) + name.start()) + 1)
-            for name in re.finditer(r'"([^"]+)"', body.group(1))]
-
-
 def source_files(root):
     found = []
     for folder, _, names in os.walk(os.path.join(root, "src")):
@@ -447,9 +433,9 @@ def format_command(path, source, offsets, spanning):
     return "clang-format -i " + " ".join(f"--lines={line}:{line}" for line in lines) + " " + path
 
 
-def check(paths, root, fix=False, whole_tree=False):
+def check(paths, root, fix=False):
     """Findings for the files at paths, and with fix the clang-format commands to run after."""
-    findings, marked_files, commands = [], [], []
+    findings, commands = [], []
     for path in paths:
         with open(path, encoding="utf-8") as file:
             source = file.read()
@@ -462,22 +448,6 @@ def check(paths, root, fix=False, whole_tree=False):
             command = format_command(relative, source, checker.missing, checker.spanning)
             if command:
                 commands.append(command)
-        if not checker.unmarked and (checker.marked or checker.missing):
-            marked_files.append(path)
-    entries = table_entries(root)
-    if entries is None:
-        findings.append(("src/fault/source_files.h", 1, "SourceFileNames not found"))
-    else:
-        listed = {name for name, _ in entries}
-        for path in marked_files:
-            if os.path.basename(path) not in listed:
-                findings.append((os.path.relpath(path, root), 1, "file missing from SourceFileNames"))
-        if whole_tree:
-            marked = {os.path.basename(path) for path in marked_files}
-            for name, line in entries:
-                if name not in marked:
-                    findings.append(("src/fault/source_files.h", line,
-                                     f"{name} has no marked statement, so no number in SourceFileNames"))
     counts = Counter(os.path.basename(path) for path in source_files(root))
     for name, count in sorted(counts.items()):
         if count > 1:
@@ -496,7 +466,7 @@ def main(arguments):
     options = parser.parse_args(arguments)
     root = os.path.abspath(options.root)
     paths = [os.path.abspath(path) for path in options.files] or source_files(root)
-    findings, commands = check(paths, root, options.fix, whole_tree=not options.files)
+    findings, commands = check(paths, root, options.fix)
     if options.summary:
         for path, count in sorted(Counter(path for path, _, _ in findings).items()):
             print(f"{count:5d}  {path}")

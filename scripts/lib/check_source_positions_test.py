@@ -134,11 +134,12 @@ class DeclarationsTest(unittest.TestCase):
             }
             void Marked() {
                 static_assert(sizeof(int) == 4);
+                KESTRUNE_CHECK(Limit > 0);
                 using Clock = int;
                 static constexpr int Limit = 3;
                 Run();
             }
-            """), [19])
+            """), [20])
 
     def test_comments_strings_and_preprocessor_lines_are_not_statements(self):
         self.assertEqual(lines("""
@@ -175,33 +176,6 @@ class UnmarkedFilesTest(unittest.TestCase):
             self.assertIn(reason, result[0][1])
         self.assertEqual(lines(source, "src/fault/fatal_error.cpp"), [2])
 
-    def test_source_file_names_list_exactly_the_marked_files(self):
-        files = {
-            "src/fault/source_files.h": '''inline constexpr std::string_view SourceFileNames[] = {
-                "main.cpp",
-                "helper.h",
-                "gone.cpp",
-            };''',
-            "src/main.cpp": "int main() {\n    LN return 0;\n}\n",
-            "src/added.cpp": "void Run() {\n    Go();\n}\n",
-            "src/helper.h": "inline int Twice(int x) {\n    return 2 * x;\n}\n",
-            "src/fault/fault_report.cpp": "void Report() {\n    Show();\n}\n",
-        }
-        with tempfile.TemporaryDirectory() as root:
-            for path, text in files.items():
-                os.makedirs(os.path.dirname(os.path.join(root, path)), exist_ok=True)
-                with open(os.path.join(root, path), "w", encoding="utf-8") as file:
-                    file.write(text)
-            whole, _ = check(source_files(root), root, whole_tree=True)
-            given, _ = check([os.path.join(root, "src", "added.cpp")], root)
-        self.assertEqual([(path, line) for path, line, _ in whole],
-                         [("src/added.cpp", 2), ("src/added.cpp", 1), ("src/fault/source_files.h", 3),
-                          ("src/fault/source_files.h", 4)])
-        self.assertIn("missing from SourceFileNames", whole[1][2])
-        self.assertIn("helper.h has no marked statement", whole[2][2])
-        # Given files alone cannot tell which listed files are unused.
-        self.assertEqual([(path, line) for path, line, _ in given], [("src/added.cpp", 2), ("src/added.cpp", 1)])
-
 
 class ClangFormatTest(unittest.TestCase):
     def test_clang_format_layouts_of_marked_statements_are_accepted(self):
@@ -233,7 +207,7 @@ class ClangFormatTest(unittest.TestCase):
             shutil.copytree(os.path.join(ROOT, "src"), os.path.join(copy, "src"))
             shutil.copy(os.path.join(ROOT, ".clang-format"), copy)
             subprocess.run(["clang-format", "-i"] + source_files(copy), check=True)
-            self.assertEqual(check(source_files(copy), copy, whole_tree=True)[0], [])
+            self.assertEqual(check(source_files(copy), copy)[0], [])
 
 
 class FixTest(unittest.TestCase):
