@@ -1,5 +1,6 @@
 #include "application.h"
 
+#include "check.h"
 #include "clock.h"
 #include "lifecycle.h"
 #include "fault/source_position.h"
@@ -9,6 +10,8 @@ namespace kestrune {
 Application app;
 
 void ResetApplication() {
+    // Records still in the table would be lost with their threads and libraries.
+    KESTRUNE_CHECK(LastDaemonIndex() <= 0);
     LN app.quitting.store(0, std::memory_order_relaxed);
     LN app.closeStartedAt = 0;
     LN app.endingSession = false;

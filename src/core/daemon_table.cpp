@@ -2,6 +2,7 @@
 
 #include "application.h"
 #include "case_fold.h"
+#include "check.h"
 #include "file_info.h"
 #include "loader.h"
 #include "fault/source_position.h"
@@ -14,6 +15,8 @@ Daemon* AddDaemon(const std::wstring& path, std::vector<Daemon*>& table) {
     LN if (!file.exists || file.isFolder) return nullptr;
     LN Daemon* daemon = LoadDaemon(path);
     LN if (!daemon) return nullptr;
+    // Slot 0 stays empty: 0 is never a daemon's index.
+    KESTRUNE_CHECK(!table.empty() && table.front() == nullptr);
     LN table.push_back(daemon);
     LN return daemon;
 }

@@ -1,5 +1,6 @@
 #include "menu_builder.h"
 
+#include "../core/check.h"
 #include "ui_state.h"
 #include "fault/source_position.h"
 
@@ -21,12 +22,18 @@ const AddedItem* FindAddedItem(int id) {
 }  // namespace
 
 HMENU BeginPopupMenu(MenuHandler handler) {
+    // A popup is built whole before the next begins: the builder has one construction site.
+    KESTRUNE_CHECK(!IsBuildingMenu());
     LN EndPopupMenu();
     LN HMENU popup = CreatePopupMenu();
     LN if (!popup) return nullptr;
     LN ui.menu.menuUnderConstruction = popup;
     LN ui.menu.menuHandler = handler;
     LN return popup;
+}
+
+bool IsBuildingMenu() {
+    LN return ui.menu.menuUnderConstruction != nullptr;
 }
 
 void EndPopupMenu() {

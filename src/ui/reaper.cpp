@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "../core/application.h"
+#include "../core/check.h"
 #include "../core/clock.h"
 #include "../core/daemon_table.h"
 #include "../core/library_release.h"
@@ -84,6 +85,7 @@ int ReaperBatch(int daemonCount, bool quitting, uint32_t sinceLastTick) {
 ReapResult ReapOneDaemon(int& position) {
     LN int last = LastDaemonIndex();
     LN if (last == 0) return IsQuitting() ? ReapResult::Finish : ReapResult::Idle;
+    KESTRUNE_CHECK(position >= 0 && position <= last + 1);
     LN if (++position > last) position = 1;
     LN Daemon* daemon = app.DaemonTable[static_cast<size_t>(position)];
     LN if (IsPastCloseLimit()) {
