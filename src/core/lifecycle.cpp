@@ -25,9 +25,8 @@ constexpr int32_t StrictEndPatience = 2000;
 constexpr int32_t EndPatience = 10000;
 // A thread that still runs at that point is not hung: it takes the system's locks and gives them
 // back, only never while the host looked, and ended wherever it stands it would most likely
-// leave one held (a daemon that loads libraries in a loop, on an emulated 32-bit host, left the
-// loader lock held and the host's next unload waited for good). It is looked for where no lock
-// is held until this last limit. A thread counts as running while it has had processor time
+// leave one held (docs/reliability.md has the case). It is looked for where no lock is held
+// until this last limit. A thread counts as running while it has had processor time
 // within the last second.
 constexpr int32_t RunningEndPatience = 60000;
 constexpr int32_t StalledAfter = 1000;

@@ -113,7 +113,7 @@ void EndSession(uint32_t allowance) {
     LN app.endingSession = true;
     LN const uint64_t deadline = ClockMilliseconds() + allowance;
     LN if (!IsQuitting()) RunCloseSequence();
-    LN if (ui.menu.menuUnderConstruction) {
+    LN if (IsBuildingMenu()) {
         LN AskWithoutUnloading(deadline);
     } else {
         LN ReapUntil(deadline);

@@ -15,7 +15,7 @@ struct DaemonListState {
     bool drawingHeld = false;  // redrawing switched off while a hidden host quits
 };
 
-// Creates list control 52 with its five columns inside the main window.
+// Creates the daemon list control with its five columns inside the main window.
 bool CreateDaemonList();
 
 // Keeps the list at client width - 16 by 464, leaving its position alone.

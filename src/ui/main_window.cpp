@@ -86,7 +86,8 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         LN OnSize(wParam);
         LN return 0;
     case WM_TIMER:
-        // The reaper runs from the event loop only; the refresh also inside modal loops.
+        // The reaper's ticks are the event loop's (the close and the end of the session reap by
+        // themselves), never a modal loop's; the refresh runs inside modal loops too.
         LN if (wParam == RefreshTimerId) RefreshDaemonList();
         LN if (wParam == TrayRetryTimerId) RetryTrayIcon();
         LN return 0;

@@ -13,7 +13,6 @@ struct MainWindowState {
     HWND mainWindow = nullptr;  // destroyed by the exit sequence
     // 1 while the user has shown the window from the tray, 0 once it went back to the tray.
     int windowShown = 0;
-    bool contextMenuOpen = false;  // while the daemon list's context menu is tracked
 };
 
 constexpr UINT RefreshPeriod = 1000;

@@ -33,6 +33,9 @@ struct MenuConstruction {
 // The caller owns the menu; EndPopupMenu lets the builder forget it.
 HMENU BeginPopupMenu(MenuHandler handler);
 
+// Whether a popup is under construction: between BeginPopupMenu and EndPopupMenu.
+bool IsBuildingMenu();
+
 // Forgets the popup under construction and its open submenus; destroys nothing.
 void EndPopupMenu();
 

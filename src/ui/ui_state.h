@@ -3,6 +3,7 @@
 
 #include "about_window.h"
 #include "close_sequence.h"
+#include "context_menu.h"
 #include "daemon_list.h"
 #include "daemon_menus.h"
 #include "dpi.h"
@@ -19,6 +20,7 @@ struct UiState {
     DaemonListState list;
     TrayState tray;
     AboutState about;
+    ContextMenuState contextMenu;
     MenuConstruction menu;
     MenuRouting routing;
     HostEventQueue events;

@@ -69,7 +69,7 @@ TEST_F(ContextMenuTest, RowWithoutDaemonOffersStartAndOpenFolderOnlyWhenTheFileH
     MenuOwner quitting(BuildDaemonContextMenu());
     ExpectItems(DescribeMenu(quitting.get()), Join({L"Start 6 grey", L"Open folder 7"}, NotLoadedTail), __LINE__);
     EXPECT_EQ(ui.routing.MenuRouteCount, 0);
-    EXPECT_EQ(ui.menu.menuUnderConstruction, nullptr) << "the builder lets go of a finished menu";
+    EXPECT_FALSE(IsBuildingMenu()) << "the builder lets go of a finished menu";
 }
 
 TEST_F(ContextMenuTest, RunningDaemonWithoutItsOwnMenuChecksItsCurrentPriority) {
