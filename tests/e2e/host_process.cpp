@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <thread>
 
 #include <kestrune/version.h>
@@ -349,12 +350,11 @@ void PostKey(HWND popup, WORD key) {
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
 }
 
-}  // namespace
-
-// Waits for the menu loop of the visible popup menu's thread, then posts the keys there.
-void PostKeysToMenu(const std::vector<WORD>& keys) {
+// The visible popup menu once its thread's menu loop reads input and the pointer's crossing
+// into it has most likely been handled; null when none is open.
+HWND WaitForMenuInput() {
     HWND popup = FindPopup(0);
-    if (!popup) return;
+    if (!popup) return nullptr;
     // The popup is visible a moment before its menu loop reads input (longer when emulated);
     // the loop takes the capture in menu mode as it starts.
     auto inMenuLoop = [&] {
@@ -365,7 +365,7 @@ void PostKeysToMenu(const std::vector<WORD>& keys) {
                (info.flags & GUI_INMENUMODE);
     };
     WaitUntil(inMenuLoop, 10s);
-    if (!popup) return;
+    if (!popup) return nullptr;
     // Under Wine the pointer's crossing into the popup reaches the loop as a mouse move, which
     // clears the menu's selection, so the keys go after it. A paint is taken only when no
     // posted or input message waits; the screen read between two paints returns once the
@@ -379,6 +379,83 @@ void PostKeysToMenu(const std::vector<WORD>& keys) {
     GetPixel(screen, 0, 0);
     ReleaseDC(nullptr, screen);
     paintAgain();
+    return popup;
+}
+
+// The top of the popup's selected item as the screen shows it (the first row mostly in the
+// highlight colour), or -1 when nothing is selected.
+int SelectedItemTop(HWND popup) {
+    RECT area{};
+    if (!GetWindowRect(popup, &area)) return -1;
+    const int width = area.right - area.left, height = area.bottom - area.top;
+    if (width <= 0 || height <= 0) return -1;
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;  // top row first
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    int top = -1;
+    if (memory && bitmap) {
+        HGDIOBJ old = SelectObject(memory, bitmap);
+        BitBlt(memory, 0, 0, width, height, screen, area.left, area.top, SRCCOPY);
+        GdiFlush();
+        SelectObject(memory, old);
+        // A DIB pixel is 0x00RRGGBB, a COLORREF 0x00BBGGRR.
+        auto asPixel = [](COLORREF colour) {
+            return static_cast<uint32_t>(GetRValue(colour)) << 16 | static_cast<uint32_t>(GetGValue(colour)) << 8 |
+                   GetBValue(colour);
+        };
+        const uint32_t highlight = asPixel(GetSysColor(COLOR_HIGHLIGHT)), flat = asPixel(GetSysColor(COLOR_MENUHILIGHT));
+        const auto* pixels = static_cast<const uint32_t*>(bits);
+        for (int y = 0; y < height && top < 0; ++y) {
+            int lit = 0;
+            for (int x = 0; x < width; ++x) {
+                const uint32_t pixel = pixels[y * width + x] & 0xFFFFFF;
+                lit += pixel == highlight || pixel == flat;
+            }
+            if (lit * 2 > width) top = y;
+        }
+    }
+    if (bitmap) DeleteObject(bitmap);
+    if (memory) DeleteDC(memory);
+    if (screen) ReleaseDC(nullptr, screen);
+    return top;
+}
+
+// Moves the selection of a freshly opened popup down to the item at index one key at a time,
+// watching the highlight: a crossing that still comes clears the selection, and the count then
+// starts again. The highlight's top for each item reached goes to tops.
+bool SelectItem(HWND popup, int index, std::vector<int>& tops) {
+    tops.clear();
+    for (int restarts = 0; static_cast<int>(tops.size()) <= index;) {
+        const int before = SelectedItemTop(popup);
+        PostKey(popup, VK_DOWN);
+        int now = before;
+        if (!WaitUntil([&] { return (now = SelectedItemTop(popup)) != before; }, 5s)) return false;
+        // Cleared, or cleared and then moved onto the first item.
+        if (now < 0 || (!tops.empty() && now <= tops.back())) {
+            std::printf("menu: the selection was cleared after %zu of %d steps; counting again\n", tops.size(),
+                        index + 1);
+            if (++restarts > 3) return false;
+            tops.clear();
+            if (now >= 0) tops.push_back(now);
+            continue;
+        }
+        tops.push_back(now);
+    }
+    return true;
+}
+
+}  // namespace
+
+void PostKeysToMenu(const std::vector<WORD>& keys) {
+    HWND popup = WaitForMenuInput();
+    if (!popup) return;
     for (WORD key : keys) PostKey(popup, key);
 }
 
@@ -387,13 +464,26 @@ void PostMenuKeys(std::initializer_list<WORD> keys) {
 }
 
 void ChooseMenuItem(int index, int submenuIndex) {
-    std::vector<WORD> keys(static_cast<size_t>(index) + 1, VK_DOWN);
+    HWND popup = WaitForMenuInput();
+    if (!popup) return;
+    // Chosen only once the highlight stands on it a moment after the last step.
+    std::vector<int> tops;
+    bool selected = false;
+    for (int attempt = 0; attempt < 3 && !selected; ++attempt) {
+        selected = SelectItem(popup, index, tops) && !WaitUntil(
+            [&] { return SelectedItemTop(popup) != tops.back(); }, 200ms);
+    }
+    if (!selected) {
+        std::printf("menu: the selection could not be brought to item %d\n", index);
+        return;
+    }
+    std::vector<WORD> keys;
     if (submenuIndex >= 0) {
         keys.push_back(VK_RIGHT);  // opens the submenu on its first item
         keys.insert(keys.end(), static_cast<size_t>(submenuIndex), VK_DOWN);
     }
     keys.push_back(VK_RETURN);
-    PostKeysToMenu(keys);
+    for (WORD key : keys) PostKey(popup, key);
 }
 
 HWND WaitForForeignWindow(DWORD hostProcess, const std::wstring& className, const std::wstring& title,
