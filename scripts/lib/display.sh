@@ -16,6 +16,6 @@ start_xvfb() {
 }
 
 stop_xvfb() {
-  [ -n "${kestrune_xvfb_pid:-}" ] && kill "$kestrune_xvfb_pid" 2>/dev/null
+  if [ -n "${kestrune_xvfb_pid:-}" ]; then kill "$kestrune_xvfb_pid" 2>/dev/null || true; fi
   kestrune_xvfb_pid=
 }
