@@ -68,7 +68,7 @@ ProgramRun RunProgram(const std::wstring& program, const std::wstring& arguments
     }
     if (!run.finished) WaitForSingleObject(process.get(), 5000);
     GetExitCodeProcess(process.get(), &run.exitCode);
-    run.output = ReadWholeFile(outputFile);
+    run.output = ReadFileBytes(outputFile);
     run.lines = SplitLines(run.output);
     return run;
 }
