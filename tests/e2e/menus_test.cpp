@@ -224,62 +224,56 @@ TEST(DaemonMenuEndToEndTest, ItemsFromBothMenusReachTheDaemonThreadWithTheirOwnI
     EXPECT_TRUE(shown.Close());
 }
 
-TEST(TrayMenuEndToEndTest, SampleDaemonsMenuAboutExploreAndQuitWork) {
-    ShownHost shown{};
-    HostProcess& host = shown.host;
-    const std::wstring sample = host.WildMagic() + L"sample\\sample_daemon.dll";
-    CreateFolders(host.WildMagic() + L"sample\\");
-    ASSERT_TRUE(CopyFileW((ProgramFolder() + L"..\\daemons\\sample_daemon.dll").c_str(), sample.c_str(), FALSE));
-    ASSERT_TRUE(shown.Start());
-    const DWORD hostId = host.ProcessId();
-    // The sample offers its menu once its message-only window exists.
-    ASSERT_TRUE(WaitUntil([] { return FindWindowExW(HWND_MESSAGE, nullptr, L"KestruneSampleDaemon", nullptr); }));
-    enum { SampleMenu = 0, Explore, About, Quit };
+enum TrayItem { TrayItemSampleMenu = 0, TrayItemExplore, TrayItemAbout, TrayItemQuit };
 
+// The sample's own item, chosen from its submenu in the tray menu, writes its note.
+void ChooseTheSamplesItem(HostProcess& host) {
     SetCursorPos(400, 300);
     // Its menu, opened on "Write the time to sample_daemon.txt".
     ASSERT_NE(host.OpenTrayMenu(), nullptr);
     PostMenuKeys({VK_DOWN, VK_RIGHT});
-    ASSERT_TRUE(WaitUntil([&] { return VisibleWindowsOf(hostId, L"#32768").size() == 2; }));
-    std::vector<HWND> popups = VisibleWindowsOf(hostId, L"#32768");
+    ASSERT_TRUE(WaitUntil([&] { return VisibleWindowsOf(host.ProcessId(), L"#32768").size() == 2; }));
+    std::vector<HWND> popups = VisibleWindowsOf(host.ProcessId(), L"#32768");
     PaintNow({popups[0], popups[1]});
     SaveScreenshotOf(L"tray-menu", {popups[0], popups[1]});
     PostMenuKeys({VK_RETURN});
     const std::wstring notes = host.WildMagic() + L"sample\\sample_daemon.txt";
     ASSERT_TRUE(WaitUntil([&] { return ReadFileBytes(notes).ends_with(" note\r\n"); })) << "the sample wrote a note";
+}
 
-    auto aboutWindows = [&] {
-        std::vector<HWND> found;
-        for (HWND window : VisibleWindowsOf(hostId, L"KestruneAboutWindow")) {
-            if (WindowText(window) == L"About Kestrune") found.push_back(window);
-        }
-        return found;
-    };
-    auto openAbout = [&] {
-        if (!host.OpenTrayMenu()) return static_cast<HWND>(nullptr);
-        ChooseMenuItem(About);
-        HWND about = nullptr;
-        WaitUntil([&] {
-            auto found = aboutWindows();
-            about = found.empty() ? nullptr : found[0];
-            return about != nullptr;
-        });
-        return about;
-    };
-    auto expectFresh = [&](HWND about, int line) {
-        SCOPED_TRACE(testing::Message() << "checked at line " << line);
-        RECT outer{}, client{};
-        GetWindowRect(about, &outer);
-        GetClientRect(about, &client);
-        EXPECT_EQ(outer.left, 0);
-        EXPECT_EQ(outer.top, 0);
-        EXPECT_EQ(client.right, 800);
-        EXPECT_EQ(client.bottom, 600);
-    };
+std::vector<HWND> AboutWindows(const HostProcess& host) {
+    std::vector<HWND> found;
+    for (HWND window : VisibleWindowsOf(host.ProcessId(), L"KestruneAboutWindow")) {
+        if (WindowText(window) == L"About Kestrune") found.push_back(window);
+    }
+    return found;
+}
 
-    HWND about = openAbout();
-    ASSERT_NE(about, nullptr);
-    expectFresh(about, __LINE__);
+HWND OpenAbout(HostProcess& host) {
+    if (!host.OpenTrayMenu()) return nullptr;
+    ChooseMenuItem(TrayItemAbout);
+    HWND about = nullptr;
+    WaitUntil([&] {
+        auto found = AboutWindows(host);
+        about = found.empty() ? nullptr : found[0];
+        return about != nullptr;
+    });
+    return about;
+}
+
+// A window just opened: at the screen's corner, 800 x 600 inside.
+void ExpectFreshAbout(HWND about) {
+    RECT outer{}, client{};
+    GetWindowRect(about, &outer);
+    GetClientRect(about, &client);
+    EXPECT_EQ(outer.left, 0);
+    EXPECT_EQ(outer.top, 0);
+    EXPECT_EQ(client.right, 800);
+    EXPECT_EQ(client.bottom, 600);
+}
+
+// The help text, which typing does not change.
+void CheckAboutText(HostProcess& host, HWND about) {
     HWND text = FindWindowExW(about, nullptr, MSFTEDIT_CLASS, nullptr);
     if (!text) text = FindWindowExW(about, nullptr, RICHEDIT_CLASSW, nullptr);
     ASSERT_NE(text, nullptr) << "a rich edit control";
@@ -290,7 +284,6 @@ TEST(TrayMenuEndToEndTest, SampleDaemonsMenuAboutExploreAndQuitWork) {
     PaintNow({about});
     SaveScreenshot(L"about-window", about);
 
-    // Typing into it changes nothing.
     RECT area{};
     GetWindowRect(text, &area);
     SetCursorPos((area.left + area.right) / 2, (area.top + area.bottom) / 2);
@@ -302,10 +295,13 @@ TEST(TrayMenuEndToEndTest, SampleDaemonsMenuAboutExploreAndQuitWork) {
     PressKeys({'X', VK_BACK, VK_DELETE, VK_RETURN});
     ASSERT_TRUE(host.Sync());
     EXPECT_EQ(WindowText(text), help);
+}
 
+// "About program..." again brings the open window forward; closed, it opens anew.
+void CheckAboutAgain(HostProcess& host, HWND about) {
     ASSERT_TRUE(SetWindowPos(about, nullptr, 120, 90, 600, 400, SWP_NOZORDER));
-    EXPECT_EQ(openAbout(), about) << "the open window is brought forward";
-    EXPECT_EQ(aboutWindows().size(), 1u);
+    EXPECT_EQ(OpenAbout(host), about) << "the open window is brought forward";
+    EXPECT_EQ(AboutWindows(host).size(), 1u);
     RECT moved{};
     GetWindowRect(about, &moved);
     EXPECT_EQ(moved.left, 120) << "not placed again";
@@ -314,32 +310,58 @@ TEST(TrayMenuEndToEndTest, SampleDaemonsMenuAboutExploreAndQuitWork) {
     PostMessageW(about, WM_CLOSE, 0, 0);
     ASSERT_TRUE(WaitUntil([&] { return !IsWindow(about); }));
     EXPECT_TRUE(host.IsRunning());
-    HWND again = openAbout();
+    HWND again = OpenAbout(host);
     ASSERT_NE(again, nullptr);
     EXPECT_NE(again, about);
-    expectFresh(again, __LINE__);
-
-#ifdef _WIN64
     {
-        // One look at the shell's own file browser, where it is quick and steady.
-        RealShellFolders realShell;
-        ASSERT_NE(host.OpenTrayMenu(), nullptr);
-        ChooseMenuItem(Explore);
-        std::wstring hostFolder = host.Folder().substr(0, host.Folder().size() - 1);
-        HWND shell = WaitForForeignWindow(hostId, L"ExplorerWClass", hostFolder.substr(hostFolder.find_last_of(L'\\') + 1));
-        ASSERT_NE(shell, nullptr) << "the shell shows the host's folder";
-        ASSERT_TRUE(CloseForeignWindow(shell));
+        SCOPED_TRACE("reopened");
+        ExpectFreshAbout(again);
     }
+}
+
+void CheckExplore(HostProcess& host) {
+#ifdef _WIN64
+    // One look at the shell's own file browser, where it is quick and steady.
+    RealShellFolders realShell;
+    ASSERT_NE(host.OpenTrayMenu(), nullptr);
+    ChooseMenuItem(TrayItemExplore);
+    std::wstring hostFolder = host.Folder().substr(0, host.Folder().size() - 1);
+    HWND shell = WaitForForeignWindow(host.ProcessId(), L"ExplorerWClass",
+                                      hostFolder.substr(hostFolder.find_last_of(L'\\') + 1));
+    ASSERT_NE(shell, nullptr) << "the shell shows the host's folder";
+    ASSERT_TRUE(CloseForeignWindow(shell));
 #else
     ASSERT_NE(host.OpenTrayMenu(), nullptr);
-    ChooseMenuItem(Explore);
+    ChooseMenuItem(TrayItemExplore);
     HWND shell = WaitForFolderWindow(host.Folder());
     ASSERT_NE(shell, nullptr) << "the shell is asked for the host's folder";
     ASSERT_TRUE(CloseForeignWindow(shell));
 #endif
+}
+
+TEST(TrayMenuEndToEndTest, SampleDaemonsMenuAboutExploreAndQuitWork) {
+    ShownHost shown{};
+    HostProcess& host = shown.host;
+    const std::wstring sample = host.WildMagic() + L"sample\\sample_daemon.dll";
+    CreateFolders(host.WildMagic() + L"sample\\");
+    ASSERT_TRUE(CopyFileW((ProgramFolder() + L"..\\daemons\\sample_daemon.dll").c_str(), sample.c_str(), FALSE));
+    ASSERT_TRUE(shown.Start());
+    // The sample offers its menu once its message-only window exists.
+    ASSERT_TRUE(WaitUntil([] { return FindWindowExW(HWND_MESSAGE, nullptr, L"KestruneSampleDaemon", nullptr); }));
+
+    ASSERT_NO_FATAL_FAILURE(ChooseTheSamplesItem(host));
+    HWND about = OpenAbout(host);
+    ASSERT_NE(about, nullptr);
+    {
+        SCOPED_TRACE("first opened");
+        ExpectFreshAbout(about);
+    }
+    ASSERT_NO_FATAL_FAILURE(CheckAboutText(host, about));
+    ASSERT_NO_FATAL_FAILURE(CheckAboutAgain(host, about));
+    ASSERT_NO_FATAL_FAILURE(CheckExplore(host));
 
     ASSERT_NE(host.OpenTrayMenu(), nullptr);
-    ChooseMenuItem(Quit);
+    ChooseMenuItem(TrayItemQuit);
     DWORD exitCode = 1;
     ASSERT_TRUE(host.WaitForExit(60s, &exitCode)) << "quitting stops the daemons, then the host";
     EXPECT_EQ(exitCode, 0u);
