@@ -316,9 +316,21 @@ HWND HostProcess::OpenContextMenu(int row) const {
     // The wait is long: a second click while a slow menu opens would land on its items.
     for (int attempt = 0; attempt < 3; ++attempt) {
         RightClickRow(row);
-        if (HWND popup = WaitForPopupMenu(10s)) return popup;
+        HWND popup = WaitForPopupMenu(10s);
+        if (!popup) continue;
+        // The menu's commands act on the selected row: one the click missed is not used.
+        const int selected = SelectedRow();
+        if (selected == row) return popup;
+        std::printf("context menu: opened on row %d instead of %d; clicking again\n", selected, row);
+        PostMenuKeys({VK_ESCAPE});
+        if (!WaitForNoPopupMenu()) return nullptr;
     }
     return nullptr;
+}
+
+int HostProcess::SelectedRow() const {
+    HWND list = List();
+    return list ? static_cast<int>(SendMessageW(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED)) : -1;
 }
 
 HWND HostProcess::OpenTrayMenu() {
