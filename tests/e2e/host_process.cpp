@@ -315,9 +315,21 @@ HWND HostProcess::OpenContextMenu(int row) const {
     // The wait is long: a second click while a slow menu opens would land on its items.
     for (int attempt = 0; attempt < 3; ++attempt) {
         RightClickRow(row);
-        if (HWND popup = WaitForPopupMenu(10s)) return popup;
+        HWND popup = WaitForPopupMenu(10s);
+        if (!popup) continue;
+        // The menu's commands act on the selected row: one the click missed is not used.
+        const int selected = SelectedRow();
+        if (selected == row) return popup;
+        std::printf("context menu: opened on row %d instead of %d; clicking again\n", selected, row);
+        PostMenuKeys({VK_ESCAPE});
+        if (!WaitForNoPopupMenu()) return nullptr;
     }
     return nullptr;
+}
+
+int HostProcess::SelectedRow() const {
+    HWND list = List();
+    return list ? static_cast<int>(SendMessageW(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED)) : -1;
 }
 
 HWND HostProcess::OpenTrayMenu() {
@@ -451,12 +463,32 @@ bool SelectItem(HWND popup, int index, std::vector<int>& tops) {
     return true;
 }
 
+// Brings the selection of a freshly opened popup to the item at index, and keeps it there a
+// moment after the last step, so that a crossing still to come has come.
+bool SelectSteadily(HWND popup, int index) {
+    std::vector<int> tops;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (SelectItem(popup, index, tops) && !WaitUntil([&] { return SelectedItemTop(popup) != tops.back(); }, 200ms)) {
+            return true;
+        }
+    }
+    std::printf("menu: the selection could not be brought to item %d\n", index);
+    return false;
+}
+
 }  // namespace
 
 void PostKeysToMenu(const std::vector<WORD>& keys) {
     HWND popup = WaitForMenuInput();
     if (!popup) return;
-    for (WORD key : keys) PostKey(popup, key);
+    size_t next = 0;
+    // A first step down in a popup just opened is watched, as ChooseMenuItem's are.
+    const bool fresh = VisibleWindowsOf(0, L"#32768").size() == 1 && SelectedItemTop(popup) < 0;
+    if (fresh && !keys.empty() && keys.front() == VK_DOWN) {
+        if (!SelectSteadily(popup, 0)) return;
+        next = 1;
+    }
+    for (; next < keys.size(); ++next) PostKey(popup, keys[next]);
 }
 
 void PostMenuKeys(std::initializer_list<WORD> keys) {
@@ -467,16 +499,7 @@ void ChooseMenuItem(int index, int submenuIndex) {
     HWND popup = WaitForMenuInput();
     if (!popup) return;
     // Chosen only once the highlight stands on it a moment after the last step.
-    std::vector<int> tops;
-    bool selected = false;
-    for (int attempt = 0; attempt < 3 && !selected; ++attempt) {
-        selected = SelectItem(popup, index, tops) && !WaitUntil(
-            [&] { return SelectedItemTop(popup) != tops.back(); }, 200ms);
-    }
-    if (!selected) {
-        std::printf("menu: the selection could not be brought to item %d\n", index);
-        return;
-    }
+    if (!SelectSteadily(popup, index)) return;
     std::vector<WORD> keys;
     if (submenuIndex >= 0) {
         keys.push_back(VK_RIGHT);  // opens the submenu on its first item

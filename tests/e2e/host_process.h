@@ -94,8 +94,10 @@ public:
     // The host's visible popup menu, or null when none opened within timeout.
     HWND WaitForPopupMenu(std::chrono::milliseconds timeout = 20s) const;
     bool WaitForNoPopupMenu(std::chrono::milliseconds timeout = 20s) const;
-    // Opens the context menu of a row and returns the popup, or null.
+    // Opens the context menu of a row, with that row selected, and returns the popup, or null.
     HWND OpenContextMenu(int row) const;
+    // The list's selected row, or -1.
+    int SelectedRow() const;
     // Opens the tray menu and returns the popup, or null.
     HWND OpenTrayMenu();
 
