@@ -8,7 +8,6 @@
 
 #include "owner.h"
 #include "thread_end_watch.h"
-#include "fault/source_position.h"
 
 namespace kestrune {
 

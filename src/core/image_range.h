@@ -6,8 +6,6 @@
 #include <cstdint>
 #include <vector>
 
-#include "fault/source_position.h"
-
 namespace kestrune {
 
 struct ImageRange {

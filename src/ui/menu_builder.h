@@ -6,8 +6,6 @@
 #include <unordered_map>
 #include <vector>
 
-#include "fault/source_position.h"
-
 namespace kestrune {
 
 using MenuHandler = void (*)(int id);
