@@ -71,6 +71,8 @@ def describe(name: str, outcome: dict) -> str:
         return f"{name} wrote its report but ended with exit code {code}, after {last}"
     if status == "ran nothing":
         return f"{name} ran no test case"
+    if status == "ended on its time-out":
+        return f"{name} was ended on its time-out, " + ("before any case started" if last is None else f"in {last}")
     return f"{name} {status}"
 
 

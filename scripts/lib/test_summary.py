@@ -13,7 +13,7 @@ import sys
 import xml.etree.ElementTree as ET
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
-from gtest_outcome import describe, read_report  # noqa: E402
+from gtest_outcome import describe, last_case_started, read_report  # noqa: E402
 
 XML_PREFIX = "--gtest_output=xml:"
 
@@ -31,12 +31,22 @@ def expected_reports(ctest_listing: pathlib.Path) -> list[tuple[str, pathlib.Pat
 
 
 def runs_of(report: pathlib.Path) -> list[dict]:
-    """The recorded runs of one report, first run first."""
-    runs = []
-    for path in report.parent.glob(f"{report.stem}.run*.json"):
-        if re.fullmatch(rf"{re.escape(report.stem)}\.run\d+\.json", path.name):
-            runs.append(json.loads(path.read_text()))
-    return sorted(runs, key=lambda run: run.get("run", 1))
+    """The runs of one report, first run first, by the logs wine-exec starts them with. A run that
+    CTest ended on its time-out left its log but no outcome, and counts as so ended."""
+    runs = {}
+    for log in report.parent.glob(f"{report.stem}.run*.log"):
+        match = re.fullmatch(rf"{re.escape(report.stem)}\.run(\d+)\.log", log.name)
+        if not match:
+            continue
+        number = int(match.group(1))
+        outcome = log.with_suffix(".json")
+        if outcome.is_file():
+            runs[number] = json.loads(outcome.read_text())
+            continue
+        last, ended = last_case_started(log.read_text(errors="replace"))
+        runs[number] = {"run": number, "status": "ended on its time-out", "exit_code": None, "last_case": last,
+                        "last_case_ended": ended, "log": str(log)}
+    return [runs[number] for number in sorted(runs)]
 
 
 def left_running(report: pathlib.Path) -> list[str]:

@@ -60,7 +60,8 @@ class SummaryTest(unittest.TestCase):
     def summarise(self, reports, runs=None):
         """Runs the summary over one target whose CTest tests write the given reports
         (None: the test left no report); runs[i], when given, lists the (report, log, exit code)
-        of each run of test i, recorded as wine-exec records them."""
+        of each run of test i, recorded as wine-exec records them (exit code None: ended from
+        outside, with its log and no outcome)."""
         with tempfile.TemporaryDirectory() as root:
             target = pathlib.Path(root, "x86_64")
             target.mkdir()
@@ -73,6 +74,8 @@ class SummaryTest(unittest.TestCase):
                     path.unlink(missing_ok=True)
                     if report_text is not None:
                         path.write_text(report_text)
+                    if exit_code is None:
+                        continue
                     subprocess.run([sys.executable, os.path.join(HERE, "gtest_outcome.py"), str(path), str(log),
                                     str(exit_code)], capture_output=True)
                 if text is not None:
@@ -104,6 +107,15 @@ class SummaryTest(unittest.TestCase):
         self.assertEqual(code, 0)
         self.assertRegex(out, r"t0 passed only at run 2; the first ended before GoogleTest finished .*"
                               r"output kept in .*report0\.run1\.log")
+
+    def test_a_run_ended_on_its_time_out_counts_as_a_run(self):
+        passed = REPORT.format(failures=0)
+        code, out = self.summarise([passed], runs={0: [(None, LOG_OF_A_CRASH, None), (passed, "", 0)]})
+        self.assertEqual(code, 0)
+        self.assertRegex(out, r"t0 passed only at run 2; the first was ended on its time-out, in LifecycleTest\.Grace")
+        code, out = self.summarise([None], runs={0: [(None, "", None)]})
+        self.assertEqual(code, 1)
+        self.assertIn("t0 was ended on its time-out, before any case started", out)
 
 
 if __name__ == "__main__":
