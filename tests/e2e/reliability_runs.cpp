@@ -150,10 +150,15 @@ public:
     }
 
     bool PauseOrResumeFirst(int n, const std::wstring& status) {
+        return AskPauseOrResumeFirst(n) && WaitForStatus(n, status);
+    }
+
+    // The command alone: a pause may still wait for its safe point when the next command comes.
+    bool AskPauseOrResumeFirst(int n) {
         for (int i = 0; i < n; ++i) {
             if (!Command(i, CmdPauseResume)) return false;
         }
-        return WaitForStatus(n, status);
+        return true;
     }
 
     // Every command is followed by a round trip that must come back within a second.
@@ -580,8 +585,12 @@ BusyFigures RunBusy(const BusyRun& run) {
     figures.pairSeconds = SecondsSince(paired);
     auto forced = Clock::now();
     for (int round = 0; round < run.forceRounds; ++round) {
-        if (!daemons.ForceStopFirst(all) || !daemons.StartFirst(all)) {
-            return fail(Line("force-stop round %d did not complete", round + 1));
+        // Every other force stop meets the daemons paused, and every fourth just after their
+        // pause was asked for, when it may still wait for its safe point.
+        const bool paused = round % 2 == 1 && !daemons.PauseOrResumeFirst(all, PausedStars);
+        const bool pausing = round % 4 == 2 && !daemons.AskPauseOrResumeFirst(all);
+        if (paused || pausing || !daemons.ForceStopFirst(all) || !daemons.StartFirst(all)) {
+            return fail(Line("force-stop round %d did not complete: ", round + 1) + daemons.Failure());
         }
         figures.forceStopsPerKind += run.instances;
     }

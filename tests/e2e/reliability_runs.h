@@ -111,7 +111,8 @@ HungStopFigures RunHungStop();
 // host's commands, with the host's window asked to answer within a second after every command.
 struct BusyRun {
     int rounds = 100;    // each round gives every daemon one pause/resume pair
-    int forceRounds = 20;  // each gives every daemon one force stop and a start
+    int forceRounds = 20;  // each gives every daemon one force stop and a start; every other
+                           // one pauses them first, and every fourth only asks for the pause
     int instances = 5;   // daemons of each kind
     // The kinds, by test daemon: the heap's, the C runtime's, the loader's, the window system's.
     std::vector<std::wstring> kinds = {L"loops_heap", L"loops_malloc", L"loops_loader", L"loops_window"};
