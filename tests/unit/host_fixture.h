@@ -35,6 +35,8 @@ protected:
     void TearDown() override {
         app.quitting.store(0);
         for (size_t i = 1; i < app.DaemonTable.size(); ++i) UnloadDaemon(app.DaemonTable[i]);
+        // Unloaded, so out of the table: a reset must find none left there.
+        app.DaemonTable.resize(1);
         // What waits in quarantine is freed now: the next case starts with none.
         ReviewQuarantine(0);
         ResetHost();
