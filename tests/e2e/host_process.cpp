@@ -362,6 +362,35 @@ void PostKey(HWND popup, WORD key) {
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
 }
 
+using MemoryDcOwner = Owner<NullEmptyTraits<HDC, DeleteDC>>;
+using BitmapOwner = Owner<NullEmptyTraits<HBITMAP, DeleteObject>>;
+
+// The screen's pixels in area, top row first, each 0x00RRGGBB; none when it cannot be read.
+std::vector<uint32_t> CaptureScreen(const RECT& area) {
+    const int width = area.right - area.left, height = area.bottom - area.top;
+    if (width <= 0 || height <= 0) return {};
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;  // top row first
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    const ScreenDcOwner screen = TakeScreenDc();
+    const MemoryDcOwner memory(CreateCompatibleDC(screen.get()));
+    void* bits = nullptr;
+    const BitmapOwner bitmap(CreateDIBSection(screen.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    if (!screen || !memory || !bitmap) return {};
+    {
+        const SelectedObject selected(memory.get(), bitmap.get());
+        BitBlt(memory.get(), 0, 0, width, height, screen.get(), area.left, area.top, SRCCOPY);
+        GdiFlush();
+    }
+    const auto* pixels = static_cast<const uint32_t*>(bits);
+    std::vector<uint32_t> copied(pixels, pixels + static_cast<size_t>(width) * static_cast<size_t>(height));
+    for (uint32_t& pixel : copied) pixel &= 0xFFFFFF;
+    return copied;
+}
+
 // The visible popup menu once its thread's menu loop reads input and the pointer's crossing
 // into it has most likely been handled; null when none is open.
 HWND WaitForMenuInput() {
@@ -399,44 +428,24 @@ HWND WaitForMenuInput() {
 int SelectedItemTop(HWND popup) {
     RECT area{};
     if (!GetWindowRect(popup, &area)) return -1;
+    const std::vector<uint32_t> pixels = CaptureScreen(area);
+    if (pixels.empty()) return -1;
+    // A captured pixel is 0x00RRGGBB, a COLORREF 0x00BBGGRR.
+    auto asPixel = [](COLORREF colour) {
+        return static_cast<uint32_t>(GetRValue(colour)) << 16 | static_cast<uint32_t>(GetGValue(colour)) << 8 |
+               GetBValue(colour);
+    };
+    const uint32_t highlight = asPixel(GetSysColor(COLOR_HIGHLIGHT)), flat = asPixel(GetSysColor(COLOR_MENUHILIGHT));
     const int width = area.right - area.left, height = area.bottom - area.top;
-    if (width <= 0 || height <= 0) return -1;
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;  // top row first
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    HDC screen = GetDC(nullptr);
-    HDC memory = CreateCompatibleDC(screen);
-    void* bits = nullptr;
-    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    int top = -1;
-    if (memory && bitmap) {
-        HGDIOBJ old = SelectObject(memory, bitmap);
-        BitBlt(memory, 0, 0, width, height, screen, area.left, area.top, SRCCOPY);
-        GdiFlush();
-        SelectObject(memory, old);
-        // A DIB pixel is 0x00RRGGBB, a COLORREF 0x00BBGGRR.
-        auto asPixel = [](COLORREF colour) {
-            return static_cast<uint32_t>(GetRValue(colour)) << 16 | static_cast<uint32_t>(GetGValue(colour)) << 8 |
-                   GetBValue(colour);
-        };
-        const uint32_t highlight = asPixel(GetSysColor(COLOR_HIGHLIGHT)), flat = asPixel(GetSysColor(COLOR_MENUHILIGHT));
-        const auto* pixels = static_cast<const uint32_t*>(bits);
-        for (int y = 0; y < height && top < 0; ++y) {
-            int lit = 0;
-            for (int x = 0; x < width; ++x) {
-                const uint32_t pixel = pixels[y * width + x] & 0xFFFFFF;
-                lit += pixel == highlight || pixel == flat;
-            }
-            if (lit * 2 > width) top = y;
+    for (int y = 0; y < height; ++y) {
+        int lit = 0;
+        for (int x = 0; x < width; ++x) {
+            const uint32_t pixel = pixels[static_cast<size_t>(y * width + x)];
+            lit += pixel == highlight || pixel == flat;
         }
+        if (lit * 2 > width) return y;
     }
-    if (bitmap) DeleteObject(bitmap);
-    if (memory) DeleteDC(memory);
-    if (screen) ReleaseDC(nullptr, screen);
-    return top;
+    return -1;
 }
 
 // Moves the selection of a freshly opened popup down to the item at index one key at a time,
@@ -554,44 +563,36 @@ bool SaveScreenshotOf(const std::wstring& name, std::initializer_list<HWND> wind
             if (window && GetWindowRect(window, &part)) UnionRect(&area, &area, &part);
         }
     }
-    int width = area.right - area.left, height = area.bottom - area.top;
-    if (width <= 0 || height <= 0) return false;
-    HDC screen = GetDC(nullptr);
-    HDC memory = CreateCompatibleDC(screen);
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 24;
-    void* bits = nullptr;
-    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    HGDIOBJ old = SelectObject(memory, bitmap);
-    BitBlt(memory, 0, 0, width, height, screen, area.left, area.top, SRCCOPY);
-    GdiFlush();
-    SelectObject(memory, old);
-    DWORD stride = ((static_cast<DWORD>(width) * 3 + 3) / 4) * 4;
-    DWORD imageSize = stride * static_cast<DWORD>(height);
+    const std::vector<uint32_t> pixels = CaptureScreen(area);
+    if (pixels.empty()) return false;
+    const int width = area.right - area.left, height = area.bottom - area.top;
+    // A 24-bit BMP, bottom row first, each row padded to four bytes.
+    const DWORD stride = ((static_cast<DWORD>(width) * 3 + 3) / 4) * 4;
+    std::string image(stride * static_cast<DWORD>(height), '\0');
+    for (int y = 0; y < height; ++y) {
+        char* row = image.data() + static_cast<size_t>(height - 1 - y) * stride;
+        for (int x = 0; x < width; ++x) {
+            const uint32_t pixel = pixels[static_cast<size_t>(y * width + x)];
+            row[3 * x] = static_cast<char>(pixel & 0xFF);
+            row[3 * x + 1] = static_cast<char>((pixel >> 8) & 0xFF);
+            row[3 * x + 2] = static_cast<char>((pixel >> 16) & 0xFF);
+        }
+    }
+    BITMAPINFOHEADER info{};
+    info.biSize = sizeof info;
+    info.biWidth = width;
+    info.biHeight = height;
+    info.biPlanes = 1;
+    info.biBitCount = 24;
     BITMAPFILEHEADER header{};
     header.bfType = 0x4D42;
-    header.bfOffBits = sizeof header + sizeof info.bmiHeader;
-    header.bfSize = header.bfOffBits + imageSize;
+    header.bfOffBits = sizeof header + sizeof info;
+    header.bfSize = header.bfOffBits + static_cast<DWORD>(image.size());
     std::wstring folder = ProgramFolder() + L"..\\screenshots\\";
     CreateDirectoryW(folder.c_str(), nullptr);
-    HANDLE file = CreateFileW((folder + name + L".bmp").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    bool ok = file != INVALID_HANDLE_VALUE;
-    if (ok) {
-        DWORD written = 0;
-        ok = WriteFile(file, &header, sizeof header, &written, nullptr) &&
-             WriteFile(file, &info.bmiHeader, sizeof info.bmiHeader, &written, nullptr) &&
-             WriteFile(file, bits, imageSize, &written, nullptr);
-        CloseHandle(file);
-    }
-    DeleteObject(bitmap);
-    DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
-    return ok;
+    const std::string bytes = std::string(reinterpret_cast<const char*>(&header), sizeof header) +
+                              std::string(reinterpret_cast<const char*>(&info), sizeof info) + image;
+    return WriteFileBytes(folder + name + L".bmp", bytes);
 }
 
 }  // namespace kestrune::test
