@@ -1,5 +1,6 @@
 #include "crash_report.h"
 
+#include "core/loader.h"
 #include "core/owner.h"
 #include "fault/fatal_error.h"
 #include "process_probe.h"
@@ -39,7 +40,12 @@ std::wstring EntryOnMainThread(const Check& check) {
 
 std::wstring CrashedEntry(const Check& check, DWORD thread) {
     if (thread == check.mainThreadId) return EntryOnMainThread(check);
-    if (check.daemonThreadId && thread == check.daemonThreadId) return L"EntryPoint";
+    // The thread's id is recorded once its start has returned, which a daemon that fails at once
+    // (a stack overflow in its first call) beats: the host's thread function tells it too.
+    if ((check.daemonThreadId && thread == check.daemonThreadId) ||
+        ThreadStartAddress(thread) == reinterpret_cast<const void*>(&kestrune::DaemonThreadMain)) {
+        return L"EntryPoint";
+    }
     if (check.detachThreadId && thread == check.detachThreadId) return L"DllMain (unloading)";
     if (WasCreatedByDaemon(thread) || IsInDaemon(check, ThreadStartAddress(thread)))
         return L"a thread the daemon started (thread " + std::to_wstring(thread) + L")";
