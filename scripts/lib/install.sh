@@ -76,9 +76,52 @@ install_emulator() {
   codename=$(release_codename)
   ensure_backports || true
   echo "kestrune: installing qemu-user from $codename-backports" >&2
-  apt-get update -qq >/dev/null
+  update_package_lists
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends -t "$codename-backports" qemu-user >/dev/null
   has_emulator || { echo "kestrune: no qemu-user $emulator_version or later" >&2; return 1; }
+}
+
+# A mirror caught mid-sync serves a list that does not match its index ("Mirror sync in
+# progress?"), and may settle within a minute. What still fails is left out: apt goes on with
+# the lists it has, and install_missing copes with the gap.
+kestrune_update_tries=3
+kestrune_update_pause=15
+update_package_lists() {
+  local log try
+  log=$(mktemp)
+  for ((try = 1; try <= kestrune_update_tries; try++)); do
+    if apt-get update -qq > "$log" 2>&1; then
+      rm -f "$log"
+      return 0
+    fi
+    [ "$try" -lt "$kestrune_update_tries" ] && sleep "$kestrune_update_pause"
+  done
+  echo "kestrune: some package lists could not be fetched; going on without them:" >&2
+  grep -E '^(E|W): Failed' "$log" >&2 || cat "$log" >&2
+  rm -f "$log"
+}
+
+# Installs the packages named. Without one architecture's list of a suite (the security
+# suite's i386 list, say), a package and its i386 twin cannot be given the same version, as
+# Multi-Arch requires of wine32's libraries: then the release's own versions, which every
+# architecture's list holds, are installed instead.
+install_missing() {
+  local log
+  log=$(mktemp)
+  if DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "$@" > "$log" 2>&1; then
+    rm -f "$log"
+    return 0
+  fi
+  local codename
+  codename=$(release_codename)
+  echo "kestrune: the newest versions do not fit together; installing $codename's own" >&2
+  if DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends -t "$codename" "$@" > "$log" 2>&1; then
+    rm -f "$log"
+    return 0
+  fi
+  cat "$log" >&2
+  rm -f "$log"
+  return 1
 }
 
 install_packages() {
@@ -95,11 +138,12 @@ install_packages() {
   fi
   if [ "$need_update" = 1 ]; then
     echo "kestrune: apt-get update" >&2
-    apt-get update -qq >/dev/null
+    update_package_lists
   fi
   if [ -n "$missing" ]; then
     echo "kestrune: installing" $missing >&2
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $missing >/dev/null
+    # shellcheck disable=SC2086 # one word per package
+    install_missing $missing || return 1
   fi
 }
 
