@@ -19,7 +19,11 @@ namespace kestrune {
 namespace {
 
 // A round of the probe takes well under a millisecond when every lock is free (a few under
-// emulation); a round still waiting after this long is waiting for a lock someone holds.
+// emulation); a round still waiting after this long is waiting for a lock someone holds. A
+// round gets all of it however little of the budget is left: on a loaded machine the helper
+// may wait that long to run at all, and a round cut to a few milliseconds would then never
+// end in time, so that a thread waiting plainly would never be held. A call so takes at most
+// its budget and one round.
 constexpr DWORD ProbeWait = 20;
 // The first round sets the helper up (its window-system state among it): the host starts the
 // helper before its daemons start, where nothing but another thread's brief hold delays it.
@@ -351,8 +355,6 @@ HoldResult HoldAtSafePoint(HANDLE thread, HoldRule rule, DWORD* previousCount, u
     LN const bool canProbe = StartLockProbe();
     LN const uint64_t start = ClockMilliseconds();
     LN for (;;) {
-        LN const uint64_t spent = ClockMilliseconds() - start;
-        LN const DWORD probeWait = static_cast<DWORD>(std::min<uint64_t>(ProbeWait, budget > spent ? budget - spent : 1));
         LN if (!IsThreadAlive(thread)) return HoldResult::NotAlive;
         LN DWORD previous = SuspendThread(thread);
         LN if (previous == static_cast<DWORD>(-1)) return HoldResult::NotAlive;
@@ -364,7 +366,7 @@ HoldResult HoldAtSafePoint(HANDLE thread, HoldRule rule, DWORD* previousCount, u
         // start and thread end of the process would wait for that lock for good.
         LN const bool anywhere = rule == HoldRule::Anywhere && LoaderLockOwner() != GetThreadId(thread);
         LN if (previous > 0 || anywhere || !canProbe ||
-               (known && IsAllowed(place, rule) && AreLocksFree(probeWait))) {
+               (known && IsAllowed(place, rule) && AreLocksFree(ProbeWait))) {
             LN if (previousCount) *previousCount = previous;
             LN return HoldResult::Held;
         }

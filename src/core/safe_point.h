@@ -37,7 +37,8 @@ constexpr uint64_t HoldBudget = 30;
 // window or drawing system leaves that lock held, and the host's own next allocation or library
 // call then blocks for good. This suspends the thread and keeps it suspended only where the rule
 // allows; otherwise it resumes it and looks again, for budget milliseconds at most (at least one
-// look). previousCount receives the suspend count the thread had before.
+// look; a look that waits for the helper's round may run up to 20 ms past the budget).
+// previousCount receives the suspend count the thread had before.
 HoldResult HoldAtSafePoint(HANDLE thread, HoldRule rule, DWORD* previousCount = nullptr, uint64_t budget = HoldBudget);
 
 // Starts the helper thread, once, and waits for its first round. Called before any daemon
