@@ -1,4 +1,4 @@
-#include "address_check.h"
+#include "core/address_check.h"
 
 #include <windows.h>
 

@@ -1,8 +1,8 @@
-#include "application.h"
+#include "core/application.h"
 
-#include "check.h"
-#include "clock.h"
-#include "lifecycle.h"
+#include "core/check.h"
+#include "core/clock.h"
+#include "core/lifecycle.h"
 #include "fault/source_position.h"
 
 namespace kestrune {

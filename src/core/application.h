@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "daemon_record.h"
-#include "discovery.h"
+#include "core/daemon_record.h"
+#include "core/discovery.h"
 
 namespace kestrune {
 

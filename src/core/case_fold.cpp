@@ -1,4 +1,4 @@
-#include "case_fold.h"
+#include "core/case_fold.h"
 
 #include <windows.h>
 #include "fault/source_position.h"

@@ -1,4 +1,4 @@
-#include "check.h"
+#include "core/check.h"
 
 #include <windows.h>
 

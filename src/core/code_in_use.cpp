@@ -1,12 +1,12 @@
-#include "code_in_use.h"
+#include "core/code_in_use.h"
 
 #include <tlhelp32.h>
 
 #include <algorithm>
 
-#include "return_address.h"
-#include "image_range.h"
-#include "owner.h"
+#include "core/return_address.h"
+#include "core/image_range.h"
+#include "core/owner.h"
 #include "fault/source_position.h"
 
 namespace kestrune {

@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "image_range.h"
+#include "core/image_range.h"
 
 namespace kestrune {
 

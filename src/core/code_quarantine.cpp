@@ -1,4 +1,4 @@
-#include "code_quarantine.h"
+#include "core/code_quarantine.h"
 
 #include <atomic>
 #include <cstdint>

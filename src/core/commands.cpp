@@ -1,12 +1,12 @@
-#include "commands.h"
+#include "core/commands.h"
 
 #include <windows.h>
 #include <shellapi.h>
 
-#include "application.h"
-#include "daemon_table.h"
-#include "file_info.h"
-#include "lifecycle.h"
+#include "core/application.h"
+#include "core/daemon_table.h"
+#include "core/file_info.h"
+#include "core/lifecycle.h"
 #include "fault/source_position.h"
 
 namespace kestrune {

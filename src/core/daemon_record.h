@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <string>
 
-#include "owner.h"
-#include "thread_end_watch.h"
+#include "core/owner.h"
+#include "core/thread_end_watch.h"
 
 namespace kestrune {
 

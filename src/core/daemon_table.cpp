@@ -1,10 +1,10 @@
-#include "daemon_table.h"
+#include "core/daemon_table.h"
 
-#include "application.h"
-#include "case_fold.h"
-#include "check.h"
-#include "file_info.h"
-#include "loader.h"
+#include "core/application.h"
+#include "core/case_fold.h"
+#include "core/check.h"
+#include "core/file_info.h"
+#include "core/loader.h"
 #include "fault/source_position.h"
 
 namespace kestrune {

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "daemon_record.h"
+#include "core/daemon_record.h"
 
 namespace kestrune {
 

@@ -1,11 +1,11 @@
-#include "daemon_windows.h"
+#include "core/daemon_windows.h"
 
 #include <string>
 #include <vector>
 
-#include "address_check.h"
-#include "image_range.h"
-#include "owner.h"
+#include "core/address_check.h"
+#include "core/image_range.h"
+#include "core/owner.h"
 #include "fault/source_position.h"
 
 namespace kestrune {

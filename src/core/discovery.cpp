@@ -1,4 +1,4 @@
-#include "discovery.h"
+#include "core/discovery.h"
 
 #define PCRE2_CODE_UNIT_WIDTH 8
 #include <pcre2.h>
@@ -7,10 +7,10 @@
 
 #include <utility>
 
-#include "application.h"
-#include "file_info.h"
-#include "owner.h"
-#include "program_path.h"
+#include "core/application.h"
+#include "core/file_info.h"
+#include "core/owner.h"
+#include "core/program_path.h"
 #include "fault/source_position.h"
 
 namespace kestrune {

@@ -1,4 +1,4 @@
-#include "dll_search.h"
+#include "core/dll_search.h"
 
 #include <windows.h>
 

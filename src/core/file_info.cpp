@@ -1,4 +1,4 @@
-#include "file_info.h"
+#include "core/file_info.h"
 
 #include <windows.h>
 #include "fault/source_position.h"

@@ -1,4 +1,4 @@
-#include "image_range.h"
+#include "core/image_range.h"
 
 #include <algorithm>
 

@@ -1,16 +1,16 @@
-#include "library_release.h"
+#include "core/library_release.h"
 
 #include <algorithm>
 #include <vector>
 
-#include "application.h"
-#include "clock.h"
-#include "code_in_use.h"
-#include "code_quarantine.h"
-#include "daemon_windows.h"
-#include "image_range.h"
-#include "loader_lock.h"
-#include "safe_point.h"
+#include "core/application.h"
+#include "core/clock.h"
+#include "core/code_in_use.h"
+#include "core/code_quarantine.h"
+#include "core/daemon_windows.h"
+#include "core/image_range.h"
+#include "core/loader_lock.h"
+#include "core/safe_point.h"
 #include "fault/source_position.h"
 
 namespace kestrune {

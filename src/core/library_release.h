@@ -9,7 +9,7 @@
 
 #include <cstdint>
 
-#include "owner.h"
+#include "core/owner.h"
 
 namespace kestrune {
 

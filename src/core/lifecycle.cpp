@@ -1,15 +1,15 @@
-#include "lifecycle.h"
+#include "core/lifecycle.h"
 
 #include <algorithm>
 #include <cstdlib>
 
-#include "application.h"
-#include "clock.h"
-#include "loader.h"
-#include "priority.h"
-#include "safe_point.h"
-#include "thread_time.h"
-#include "../fault/source_position.h"
+#include "core/application.h"
+#include "core/clock.h"
+#include "core/loader.h"
+#include "core/priority.h"
+#include "core/safe_point.h"
+#include "core/thread_time.h"
+#include "fault/source_position.h"
 
 namespace kestrune {
 namespace {

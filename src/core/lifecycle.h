@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-#include "daemon_record.h"
+#include "core/daemon_record.h"
 
 namespace kestrune {
 

@@ -1,15 +1,15 @@
-#include "loader.h"
+#include "core/loader.h"
 
 #include <memory>
 
-#include "address_check.h"
-#include "application.h"
-#include "library_release.h"
-#include "image_range.h"
-#include "lifecycle.h"
-#include "loader_lock.h"
-#include "owner.h"
-#include "safe_point.h"
+#include "core/address_check.h"
+#include "core/application.h"
+#include "core/library_release.h"
+#include "core/image_range.h"
+#include "core/lifecycle.h"
+#include "core/loader_lock.h"
+#include "core/owner.h"
+#include "core/safe_point.h"
 #include "fault/source_position.h"
 
 namespace kestrune {

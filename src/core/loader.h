@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "daemon_record.h"
-#include "library_release.h"
+#include "core/daemon_record.h"
+#include "core/library_release.h"
 
 namespace kestrune {
 

@@ -1,9 +1,9 @@
-#include "loader_lock.h"
+#include "core/loader_lock.h"
 
 #include <winternl.h>
 
-#include "clock.h"
-#include "image_range.h"
+#include "core/clock.h"
+#include "core/image_range.h"
 #include "fault/source_position.h"
 
 namespace kestrune {

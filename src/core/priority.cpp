@@ -1,6 +1,6 @@
-#include "priority.h"
+#include "core/priority.h"
 
-#include "lifecycle.h"
+#include "core/lifecycle.h"
 #include "fault/source_position.h"
 
 namespace kestrune {

@@ -1,4 +1,4 @@
-#include "program_path.h"
+#include "core/program_path.h"
 
 #include <windows.h>
 

@@ -1,4 +1,4 @@
-#include "return_address.h"
+#include "core/return_address.h"
 
 #include "fault/source_position.h"
 

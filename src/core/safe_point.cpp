@@ -1,4 +1,4 @@
-#include "safe_point.h"
+#include "core/safe_point.h"
 
 #include <malloc.h>
 
@@ -6,13 +6,13 @@
 #include <string>
 #include <vector>
 
-#include "case_fold.h"
-#include "clock.h"
-#include "image_range.h"
-#include "loader_lock.h"
-#include "return_address.h"
-#include "owner.h"
-#include "thread_end_watch.h"
+#include "core/case_fold.h"
+#include "core/clock.h"
+#include "core/image_range.h"
+#include "core/loader_lock.h"
+#include "core/return_address.h"
+#include "core/owner.h"
+#include "core/thread_end_watch.h"
 #include "fault/source_position.h"
 
 namespace kestrune {

@@ -1,6 +1,6 @@
-#include "thread_end_watch.h"
+#include "core/thread_end_watch.h"
 
-#include "../fault/source_position.h"
+#include "fault/source_position.h"
 
 namespace kestrune {
 namespace {

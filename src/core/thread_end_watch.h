@@ -5,7 +5,7 @@
 
 #include <atomic>
 
-#include "owner.h"
+#include "core/owner.h"
 
 namespace kestrune {
 

@@ -1,4 +1,4 @@
-#include "thread_time.h"
+#include "core/thread_time.h"
 #include "fault/source_position.h"
 
 namespace kestrune {

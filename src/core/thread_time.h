@@ -1,7 +1,7 @@
 // Processor time used by a daemon's thread.
 #pragma once
 
-#include "daemon_record.h"
+#include "core/daemon_record.h"
 
 namespace kestrune {
 

@@ -1,4 +1,4 @@
-#include "utf8.h"
+#include "core/utf8.h"
 
 #include <windows.h>
 #include "fault/source_position.h"

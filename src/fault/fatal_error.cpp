@@ -1,6 +1,6 @@
-#include "fatal_error.h"
+#include "fault/fatal_error.h"
 
-#include "source_position.h"
+#include "fault/source_position.h"
 
 namespace kestrune {
 namespace {

@@ -3,7 +3,7 @@
 // What runs after a fault is in fault_report.h.
 #pragma once
 
-#include "fault_report.h"
+#include "fault/fault_report.h"
 
 namespace kestrune {
 

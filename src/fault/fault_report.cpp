@@ -1,11 +1,11 @@
 // Unmarked as a whole (scripts/lib/check_source_positions.py exempts this file): every line
 // here runs after the fault was caught, and a marker would move the position being reported.
-#include "fault_report.h"
+#include "fault/fault_report.h"
 
 #include <string_view>
 
-#include "../core/owner.h"
-#include "source_position.h"
+#include "core/owner.h"
+#include "fault/source_position.h"
 
 namespace kestrune {
 

@@ -1,4 +1,4 @@
-#include "source_position.h"
+#include "fault/source_position.h"
 
 namespace kestrune {
 

@@ -1,16 +1,16 @@
-#include "about_window.h"
+#include "ui/about_window.h"
 
 #include <windows.h>
 #include <richedit.h>
 
 #include <string>
 
-#include "../core/application.h"
-#include "../core/owner.h"
-#include "../core/utf8.h"
-#include "dpi.h"
-#include "help_text.h"
-#include "ui_state.h"
+#include "core/application.h"
+#include "core/owner.h"
+#include "core/utf8.h"
+#include "ui/dpi.h"
+#include "ui/help_text.h"
+#include "ui/ui_state.h"
 #include "fault/source_position.h"
 
 namespace kestrune {

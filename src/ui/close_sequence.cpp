@@ -1,17 +1,17 @@
-#include "close_sequence.h"
+#include "ui/close_sequence.h"
 
 #include <windows.h>
 
 #include <algorithm>
 
-#include "../core/application.h"
-#include "../core/clock.h"
-#include "../core/daemon_table.h"
-#include "../core/library_release.h"
-#include "../core/lifecycle.h"
-#include "../core/loader.h"
-#include "daemon_list.h"
-#include "ui_state.h"
+#include "core/application.h"
+#include "core/clock.h"
+#include "core/daemon_table.h"
+#include "core/library_release.h"
+#include "core/lifecycle.h"
+#include "core/loader.h"
+#include "ui/daemon_list.h"
+#include "ui/ui_state.h"
 #include "fault/source_position.h"
 
 namespace kestrune {

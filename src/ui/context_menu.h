@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-#include "../core/owner.h"
+#include "core/owner.h"
 
 namespace kestrune {
 

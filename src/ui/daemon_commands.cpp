@@ -1,14 +1,14 @@
-#include "daemon_commands.h"
+#include "ui/daemon_commands.h"
 
 #include <windows.h>
 
 #include <vector>
 
-#include "../core/application.h"
-#include "../core/owner.h"
-#include "reaper.h"
-#include "selected_row.h"
-#include "ui_state.h"
+#include "core/application.h"
+#include "core/owner.h"
+#include "ui/reaper.h"
+#include "ui/selected_row.h"
+#include "ui/ui_state.h"
 #include "fault/source_position.h"
 
 namespace kestrune {

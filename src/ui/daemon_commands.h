@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "../core/commands.h"
+#include "core/commands.h"
 
 namespace kestrune {
 

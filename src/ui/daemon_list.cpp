@@ -1,12 +1,12 @@
-#include "daemon_list.h"
+#include "ui/daemon_list.h"
 
-#include "../core/application.h"
-#include "../core/lifecycle.h"
-#include "../core/owner.h"
-#include "../core/thread_time.h"
-#include "daemon_rows.h"
-#include "dpi.h"
-#include "ui_state.h"
+#include "core/application.h"
+#include "core/lifecycle.h"
+#include "core/owner.h"
+#include "core/thread_time.h"
+#include "ui/daemon_rows.h"
+#include "ui/dpi.h"
+#include "ui/ui_state.h"
 #include "fault/source_position.h"
 
 namespace kestrune {

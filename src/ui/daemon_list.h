@@ -4,8 +4,8 @@
 #include <windows.h>
 #include <commctrl.h>
 
-#include "../core/owner.h"
-#include "daemon_rows.h"
+#include "core/owner.h"
+#include "ui/daemon_rows.h"
 
 namespace kestrune {
 

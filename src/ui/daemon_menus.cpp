@@ -1,8 +1,8 @@
-#include "daemon_menus.h"
+#include "ui/daemon_menus.h"
 
-#include "../core/application.h"
-#include "menu_builder.h"
-#include "ui_state.h"
+#include "core/application.h"
+#include "ui/menu_builder.h"
+#include "ui/ui_state.h"
 #include "fault/source_position.h"
 
 namespace kestrune {

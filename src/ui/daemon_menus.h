@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "../core/daemon_record.h"
+#include "core/daemon_record.h"
 #include "identifiers.h"
 
 namespace kestrune {

@@ -1,4 +1,4 @@
-#include "daemon_rows.h"
+#include "ui/daemon_rows.h"
 
 #include <commctrl.h>
 
@@ -6,11 +6,11 @@
 #include <cmath>
 #include <cwchar>
 
-#include "../core/application.h"
-#include "../core/case_fold.h"
-#include "../core/lifecycle.h"
-#include "../core/priority.h"
-#include "ui_state.h"
+#include "core/application.h"
+#include "core/case_fold.h"
+#include "core/lifecycle.h"
+#include "core/priority.h"
+#include "ui/ui_state.h"
 #include "fault/source_position.h"
 
 namespace kestrune {

@@ -7,7 +7,7 @@
 #include <string>
 #include <unordered_map>
 
-#include "../core/daemon_record.h"
+#include "core/daemon_record.h"
 #include "identifiers.h"
 
 namespace kestrune {

@@ -1,9 +1,9 @@
-#include "dpi.h"
+#include "ui/dpi.h"
 
 #include <windows.h>
 
-#include "../core/owner.h"
-#include "ui_state.h"
+#include "core/owner.h"
+#include "ui/ui_state.h"
 #include "fault/source_position.h"
 
 namespace kestrune {

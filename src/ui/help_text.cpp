@@ -1,5 +1,5 @@
 // The built-in help text that the About window shows.
-#include "help_text.h"
+#include "ui/help_text.h"
 
 namespace kestrune {
 

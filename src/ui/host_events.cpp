@@ -1,8 +1,8 @@
-#include "host_events.h"
+#include "ui/host_events.h"
 
 #include <windows.h>
 
-#include "ui_state.h"
+#include "ui/ui_state.h"
 #include "fault/source_position.h"
 
 namespace kestrune {

@@ -1,19 +1,19 @@
-#include "main_window.h"
+#include "ui/main_window.h"
 
 #include <commctrl.h>
 
 #include <kestrune/version.h>
 
-#include "../core/application.h"
-#include "close_sequence.h"
-#include "context_menu.h"
-#include "daemon_list.h"
-#include "daemon_rows.h"
-#include "dpi.h"
-#include "host_events.h"
-#include "menu_builder.h"
-#include "tray_icon.h"
-#include "ui_state.h"
+#include "core/application.h"
+#include "ui/close_sequence.h"
+#include "ui/context_menu.h"
+#include "ui/daemon_list.h"
+#include "ui/daemon_rows.h"
+#include "ui/dpi.h"
+#include "ui/host_events.h"
+#include "ui/menu_builder.h"
+#include "ui/tray_icon.h"
+#include "ui/ui_state.h"
 #include "fault/source_position.h"
 
 namespace kestrune {

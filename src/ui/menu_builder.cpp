@@ -1,7 +1,7 @@
-#include "menu_builder.h"
+#include "ui/menu_builder.h"
 
-#include "../core/check.h"
-#include "ui_state.h"
+#include "core/check.h"
+#include "ui/ui_state.h"
 #include "fault/source_position.h"
 
 namespace kestrune {

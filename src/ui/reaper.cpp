@@ -1,16 +1,16 @@
-#include "reaper.h"
+#include "ui/reaper.h"
 
 #include <algorithm>
 #include <utility>
 
-#include "../core/application.h"
-#include "../core/check.h"
-#include "../core/clock.h"
-#include "../core/daemon_table.h"
-#include "../core/library_release.h"
-#include "../core/loader.h"
-#include "../core/thread_end_watch.h"
-#include "daemon_rows.h"
+#include "core/application.h"
+#include "core/check.h"
+#include "core/clock.h"
+#include "core/daemon_table.h"
+#include "core/library_release.h"
+#include "core/loader.h"
+#include "core/thread_end_watch.h"
+#include "ui/daemon_rows.h"
 #include "fault/source_position.h"
 
 namespace kestrune {

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "../core/lifecycle.h"
+#include "core/lifecycle.h"
 #include "identifiers.h"
 
 namespace kestrune {

@@ -1,9 +1,9 @@
-#include "selected_row.h"
+#include "ui/selected_row.h"
 
 #include <windows.h>
 #include <commctrl.h>
 
-#include "daemon_rows.h"
+#include "ui/daemon_rows.h"
 #include "fault/source_position.h"
 
 namespace kestrune {

@@ -1,15 +1,15 @@
-#include "tray_icon.h"
+#include "ui/tray_icon.h"
 
 #include <shellapi.h>
 
 #include <cwchar>
 #include <memory>
 
-#include "../core/application.h"
-#include "../core/owner.h"
-#include "daemon_list.h"
-#include "main_window.h"
-#include "ui_state.h"
+#include "core/application.h"
+#include "core/owner.h"
+#include "ui/daemon_list.h"
+#include "ui/main_window.h"
+#include "ui/ui_state.h"
 #include "fault/source_position.h"
 
 namespace kestrune {

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "../core/owner.h"
+#include "core/owner.h"
 #include "identifiers.h"
 
 namespace kestrune {

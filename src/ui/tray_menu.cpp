@@ -1,18 +1,18 @@
-#include "tray_menu.h"
+#include "ui/tray_menu.h"
 
 #include <shellapi.h>
 
 #include <string>
 
-#include "../core/application.h"
-#include "../core/commands.h"
-#include "../core/owner.h"
-#include "../core/program_path.h"
-#include "about_window.h"
-#include "context_menu.h"
-#include "daemon_menus.h"
-#include "menu_builder.h"
-#include "ui_state.h"
+#include "core/application.h"
+#include "core/commands.h"
+#include "core/owner.h"
+#include "core/program_path.h"
+#include "ui/about_window.h"
+#include "ui/context_menu.h"
+#include "ui/daemon_menus.h"
+#include "ui/menu_builder.h"
+#include "ui/ui_state.h"
 #include "fault/source_position.h"
 
 namespace kestrune {

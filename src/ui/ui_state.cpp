@@ -1,6 +1,6 @@
-#include "ui_state.h"
+#include "ui/ui_state.h"
 
-#include "../core/application.h"
+#include "core/application.h"
 #include "fault/source_position.h"
 
 namespace kestrune {

@@ -1,17 +1,17 @@
 // The host window's one process-wide record: a part for each window and concern.
 #pragma once
 
-#include "about_window.h"
-#include "close_sequence.h"
-#include "context_menu.h"
-#include "daemon_list.h"
-#include "daemon_menus.h"
-#include "dpi.h"
-#include "host_events.h"
-#include "main_window.h"
-#include "menu_builder.h"
-#include "reaper.h"
-#include "tray_icon.h"
+#include "ui/about_window.h"
+#include "ui/close_sequence.h"
+#include "ui/context_menu.h"
+#include "ui/daemon_list.h"
+#include "ui/daemon_menus.h"
+#include "ui/dpi.h"
+#include "ui/host_events.h"
+#include "ui/main_window.h"
+#include "ui/menu_builder.h"
+#include "ui/reaper.h"
+#include "ui/tray_icon.h"
 
 namespace kestrune {
 
