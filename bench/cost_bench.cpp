@@ -7,6 +7,7 @@
 // benchmark counts rows by state, closes the host as the user would and notes how it ended.
 //   cost_bench.exe --capacity N [--quiet-seconds S] [--csv FILE]
 #include <windows.h>
+
 #include <psapi.h>
 
 #include <cstdio>
@@ -39,7 +40,8 @@ Figures Take(HANDLE process, DWORD processId) {
     figures.threads = CountThreads(processId);
     PROCESS_MEMORY_COUNTERS counters{};
     counters.cb = sizeof counters;
-    if (GetProcessMemoryInfo(process, &counters, sizeof counters)) figures.workingSetKb = counters.WorkingSetSize / Kilobyte;
+    if (GetProcessMemoryInfo(process, &counters, sizeof counters))
+        figures.workingSetKb = counters.WorkingSetSize / Kilobyte;
     return figures;
 }
 

@@ -95,8 +95,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     QueryPerformanceCounter(&end);
-    std::printf("tree: %d sub-folders, %d daemon files, %d others (built in %.0f ms)\n", FolderCount,
-                DaemonFileCount, OtherFileCount, Milliseconds(start, end));
+    std::printf("tree: %d sub-folders, %d daemon files, %d others (built in %.0f ms)\n", FolderCount, DaemonFileCount,
+                OtherFileCount, Milliseconds(start, end));
 
     std::vector<std::wstring> paths;
     // One untimed pass of each fills the caches both walks read.

@@ -11,6 +11,7 @@
 // The timer loops run R rounds of S seconds each, in alternating order.
 // The window is shown, as the refresh only runs then.
 #include <windows.h>
+
 #include <commctrl.h>
 
 #include <cstdio>
@@ -21,12 +22,12 @@
 #include "core/case_fold.h"
 #include "core/lifecycle.h"
 #include "core/priority.h"
-#include "ui/reaper.h"
 #include "core/thread_time.h"
 #include "ui/daemon_list.h"
 #include "ui/daemon_rows.h"
 #include "ui/dpi.h"
 #include "ui/main_window.h"
+#include "ui/reaper.h"
 #include "ui/ui_state.h"
 
 using namespace bench;
@@ -222,11 +223,11 @@ int wmain(int argc, wchar_t** argv) {
     MeasurePass(csv, "refresh_get_thread_times", rows, passes, [] { ForEachDaemon(SampleThreadTime); });
     MeasurePass(csv, "refresh_get_thread_priority", rows, passes,
                 [] { ForEachDaemon([](Daemon* d) { GetThreadPriority(d->thread.get()); }); });
-    MeasurePass(csv, "refresh_find_row", rows, passes, [] { ForEachDaemon([](Daemon* d) { FindRowByPath(d->path); }); });
+    MeasurePass(csv, "refresh_find_row", rows, passes,
+                [] { ForEachDaemon([](Daemon* d) { FindRowByPath(d->path); }); });
     // Few passes: with thousands of rows one pass of the scan takes seconds.
-    MeasurePass(csv, "refresh_find_row_by_scan", rows, passes < 3 ? passes : 3, [] {
-        ForEachDaemon([](Daemon* d) { ScanForRow(DaemonList(), d->path); });
-    });
+    MeasurePass(csv, "refresh_find_row_by_scan", rows, passes < 3 ? passes : 3,
+                [] { ForEachDaemon([](Daemon* d) { ScanForRow(DaemonList(), d->path); }); });
     MeasurePass(csv, "refresh_list_handle", rows, passes, [] { ForEachDaemon([](Daemon*) { DaemonList(); }); });
     MeasurePass(csv, "refresh_cell_writes_same_text", rows, passes, [] { WriteFourCells(false); });
     MeasurePass(csv, "refresh_cell_writes_changed_status", rows, passes, [] { WriteFourCells(true); });

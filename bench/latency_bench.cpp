@@ -13,6 +13,7 @@
 // does before it ends, and the bare loader's cooperative close of the same daemons
 // ("bare_close": 255 into every word, every thread waited for, every library freed).
 #include <windows.h>
+
 #include <shellapi.h>
 
 #include <cstdio>

@@ -4,6 +4,7 @@
 // and adding and removing a tray icon.
 //   platform_bench.exe [--calls N] [--timer-seconds S] [--csv FILE]
 #include <windows.h>
+
 #include <shellapi.h>
 
 #include <cstdio>

@@ -86,9 +86,11 @@ int wmain(int argc, wchar_t** argv) {
                 sums[mode] += interval.mainMs;
             }
         }
-        std::fprintf(stderr, "%d daemons: hidden host %.0f ms, bare loader %.0f ms in %d s, ratio %.2f; "
-                     "shown host %.1f ms per second\n", count, sums[0], sums[1], rounds * seconds,
-                     sums[1] > 0 ? sums[0] / sums[1] : -1.0, sums[2] / (rounds * shownSeconds));
+        std::fprintf(stderr,
+                     "%d daemons: hidden host %.0f ms, bare loader %.0f ms in %d s, ratio %.2f; "
+                     "shown host %.1f ms per second\n",
+                     count, sums[0], sums[1], rounds * seconds, sums[1] > 0 ? sums[0] / sums[1] : -1.0,
+                     sums[2] / (rounds * shownSeconds));
         CloseHandle(hostThread);
         EndBare(bench, bare);
         CloseHost(host);

@@ -1,5 +1,6 @@
 // Process entry and RunHost: start-up, the event loop and the exit.
 #include <windows.h>
+
 #include <commctrl.h>
 #include <objbase.h>
 #include <shellapi.h>
@@ -9,7 +10,6 @@
 
 #include "core/application.h"
 #include "core/clock.h"
-#include "ui/daemon_commands.h"
 #include "core/daemon_table.h"
 #include "core/daemon_windows.h"
 #include "core/discovery.h"
@@ -17,12 +17,12 @@
 #include "core/library_release.h"
 #include "core/lifecycle.h"
 #include "core/loader_lock.h"
-#include "core/safe_point.h"
 #include "core/program_path.h"
-#include "ui/reaper.h"
+#include "core/safe_point.h"
 #include "fault/fatal_error.h"
 #include "ui/close_sequence.h"
 #include "ui/context_menu.h"
+#include "ui/daemon_commands.h"
 #include "ui/daemon_list.h"
 #include "ui/daemon_menus.h"
 #include "ui/daemon_rows.h"
@@ -30,10 +30,12 @@
 #include "ui/host_events.h"
 #include "ui/main_window.h"
 #include "ui/menu_builder.h"
+#include "ui/reaper.h"
 #include "ui/selected_row.h"
 #include "ui/tray_icon.h"
 #include "ui/tray_menu.h"
 #include "ui/ui_state.h"
+
 #include "fault/source_position.h"
 
 namespace kestrune {

@@ -1,5 +1,7 @@
 #include "host_remote.h"
 
+#include <windows.h>
+
 #include <commctrl.h>
 
 #include <cstddef>

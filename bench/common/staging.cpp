@@ -49,8 +49,8 @@ void RemoveStage(const StagedFolder& stage) {
 }
 
 bool OpenBench(Bench& bench) {
-    bench.mapping.reset(CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(BenchShared),
-                                           BENCH_SHARED_NAME));
+    bench.mapping.reset(
+        CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(BenchShared), BENCH_SHARED_NAME));
     if (bench.mapping) {
         bench.shared =
             static_cast<BenchShared*>(MapViewOfFile(bench.mapping.get(), FILE_MAP_WRITE, 0, 0, sizeof(BenchShared)));
@@ -108,8 +108,8 @@ BareRun StartBare(Bench& bench, const StagedFolder& stage, int expected, BareMod
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     run.begin = Now();
-    if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        stage.folder.c_str(), &startup, &run.process)) {
+    if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, stage.folder.c_str(),
+                        &startup, &run.process)) {
         return run;
     }
     if (WaitForEntries(bench, expected, timeoutMs) && expected > 0) {
@@ -123,7 +123,8 @@ double CloseBare(Bench& bench, BareRun& run, DWORD timeoutMs) {
     if (!run.process.hProcess) return -1;
     LONGLONG begin = Now();
     SetEvent(bench.quit.get());
-    double ended = WaitForSingleObject(run.process.hProcess, timeoutMs) == WAIT_OBJECT_0 ? MillisecondsSince(begin) : -1;
+    double ended =
+        WaitForSingleObject(run.process.hProcess, timeoutMs) == WAIT_OBJECT_0 ? MillisecondsSince(begin) : -1;
     EndBare(bench, run);
     return ended;
 }

@@ -34,7 +34,7 @@ static LONG OwnNumber(void) {
     return digits ? number : -2;
 }
 
-static void CountEntry(BenchShared *shared) {
+static void CountEntry(BenchShared* shared) {
     LONGLONG now = Now();
     LONG entries = InterlockedIncrement(&shared->entries);
     if (entries == 1) shared->firstEntry = now;
@@ -50,7 +50,8 @@ static void CountEntry(BenchShared *shared) {
 
 void EntryPoint(void) {
     HANDLE mapping = OpenFileMappingW(FILE_MAP_WRITE, FALSE, BENCH_SHARED_NAME);
-    BenchShared *shared = mapping ? (BenchShared *)MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, sizeof(BenchShared)) : NULL;
+    BenchShared* shared =
+        mapping ? (BenchShared*)MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, sizeof(BenchShared)) : NULL;
     if (!shared) {
         while (state != StateWordStop) Sleep(20);
         if (mapping) CloseHandle(mapping);
@@ -77,6 +78,6 @@ void EntryPoint(void) {
     CloseHandle(mapping);
 }
 
-StateWord *EntryState(void) {
+StateWord* EntryState(void) {
     return &state;
 }

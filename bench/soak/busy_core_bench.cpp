@@ -9,6 +9,7 @@
 //   busy_core_bench.exe [pairs per kind] [force stops per kind] [daemons per kind] [kinds]
 // kinds picks some of heap, malloc, loader, window (say "heap,loader"); all four by default.
 #include <windows.h>
+
 #include <psapi.h>
 #include <tlhelp32.h>
 
@@ -24,11 +25,11 @@
 #include "core/application.h"
 #include "core/daemon_table.h"
 #include "core/lifecycle.h"
-#include "ui/reaper.h"
-#include "ui/ui_state.h"
 #include "system_answers.h"
 #include "temp_folder.h"
 #include "test_daemons.h"
+#include "ui/reaper.h"
+#include "ui/ui_state.h"
 
 using namespace kestrune;
 using namespace kestrune::test;
@@ -137,7 +138,8 @@ void ShowThread(HANDLE thread, const char* label) {
     for (uintptr_t at = sp; at < sp + 16384 && shown < 14; at += 256) {
         uintptr_t words[256 / sizeof(uintptr_t)];
         SIZE_T read = 0;
-        if (!ReadProcessMemory(GetCurrentProcess(), reinterpret_cast<const void*>(at), words, sizeof words, &read)) break;
+        if (!ReadProcessMemory(GetCurrentProcess(), reinterpret_cast<const void*>(at), words, sizeof words, &read))
+            break;
         for (size_t i = 0; i < read / sizeof(uintptr_t) && shown < 14; ++i) {
             if (NameCode(words[i], where, sizeof where, false)) {
                 Say(" %s", where);
@@ -157,7 +159,8 @@ void ShowEveryThread(HANDLE helper, const char* step) {
             figures.commands);
     } else {
         Say("%s, after command %d, %ld ms into its round; threads:\n", step, figures.commands,
-            static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - commandStart).count()));
+            static_cast<long>(
+                std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - commandStart).count()));
     }
     static DWORD shown[1024];
     size_t count = 0;
@@ -304,8 +307,9 @@ bool IsPaused(const std::wstring& path) {
 bool RunPairs(const std::vector<std::wstring>& paths, int rounds, int& position) {
     for (int round = 0; round < rounds; ++round) {
         if (!Command(paths, RequestPause, position, IsPaused, "a pause never came") ||
-            !Command(paths, RequestResume, position, [](const std::wstring& path) { return !IsPaused(path); },
-                     "a resume never came")) {
+            !Command(
+                paths, RequestResume, position, [](const std::wstring& path) { return !IsPaused(path); },
+                "a resume never came")) {
             return false;
         }
         figures.pairsPerKind += static_cast<int>(paths.size() / kindCount);
@@ -371,8 +375,8 @@ int wmain(int argc, wchar_t** argv) {
                 instances, static_cast<int>(kindCount));
     std::printf("  %d pause/resume pairs and %d force stops per kind, %d commands, every lock free after each\n",
                 figures.pairsPerKind, figures.forceStopsPerKind, figures.commands);
-    std::printf("  pairs %.1f s, force stops and starts %.1f s, %d reaper visits, slowest round %.0f ms\n",
-                pairSeconds, forceSeconds, figures.visits, figures.slowestRoundMs);
+    std::printf("  pairs %.1f s, force stops and starts %.1f s, %d reaper visits, slowest round %.0f ms\n", pairSeconds,
+                forceSeconds, figures.visits, figures.slowestRoundMs);
     std::printf("  slowest helper %.0f ms, %d helpers done only after 5 s\n", figures.slowestAnswerMs,
                 figures.lateAnswers);
     std::printf("  address space free %lu MB at the start, %lu MB now\n", freeAtStart, FreeAddressSpaceMb());
@@ -385,8 +389,9 @@ int wmain(int argc, wchar_t** argv) {
     std::fflush(stdout);
     // Ended as the host ends them, at safe points: unloading a busy daemon directly would end
     // it wherever it stands, which is the very fault this run looks for.
-    if (ok) Command(paths, RequestForceStop, position, [](const std::wstring& path) {
-        return FindDaemonByPath(path) == nullptr;
-    }, "the daemons did not end");
+    if (ok)
+        Command(
+            paths, RequestForceStop, position,
+            [](const std::wstring& path) { return FindDaemonByPath(path) == nullptr; }, "the daemons did not end");
     return ok ? 0 : 1;
 }

@@ -37,12 +37,12 @@ static volatile LONG notesWritten;
 static HMODULE OwnModule(void) {
     HMODULE module = NULL;
     GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                       (LPCWSTR)(void *)&OwnModule, &module);
+                       (LPCWSTR)(void*)&OwnModule, &module);
     return module;
 }
 
 /* "<folder of this DLL>\sample_daemon.txt" */
-static BOOL NotesPath(wchar_t *path, DWORD size) {
+static BOOL NotesPath(wchar_t* path, DWORD size) {
     DWORD length = GetModuleFileNameW(OwnModule(), path, size);
     if (length == 0 || length >= size) return FALSE;
     while (length > 0 && path[length - 1] != L'\\' && path[length - 1] != L'/') --length;
@@ -51,7 +51,7 @@ static BOOL NotesPath(wchar_t *path, DWORD size) {
     return TRUE;
 }
 
-static void AppendNote(const char *what) {
+static void AppendNote(const char* what) {
     wchar_t path[MAX_PATH + 32];
     if (!NotesPath(path, MAX_PATH)) return;
     HANDLE file = CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
@@ -88,10 +88,17 @@ static LRESULT CALLBACK CommandWindowProc(HWND window, UINT message, WPARAM wPar
     switch (message) {
     case WM_COMMAND:
         switch (LOWORD(wParam)) {
-        case CmdWriteTime: AppendNote("note"); break;
-        case CmdHeartbeat: ToggleHeartbeat(window); break;
-        case CmdClearNotes: ClearNotes(); break;
-        default: break;
+        case CmdWriteTime:
+            AppendNote("note");
+            break;
+        case CmdHeartbeat:
+            ToggleHeartbeat(window);
+            break;
+        case CmdClearNotes:
+            ClearNotes();
+            break;
+        default:
+            break;
         }
         return 0;
     case WM_TIMER:
@@ -134,13 +141,13 @@ void EntryPoint(void) {
     UnregisterClassW(WindowClass, OwnModule());
 }
 
-StateWord *EntryState(void) {
+StateWord* EntryState(void) {
     return &state;
 }
 
 KESTRUNE_EXPORT_ENTRY_MENU
 
-int WINAPI EntryMenu(HMENU *menu, HWND *window, INT_PTR placement) {
+int WINAPI EntryMenu(HMENU* menu, HWND* window, INT_PTR placement) {
     (void)placement; /* the same menu in the context menu and in the tray menu */
     HWND target = commandWindow;
     if (!target) return 0; /* not ready yet, or on its way out: no menu */
@@ -149,8 +156,7 @@ int WINAPI EntryMenu(HMENU *menu, HWND *window, INT_PTR placement) {
     wchar_t count[64];
     wsprintfW(count, L"Notes written: %ld", notesWritten);
     AppendMenuW(popup, MF_STRING, CmdWriteTime, L"Write the time to sample_daemon.txt");
-    AppendMenuW(popup, MF_STRING | (heartbeatOn ? MF_CHECKED : MF_UNCHECKED), CmdHeartbeat,
-                L"Heartbeat every minute");
+    AppendMenuW(popup, MF_STRING | (heartbeatOn ? MF_CHECKED : MF_UNCHECKED), CmdHeartbeat, L"Heartbeat every minute");
     AppendMenuW(popup, MF_SEPARATOR, 0, NULL);
     AppendMenuW(popup, MF_STRING, CmdClearNotes, L"Clear the notes");
     AppendMenuW(popup, MF_STRING | MF_GRAYED, CmdNoteCount, count);

@@ -45,7 +45,7 @@ enum { StateWordStop = 255 };
 enum { MenuPlacementContext = 0, MenuPlacementTray = 1 };
 
 KESTRUNE_EXPORT void EntryPoint(void);
-KESTRUNE_EXPORT StateWord *EntryState(void);
+KESTRUNE_EXPORT StateWord* EntryState(void);
 
 /*
  * EntryMenu(menu, window, placement), stdcall, called on Kestrune's main
@@ -65,8 +65,7 @@ KESTRUNE_EXPORT StateWord *EntryState(void);
 #define KESTRUNE_EXPORT_ENTRY_MENU
 #elif defined(__GNUC__)
 #define KESTRUNE_MENU_EXPORT KESTRUNE_EXTERN_C
-#define KESTRUNE_EXPORT_ENTRY_MENU \
-    __asm__(".section .drectve\n\t.ascii \" -export:EntryMenu=EntryMenu@12\"\n\t.text");
+#define KESTRUNE_EXPORT_ENTRY_MENU __asm__(".section .drectve\n\t.ascii \" -export:EntryMenu=EntryMenu@12\"\n\t.text");
 #elif defined(_MSC_VER)
 #define KESTRUNE_MENU_EXPORT KESTRUNE_EXTERN_C
 #define KESTRUNE_EXPORT_ENTRY_MENU __pragma(comment(linker, "/EXPORT:EntryMenu=_EntryMenu@12"))
@@ -74,11 +73,11 @@ KESTRUNE_EXPORT StateWord *EntryState(void);
 #error "Unknown compiler: export EntryMenu undecorated with a .def file"
 #endif
 
-KESTRUNE_MENU_EXPORT int WINAPI EntryMenu(HMENU *menu, HWND *window, INT_PTR placement);
+KESTRUNE_MENU_EXPORT int WINAPI EntryMenu(HMENU* menu, HWND* window, INT_PTR placement);
 
 /* Function types as Kestrune calls them. */
 typedef void (*EntryPointFunction)(void);
-typedef StateWord *(*EntryStateFunction)(void);
-typedef int(WINAPI *EntryMenuFunction)(HMENU *menu, HWND *window, INT_PTR placement);
+typedef StateWord* (*EntryStateFunction)(void);
+typedef int(WINAPI* EntryMenuFunction)(HMENU* menu, HWND* window, INT_PTR placement);
 
 #endif

@@ -23,21 +23,21 @@ A marker in either is a finding. Not marked either, inside marked files:
 It also checks that file names in src/ differ: a report names a file without its folder
 (SourceFileNames, which the build writes from the host's sources).
 
-Layout is clang-format's (.clang-format at the root); the checker reads tokens, not layout,
-and accepts clang-format's output of every file in src/.
+Layout is format.py's (clang-format with .clang-format at the root); the checker reads tokens,
+not layout, and accepts clang-format's output of every file in src/ too.
 
 Exit code 0 when nothing is found, 1 otherwise. --summary prints counts per file instead.
 --fix puts LN before every statement that lacks it (the findings are still printed, as they
-were before the fix) and prints, for the marked statements that span several lines, the
-clang-format command that lines their continuation lines up under the marker. Marked if and
-do statements are left out of it: clang-format 14 would put their else or while on a line of
-its own. The other kinds of finding need a person.
+were before the fix) and formats the files it marked with format.py. The other kinds of finding
+need a person.
 """
 import argparse
 import os
 import re
 import sys
 from collections import Counter
+
+from format import main as format_files
 
 MARKER = "LN"
 # Files whose functions are never marked, besides headers, and why.
@@ -137,7 +137,6 @@ class Checker:
         self.unmarked = unmarked_reason(path)
         self.findings = []
         self.missing = []  # source offsets of statements without a marker
-        self.spanning = []  # of those, the ones that run over more than one line
         self.marked = 0
 
     def report(self, line, message):
@@ -279,8 +278,6 @@ class Checker:
         if needs_marker and not marked:
             self.report(line, f"statement without {MARKER}")
             self.missing.append(self.tokens[i].offset)
-            if self.header_end_line(i) > line:
-                self.spanning.append(self.tokens[i].offset)
         if text in ("if", "while", "for", "switch"):
             i += 1
             if self.text(i) == "constexpr":
@@ -296,26 +293,6 @@ class Checker:
                 i = self.expression_parens(i + 1) + 1
             return i + (self.text(i) == ";")
         return self.expression_statement(i)
-
-    def header_end_line(self, i):
-        """Last line of the statement at i, up to the block of a while, for or switch; 0 for
-        an if or do, which clang-format cannot lay out after a marker."""
-        text = self.text(i)
-        if text in ("if", "do"):
-            return 0
-        if text in ("while", "for", "switch"):
-            j = i + 1 + (self.text(i + 1) == "constexpr")
-            return self.tokens[self.skip_balanced(j, "(", ")") - 1].line
-        depth = 0
-        while self.text(i) != "<end>":
-            if self.text(i) in ("(", "[", "{"):
-                depth += 1
-            elif self.text(i) in (")", "]", "}"):
-                depth -= 1
-            elif self.text(i) == ";" and depth == 0:
-                break
-            i += 1
-        return self.tokens[i].line
 
     def substatement(self, i):
         if self.text(i) == "{":
@@ -423,19 +400,9 @@ def add_markers(source, offsets):
     return source
 
 
-def format_command(path, source, offsets, spanning):
-    """The clang-format command that lines up the continuation lines of the statements at
-    the offsets in spanning once add_markers(source, offsets) has marked them; None if none."""
-    if not spanning:
-        return None
-    included = 1 if offsets and "source_position.h\"" not in source else 0  # above every statement
-    lines = [source.count("\n", 0, offset) + 1 + included for offset in sorted(spanning)]
-    return "clang-format -i " + " ".join(f"--lines={line}:{line}" for line in lines) + " " + path
-
-
 def check(paths, root, fix=False):
-    """Findings for the files at paths, and with fix the clang-format commands to run after."""
-    findings, commands = [], []
+    """Findings for the files at paths, and with fix the files it marked."""
+    findings, fixed = [], []
     for path in paths:
         with open(path, encoding="utf-8") as file:
             source = file.read()
@@ -445,14 +412,12 @@ def check(paths, root, fix=False):
         if fix and checker.missing:
             with open(path, "w", encoding="utf-8") as file:
                 file.write(add_markers(source, checker.missing))
-            command = format_command(relative, source, checker.missing, checker.spanning)
-            if command:
-                commands.append(command)
+            fixed.append(path)
     counts = Counter(os.path.basename(path) for path in source_files(root))
     for name, count in sorted(counts.items()):
         if count > 1:
             findings.append(("src", 1, f"{count} files are called {name}: a report could not tell them apart"))
-    return findings, commands
+    return findings, fixed
 
 
 def main(arguments):
@@ -461,12 +426,12 @@ def main(arguments):
     parser.add_argument("--root", default=os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
     parser.add_argument("--summary", action="store_true", help="print the number of findings per file")
     parser.add_argument("--fix", action="store_true",
-                        help="put the marker before every statement that lacks one and print the clang-format "
-                        "command that lines up their continuation lines (other findings stay for a person)")
+                        help="put the marker before every statement that lacks one and format the files so "
+                        "marked (other findings stay for a person)")
     options = parser.parse_args(arguments)
     root = os.path.abspath(options.root)
     paths = [os.path.abspath(path) for path in options.files] or source_files(root)
-    findings, commands = check(paths, root, options.fix)
+    findings, fixed = check(paths, root, options.fix)
     if options.summary:
         for path, count in sorted(Counter(path for path, _, _ in findings).items()):
             print(f"{count:5d}  {path}")
@@ -474,10 +439,10 @@ def main(arguments):
         for path, line, message in findings:
             print(f"{path}:{line}: {message}")
     print(f"{len(findings)} finding(s) in {len(paths)} file(s)", file=sys.stderr)
-    if commands:
-        print("Line up the continuation lines of the statements just marked (from the root):", file=sys.stderr)
-        for command in commands:
-            print(f"    {command}", file=sys.stderr)
+    # A marker moves its statement three columns on: its continuation lines follow it.
+    if fixed and format_files(fixed) != 0:
+        print("the files marked could not be formatted", file=sys.stderr)
+        return 1
     return 1 if findings else 0
 
 

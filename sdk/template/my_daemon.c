@@ -17,7 +17,7 @@ static const wchar_t WindowClass[] = L"MyDaemonCommands";
 static HMODULE OwnModule(void) {
     HMODULE module = NULL;
     GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                       (LPCWSTR)(void *)&OwnModule, &module);
+                       (LPCWSTR)(void*)&OwnModule, &module);
     return module;
 }
 
@@ -60,13 +60,13 @@ void EntryPoint(void) {
     UnregisterClassW(WindowClass, windowClass.hInstance);
 }
 
-StateWord *EntryState(void) {
+StateWord* EntryState(void) {
     state = 0; /* a new run starts with a clear word, even if Kestrune kept this copy loaded */
     return &state;
 }
 
 /* Called on Kestrune's main thread: a new menu every time, handed over to Kestrune. */
-int WINAPI EntryMenu(HMENU *menu, HWND *window, INT_PTR placement) {
+int WINAPI EntryMenu(HMENU* menu, HWND* window, INT_PTR placement) {
     (void)placement;
     if (!commandWindow) return 0;
     HMENU popup = CreatePopupMenu();

@@ -3,17 +3,19 @@
 #include <windows.h>
 
 #include <cstdint>
+
 #include "fault/source_position.h"
 
 namespace kestrune {
 namespace {
 
-constexpr DWORD ExecutableProtections = PAGE_EXECUTE | PAGE_EXECUTE_READ | PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
+constexpr DWORD ExecutableProtections =
+    PAGE_EXECUTE | PAGE_EXECUTE_READ | PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
 constexpr DWORD WritableProtections = PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
 
 bool Describe(const void* address, MEMORY_BASIC_INFORMATION& info) {
     LN return address && VirtualQuery(address, &info, sizeof info) == sizeof info && info.State == MEM_COMMIT &&
-           !(info.Protect & (PAGE_GUARD | PAGE_NOACCESS));
+        !(info.Protect & (PAGE_GUARD | PAGE_NOACCESS));
 }
 
 }  // namespace

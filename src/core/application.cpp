@@ -3,6 +3,7 @@
 #include "core/check.h"
 #include "core/clock.h"
 #include "core/lifecycle.h"
+
 #include "fault/source_position.h"
 
 namespace kestrune {

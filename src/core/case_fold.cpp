@@ -1,6 +1,7 @@
 #include "core/case_fold.h"
 
 #include <windows.h>
+
 #include "fault/source_position.h"
 
 namespace kestrune {

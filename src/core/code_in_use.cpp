@@ -1,12 +1,15 @@
 #include "core/code_in_use.h"
 
+#include <windows.h>
+
 #include <tlhelp32.h>
 
 #include <algorithm>
 
-#include "core/return_address.h"
 #include "core/image_range.h"
 #include "core/owner.h"
+#include "core/return_address.h"
+
 #include "fault/source_position.h"
 
 namespace kestrune {
@@ -32,10 +35,11 @@ std::vector<DWORD> ThreadsOfThisProcess() {
 }
 
 bool BeganIn(HANDLE thread, const ImageRange& image) {
-    LN static const auto query = LookUp<QueryThreadFunction>(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationThread");
+    LN static const auto query =
+        LookUp<QueryThreadFunction>(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationThread");
     LN uintptr_t start = 0;
     LN return query && query(thread, ThreadQuerySetWin32StartAddress, &start, sizeof start, nullptr) >= 0 &&
-              IsInsideImage(image, start);
+        IsInsideImage(image, start);
 }
 
 #ifdef _WIN64
@@ -78,7 +82,8 @@ bool FramesReturnInto(CONTEXT context, const ImageRange& image) {
         }
         LN PVOID handlerData = nullptr;
         LN DWORD64 establisher = 0;
-        LN RtlVirtualUnwind(UNW_FLAG_NHANDLER, base, context.Rip, function, &context, &handlerData, &establisher, nullptr);
+        LN RtlVirtualUnwind(UNW_FLAG_NHANDLER, base, context.Rip, function, &context, &handlerData, &establisher,
+                            nullptr);
     }
     LN return false;
 }
@@ -92,7 +97,8 @@ bool StackReturnsInto(uintptr_t sp, const ImageRange& image) {
         LN return false;
     }
     LN const uintptr_t top = reinterpret_cast<uintptr_t>(region.BaseAddress) + region.RegionSize;
-    LN for (uintptr_t slot = sp & ~(sizeof(uintptr_t) - 1); slot + sizeof(uintptr_t) <= top; slot += sizeof(uintptr_t)) {
+    LN for (uintptr_t slot = sp & ~(sizeof(uintptr_t) - 1); slot + sizeof(uintptr_t) <= top;
+            slot += sizeof(uintptr_t)) {
         LN const uintptr_t value = *reinterpret_cast<const uintptr_t*>(slot);
         LN if (IsInsideImage(image, value) && IsReturnAddress(value)) return true;
     }

@@ -96,7 +96,8 @@ LONG CALLBACK LetQuarantinedCodeRun(EXCEPTION_POINTERS* pointers) {
     LN if (!access && !fetch) return EXCEPTION_CONTINUE_SEARCH;
     LN for (Place& place : places) {
         LN if (!place.module.load(std::memory_order_acquire) || !IsInsidePlace(place, instruction)) continue;
-        LN if (place.inaccessible.load() && IsNotifier(place, instruction) && SkipThreadNotification(pointers->ContextRecord)) {
+        LN if (place.inaccessible.load() && IsNotifier(place, instruction) &&
+               SkipThreadNotification(pointers->ContextRecord)) {
             LN return EXCEPTION_CONTINUE_EXECUTION;
         }
         // Either is also another thread's that met the code a moment before a first toucher made
@@ -106,7 +107,8 @@ LONG CALLBACK LetQuarantinedCodeRun(EXCEPTION_POINTERS* pointers) {
         LN if (place.inaccessible.load()) place.touched.store(1);
         LN const bool wasInaccessible = place.inaccessible.exchange(0) != 0;
         LN const bool retry = access || place.touched.load() != 0;
-        LN if (!wasInaccessible && (!retry || place.passages.fetch_add(1) >= MostPassages)) return EXCEPTION_CONTINUE_SEARCH;
+        LN if (!wasInaccessible &&
+               (!retry || place.passages.fetch_add(1) >= MostPassages)) return EXCEPTION_CONTINUE_SEARCH;
         LN MakeAccessible(place);
         LN return EXCEPTION_CONTINUE_EXECUTION;
     }
@@ -146,7 +148,8 @@ void ReadNotifiers(HMODULE module, Place& place) {
     LN const auto* headers = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
     LN place.notifierCount = 0;
     LN if (headers->OptionalHeader.AddressOfEntryPoint != 0) {
-        LN place.notifiers[place.notifierCount++] = reinterpret_cast<uintptr_t>(base) + headers->OptionalHeader.AddressOfEntryPoint;
+        LN place.notifiers[place.notifierCount++] =
+            reinterpret_cast<uintptr_t>(base) + headers->OptionalHeader.AddressOfEntryPoint;
     }
     LN const IMAGE_DATA_DIRECTORY& tls = headers->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_TLS];
     LN if (tls.VirtualAddress == 0) return;

@@ -1,12 +1,14 @@
 #include "core/commands.h"
 
 #include <windows.h>
+
 #include <shellapi.h>
 
 #include "core/application.h"
 #include "core/daemon_table.h"
 #include "core/file_info.h"
 #include "core/lifecycle.h"
+
 #include "fault/source_position.h"
 
 namespace kestrune {
@@ -15,13 +17,20 @@ namespace {
 // The thread priority a priority command asks for.
 int32_t PriorityOfCommand(int32_t code) {
     LN switch (code) {
-    case CmdPriorityIdle: LN return THREAD_PRIORITY_IDLE;
-    case CmdPriorityLowest: LN return THREAD_PRIORITY_LOWEST;
-    case CmdPriorityBelowNormal: LN return THREAD_PRIORITY_BELOW_NORMAL;
-    case CmdPriorityAboveNormal: LN return THREAD_PRIORITY_ABOVE_NORMAL;
-    case CmdPriorityHighest: LN return THREAD_PRIORITY_HIGHEST;
-    case CmdPriorityTimeCritical: LN return THREAD_PRIORITY_TIME_CRITICAL;
-    default: LN return THREAD_PRIORITY_NORMAL;
+    case CmdPriorityIdle:
+        LN return THREAD_PRIORITY_IDLE;
+    case CmdPriorityLowest:
+        LN return THREAD_PRIORITY_LOWEST;
+    case CmdPriorityBelowNormal:
+        LN return THREAD_PRIORITY_BELOW_NORMAL;
+    case CmdPriorityAboveNormal:
+        LN return THREAD_PRIORITY_ABOVE_NORMAL;
+    case CmdPriorityHighest:
+        LN return THREAD_PRIORITY_HIGHEST;
+    case CmdPriorityTimeCritical:
+        LN return THREAD_PRIORITY_TIME_CRITICAL;
+    default:
+        LN return THREAD_PRIORITY_NORMAL;
     }
 }
 

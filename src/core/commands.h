@@ -8,7 +8,6 @@
 
 namespace kestrune {
 
-
 // Asks the user whether to force-stop the daemon of that file name; true on Yes.
 using ForceStopQuestion = bool (*)(const std::wstring& fileName);
 

@@ -1,10 +1,10 @@
 // The record of one loaded daemon.
 #pragma once
 
-#include <kestrune/daemon.h>
-
 #include <cstdint>
 #include <string>
+
+#include <kestrune/daemon.h>
 
 #include "core/owner.h"
 #include "core/thread_end_watch.h"
@@ -47,8 +47,8 @@ struct Daemon {
     uint64_t lastThreadTime = 0;
     // The host has decided to end the daemon and waits for its thread to reach a safe point.
     bool ending = false;
-    int32_t endingSince = 0;  // low 32 bits of the clock when the first attempt was made
-    int32_t endingRanAt = 0;  // low 32 bits of the clock when its thread was last seen to run
+    int32_t endingSince = 0;        // low 32 bits of the clock when the first attempt was made
+    int32_t endingRanAt = 0;        // low 32 bits of the clock when its thread was last seen to run
     uint64_t endingThreadTime = 0;  // its thread time then; the row's figure is left alone
     // A pause that found no safe point yet, and since when (low 32 bits of the clock).
     bool pauseWaiting = false;

@@ -5,6 +5,7 @@
 #include "core/check.h"
 #include "core/file_info.h"
 #include "core/loader.h"
+
 #include "fault/source_position.h"
 
 namespace kestrune {

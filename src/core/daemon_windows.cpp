@@ -6,6 +6,7 @@
 #include "core/address_check.h"
 #include "core/image_range.h"
 #include "core/owner.h"
+
 #include "fault/source_position.h"
 
 namespace kestrune {
@@ -40,10 +41,11 @@ std::vector<HWND> ListWindowsOfThisThread() {
     LN std::vector<HWND> windows;
     LN EnumThreadWindows(GetCurrentThreadId(), CollectWindow, reinterpret_cast<LPARAM>(&windows));
     LN const size_t topLevel = windows.size();
-    LN for (size_t i = 0; i < topLevel; ++i) EnumChildWindows(windows[i], CollectWindow, reinterpret_cast<LPARAM>(&windows));
+    LN for (size_t i = 0; i < topLevel; ++i)
+        EnumChildWindows(windows[i], CollectWindow, reinterpret_cast<LPARAM>(&windows));
     // Message-only windows are not listed by EnumThreadWindows.
     LN for (HWND window = FindWindowExW(HWND_MESSAGE, nullptr, nullptr, nullptr); window;
-         window = FindWindowExW(HWND_MESSAGE, window, nullptr, nullptr)) {
+            window = FindWindowExW(HWND_MESSAGE, window, nullptr, nullptr)) {
         LN if (GetWindowThreadProcessId(window, nullptr) == GetCurrentThreadId()) windows.push_back(window);
     }
     LN return windows;
@@ -77,7 +79,8 @@ LONG_PTR WindowProcedureOf(HWND window, bool unicode) {
 }
 
 LONG_PTR ClassProcedureOf(HWND window, bool unicode) {
-    LN return static_cast<LONG_PTR>(unicode ? GetClassLongPtrW(window, GCLP_WNDPROC) : GetClassLongPtrA(window, GCLP_WNDPROC));
+    LN return static_cast<LONG_PTR>(unicode ? GetClassLongPtrW(window, GCLP_WNDPROC)
+                                            : GetClassLongPtrA(window, GCLP_WNDPROC));
 }
 
 // A dialog's own procedure, which the dialog class's procedure calls.
@@ -131,7 +134,7 @@ void ReleaseWindowsOfLibrary(HMODULE library) {
 
 bool IsOrphanedTimer(const MSG& message) {
     LN return message.message == WM_TIMER && message.lParam != 0 &&
-              !IsExecutableCode(reinterpret_cast<const void*>(message.lParam));
+        !IsExecutableCode(reinterpret_cast<const void*>(message.lParam));
 }
 
 }  // namespace kestrune

@@ -1,9 +1,9 @@
 #include "core/discovery.h"
 
 #define PCRE2_CODE_UNIT_WIDTH 8
-#include <pcre2.h>
-
 #include <windows.h>
+
+#include <pcre2.h>
 
 #include <utility>
 
@@ -11,6 +11,7 @@
 #include "core/file_info.h"
 #include "core/owner.h"
 #include "core/program_path.h"
+
 #include "fault/source_position.h"
 
 namespace kestrune {
@@ -59,7 +60,7 @@ void CompileScanPattern(ScanState& scan, const char* pattern) {
     LN int error = 0;
     LN PCRE2_SIZE offset = 0;
     LN pcre2_code* code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern), PCRE2_ZERO_TERMINATED,
-                                     PCRE2_UTF | PCRE2_NO_UTF_CHECK, &error, &offset, nullptr);
+                                        PCRE2_UTF | PCRE2_NO_UTF_CHECK, &error, &offset, nullptr);
     LN scan.pattern = code;
     LN scan.matchData = code ? pcre2_match_data_create_from_pattern(code, nullptr) : nullptr;
 }
@@ -76,8 +77,8 @@ bool NameMatches(const ScanState& scan, const wchar_t* name) {
     // A name has fewer than MAX_PATH UTF-16 units, and none takes more than 3 bytes.
     LN char utf8[MAX_PATH * 3];
     LN size_t size = EncodeFileName(name, utf8);
-    LN int result = pcre2_match(scan.pattern, reinterpret_cast<PCRE2_SPTR>(utf8), size, 0,
-                             PCRE2_NO_UTF_CHECK, scan.matchData, nullptr);
+    LN int result = pcre2_match(scan.pattern, reinterpret_cast<PCRE2_SPTR>(utf8), size, 0, PCRE2_NO_UTF_CHECK,
+                                scan.matchData, nullptr);
     LN return result >= 0;
 }
 
@@ -177,7 +178,8 @@ void DiscoverDaemonsIn(const std::wstring& baseFolder, std::vector<std::wstring>
         LN return;
     }
     LN std::wstring folder = baseFolder;
-    LN while (!folder.empty() && (folder.back() == L' ' || folder.back() == L'\\' || folder.back() == L'/')) folder.pop_back();
+    LN while (!folder.empty() && (folder.back() == L' ' || folder.back() == L'\\' || folder.back() == L'/'))
+        folder.pop_back();
     LN CreateDirectoryW(folder.c_str(), nullptr);
 }
 

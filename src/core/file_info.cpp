@@ -1,6 +1,7 @@
 #include "core/file_info.h"
 
 #include <windows.h>
+
 #include "fault/source_position.h"
 
 namespace kestrune {

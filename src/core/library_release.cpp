@@ -11,6 +11,7 @@
 #include "core/image_range.h"
 #include "core/loader_lock.h"
 #include "core/safe_point.h"
+
 #include "fault/source_position.h"
 
 namespace kestrune {
@@ -36,7 +37,7 @@ Releases releases;
 bool IsImageMapped(HMODULE module) {
     LN MEMORY_BASIC_INFORMATION region{};
     LN return VirtualQuery(module, &region, sizeof region) == sizeof region && region.State == MEM_COMMIT &&
-              region.Type == MEM_IMAGE && region.AllocationBase == module;
+        region.Type == MEM_IMAGE && region.AllocationBase == module;
 }
 
 // Other daemons' own threads run their own daemon's code: they are not looked at, which keeps
@@ -44,7 +45,8 @@ bool IsImageMapped(HMODULE module) {
 std::vector<DWORD> OtherDaemonThreads() {
     LN std::vector<DWORD> threads;
     LN for (size_t i = 1; i < app.DaemonTable.size(); ++i) {
-        LN if (app.DaemonTable[i] && app.DaemonTable[i]->thread) threads.push_back(GetThreadId(app.DaemonTable[i]->thread.get()));
+        LN if (app.DaemonTable[i] && app.DaemonTable[i]->thread)
+            threads.push_back(GetThreadId(app.DaemonTable[i]->thread.get()));
     }
     LN return threads;
 }

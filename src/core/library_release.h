@@ -14,12 +14,12 @@
 namespace kestrune {
 
 enum class LibraryFate {
-    Freed,          // freed at once: there was no room to close its code off first
-    Quarantined,    // nothing of it is seen running: its code is closed off for a while, then freed
-    KeptRunning,    // a thread of the process runs or returns into its code
-    KeptTouched,    // something ran its code during the quarantine
-    KeptAfterForce, // the daemon was ended by force: its teardown is never run by the host
-    AlreadyGone,    // its own code freed it (FreeLibraryAndExitThread)
+    Freed,           // freed at once: there was no room to close its code off first
+    Quarantined,     // nothing of it is seen running: its code is closed off for a while, then freed
+    KeptRunning,     // a thread of the process runs or returns into its code
+    KeptTouched,     // something ran its code during the quarantine
+    KeptAfterForce,  // the daemon was ended by force: its teardown is never run by the host
+    AlreadyGone,     // its own code freed it (FreeLibraryAndExitThread)
 };
 
 // How long a quarantine lasts: a timer or a wait of the library that fires at least this often

@@ -9,6 +9,7 @@
 #include "core/priority.h"
 #include "core/safe_point.h"
 #include "core/thread_time.h"
+
 #include "fault/source_position.h"
 
 namespace kestrune {
@@ -168,7 +169,8 @@ bool ApplyPauseRequest(Daemon* daemon) {
     LN if (!firstLook && allowance <= 0) return false;
     LN const int32_t waited = MillisecondsSinceStamp(ClockMilliseconds(), daemon->pauseWaitingSince);
     LN const HoldRule rule = waited > StrictPausePatience ? HoldRule::RunningLocksFree : HoldRule::OwnCodeOrWait;
-    LN const uint64_t budget = firstLook ? HoldBudget : static_cast<uint64_t>(std::min<int64_t>(PauseRetryBudget, allowance));
+    LN const uint64_t budget =
+        firstLook ? HoldBudget : static_cast<uint64_t>(std::min<int64_t>(PauseRetryBudget, allowance));
     LN DWORD previous = 0;
     LN const uint64_t started = ClockMilliseconds();
     LN const HoldResult held = HoldAtSafePoint(daemon->thread.get(), rule, &previous, budget);
@@ -231,9 +233,8 @@ void SetDaemonRequest(Daemon* daemon, int32_t request) {
 void StartDaemonThread(Daemon* daemon, int32_t request) {
     LN if (!daemon || IsQuitting()) return;
     LN daemon->request = request;
-    LN daemon->thread.reset(HasRoomForThread()
-                               ? CreateThread(nullptr, DaemonStackSize, DaemonThreadMain, daemon, 0, nullptr)
-                               : nullptr);
+    LN daemon->thread.reset(
+        HasRoomForThread() ? CreateThread(nullptr, DaemonStackSize, DaemonThreadMain, daemon, 0, nullptr) : nullptr);
     LN if (IsThreadAlive(daemon->thread.get())) daemon->flags |= FlagStarted;
 }
 

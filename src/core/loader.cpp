@@ -4,12 +4,13 @@
 
 #include "core/address_check.h"
 #include "core/application.h"
-#include "core/library_release.h"
 #include "core/image_range.h"
+#include "core/library_release.h"
 #include "core/lifecycle.h"
 #include "core/loader_lock.h"
 #include "core/owner.h"
 #include "core/safe_point.h"
+
 #include "fault/source_position.h"
 
 namespace kestrune {

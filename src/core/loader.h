@@ -13,16 +13,16 @@ namespace kestrune {
 // What LoadDaemon met on its way, for tools that explain its decisions. It
 // changes nothing about them.
 struct LoadFacts {
-    DWORD loadError = 0;                 // GetLastError of a failed LoadLibraryW
-    const void* bound = nullptr;         // the export with ordinal 1, or null
-    const void* entryState = nullptr;    // the EntryState export, when looked up
+    DWORD loadError = 0;               // GetLastError of a failed LoadLibraryW
+    const void* bound = nullptr;       // the export with ordinal 1, or null
+    const void* entryState = nullptr;  // the EntryState export, when looked up
     bool entryStateCalled = false;
     const void* stateWordReturned = nullptr;  // what EntryState returned, when called
-    const void* entryMenu = nullptr;     // the EntryMenu export, when looked up
-    bool entryPointNotCode = false;      // EntryPoint named no code of a loaded image
-    bool entryStateNotCode = false;      // EntryState, at or above the bound, named no code
-    bool stateWordNotWritable = false;   // the returned word, at or above the bound, cannot take 255
-    bool entryMenuNotCode = false;       // EntryMenu, at or above the bound, named no code
+    const void* entryMenu = nullptr;          // the EntryMenu export, when looked up
+    bool entryPointNotCode = false;           // EntryPoint named no code of a loaded image
+    bool entryStateNotCode = false;           // EntryState, at or above the bound, named no code
+    bool stateWordNotWritable = false;        // the returned word, at or above the bound, cannot take 255
+    bool entryMenuNotCode = false;            // EntryMenu, at or above the bound, named no code
 };
 
 // A new record for the library at path, or null when it cannot be loaded or

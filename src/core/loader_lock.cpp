@@ -1,9 +1,12 @@
 #include "core/loader_lock.h"
 
+#include <windows.h>
+
 #include <winternl.h>
 
 #include "core/clock.h"
 #include "core/image_range.h"
+
 #include "fault/source_position.h"
 
 namespace kestrune {
@@ -33,7 +36,8 @@ LoaderLockCalls calls;
 const RTL_CRITICAL_SECTION* FindLoaderSection(HMODULE ntdll) {
     LN const auto query = LookUp<QueryProcessFunction>(ntdll, "NtQueryInformationProcess");
     LN PROCESS_BASIC_INFORMATION basic{};
-    LN if (!query || query(GetCurrentProcess(), ProcessBasicInformation, &basic, sizeof basic, nullptr) < 0) return nullptr;
+    LN if (!query ||
+           query(GetCurrentProcess(), ProcessBasicInformation, &basic, sizeof basic, nullptr) < 0) return nullptr;
     LN const auto* environment = reinterpret_cast<const BYTE*>(basic.PebBaseAddress);
     LN return environment ? *reinterpret_cast<RTL_CRITICAL_SECTION* const*>(environment + LoaderLockField) : nullptr;
 }
@@ -95,7 +99,8 @@ bool IsLoaderLockStuck(DWORD patience) {
 
 DWORD LoaderLockOwner() {
     LN if (!calls.section) return 0;
-    LN return static_cast<DWORD>(reinterpret_cast<uintptr_t>(const_cast<const volatile HANDLE&>(calls.section->OwningThread)));
+    LN return static_cast<DWORD>(
+        reinterpret_cast<uintptr_t>(const_cast<const volatile HANDLE&>(calls.section->OwningThread)));
 }
 
 }  // namespace kestrune

@@ -86,7 +86,8 @@ inline ScreenDcOwner TakeScreenDc() noexcept {
 // the object can be released afterwards.
 class SelectedObject {
 public:
-    SelectedObject(HDC dc, HGDIOBJ object) noexcept : dc_(dc), previous_(dc && object ? SelectObject(dc, object) : nullptr) {}
+    SelectedObject(HDC dc, HGDIOBJ object) noexcept
+        : dc_(dc), previous_(dc && object ? SelectObject(dc, object) : nullptr) {}
     ~SelectedObject() {
         if (previous_) SelectObject(dc_, previous_);
     }

@@ -5,7 +5,7 @@
 namespace kestrune {
 namespace {
 
-constexpr BYTE CallRelative = 0xE8;  // call with a 32-bit displacement
+constexpr BYTE CallRelative = 0xE8;   // call with a 32-bit displacement
 constexpr BYTE IndirectGroup = 0xFF;  // its /2 is a call through a register or memory
 constexpr size_t LongestCall = 7;
 
@@ -30,7 +30,7 @@ bool IsIndirectCall(const BYTE* bytes, size_t length) {
 bool ReadOwnMemory(uintptr_t address, void* buffer, SIZE_T size) {
     LN SIZE_T read = 0;
     LN return ReadProcessMemory(GetCurrentProcess(), reinterpret_cast<const void*>(address), buffer, size, &read) &&
-              read == size;
+        read == size;
 }
 
 bool IsReturnAddress(uintptr_t address) {

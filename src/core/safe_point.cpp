@@ -10,9 +10,10 @@
 #include "core/clock.h"
 #include "core/image_range.h"
 #include "core/loader_lock.h"
-#include "core/return_address.h"
 #include "core/owner.h"
+#include "core/return_address.h"
 #include "core/thread_end_watch.h"
+
 #include "fault/source_position.h"
 
 namespace kestrune {
@@ -56,8 +57,8 @@ enum class Place {
 // which is what it exists to prevent.
 struct SafePoints {
     HandleOwner thread;
-    HandleOwner go;    // auto-reset: one round per signal
-    HandleOwner done;  // auto-reset: set at the end of each round
+    HandleOwner go;             // auto-reset: one round per signal
+    HandleOwner done;           // auto-reset: set at the end of each round
     bool roundPending = false;  // a round began and its end has not been seen yet
     PebLockFunction lockPeb = nullptr;
     PebLockFunction unlockPeb = nullptr;
@@ -67,11 +68,11 @@ struct SafePoints {
     // The exports of the libraries a program waits in, sorted: the one at or below an address
     // names the function it lies in, whatever the system's stubs look like.
     std::vector<uintptr_t> exports;
-    std::vector<uintptr_t> waitCalls;   // the system calls that wait, sorted
-    std::vector<uintptr_t> plainWaits;  // the waits a program calls, sorted
+    std::vector<uintptr_t> waitCalls;      // the system calls that wait, sorted
+    std::vector<uintptr_t> plainWaits;     // the waits a program calls, sorted
     std::vector<uintptr_t> lockFunctions;  // calls that take or wait for one of the system's locks, sorted
-    std::vector<KnownImage> images;  // classified images; looked up while a thread is held
-    std::wstring windowsFolder;     // lower case, with its trailing separator
+    std::vector<KnownImage> images;        // classified images; looked up while a thread is held
+    std::wstring windowsFolder;            // lower case, with its trailing separator
 };
 
 // File scope: the helper and what it knows belong to the process, not to a window or daemon.
@@ -96,7 +97,8 @@ void TouchEveryLock() {
     // the loader lock: a thread held inside that step, or waiting for that lock, blocks the next one.
     LN PWSTR searchPath = nullptr;
     LN PWSTR unused = nullptr;
-    LN if (points.getDllPath && points.releasePath && points.getDllPath(L"kernelbase.dll", 0, &searchPath, &unused) >= 0) {
+    LN if (points.getDllPath && points.releasePath &&
+           points.getDllPath(L"kernelbase.dll", 0, &searchPath, &unused) >= 0) {
         LN points.releasePath(searchPath);
     }
     // Where the window and drawing systems keep their locks in user mode (as under Wine), a
@@ -152,7 +154,8 @@ void LearnImageAt(uintptr_t base) {
         LN length = GetModuleFileNameW(module, path, static_cast<DWORD>(std::size(path)));
     }
     LN UnlockLoader(cookie);
-    LN const bool system = length > 0 && LowerCaseCopy(std::wstring_view(path, length)).starts_with(points.windowsFolder);
+    LN const bool system =
+        length > 0 && LowerCaseCopy(std::wstring_view(path, length)).starts_with(points.windowsFolder);
     LN points.images.push_back({MappedSpan(base), system, false});
 }
 
@@ -169,16 +172,21 @@ void LearnOwnImage(HMODULE module) {
 // their exports, sorted: the export at or below an address names the function it lies in.
 const wchar_t* const WaitLibraries[] = {L"ntdll.dll", L"win32u.dll", L"kernelbase.dll", L"kernel32.dll", L"user32.dll"};
 
+// The name lists stay packed (clang-format would give each name a line of its own).
+//
 // The waits a program calls for itself: a thread inside one holds none of the system's locks.
 // Not the native layer's own waits (its address wait, its system calls), which its locks use too.
+// clang-format off
 const char* const PlainWaitNames[] = {
     "Sleep", "SleepEx", "WaitForSingleObject", "WaitForSingleObjectEx", "WaitForMultipleObjects",
     "WaitForMultipleObjectsEx", "SignalObjectAndWait", "SleepConditionVariableSRW", "SleepConditionVariableCS",
     "RtlSleepConditionVariableSRW", "RtlSleepConditionVariableCS", "WaitOnAddress", "GetQueuedCompletionStatus",
     "GetQueuedCompletionStatusEx", "GetMessageW", "GetMessageA", "WaitMessage", "MsgWaitForMultipleObjects",
     "MsgWaitForMultipleObjectsEx"};
+// clang-format on
 
 // Calls that take one of the system's locks, or wait for one.
+// clang-format off
 const char* const LockFunctionNames[] = {
     "RtlEnterCriticalSection", "RtlpWaitForCriticalSection", "RtlAcquireSRWLockExclusive", "RtlAcquireSRWLockShared",
     "EnterCriticalSection", "AcquireSRWLockExclusive", "AcquireSRWLockShared", "LdrLockLoaderLock",
@@ -186,12 +194,15 @@ const char* const LockFunctionNames[] = {
     "HeapFree", "HeapReAlloc", "HeapLock", "LdrLoadDll", "LdrUnloadDll", "LdrGetProcedureAddress", "LdrGetDllHandle",
     "LoadLibraryW", "LoadLibraryA", "LoadLibraryExW", "LoadLibraryExA", "FreeLibrary", "GetProcAddress",
     "GetModuleHandleW", "GetModuleHandleA", "GetModuleHandleExW", "GetModuleHandleExA"};
+// clang-format on
 
 // The system calls that wait, whoever makes them.
+// clang-format off
 const char* const WaitCallNames[] = {
     "NtDelayExecution", "NtWaitForSingleObject", "NtWaitForMultipleObjects", "NtSignalAndWaitForSingleObject",
     "NtRemoveIoCompletion", "NtRemoveIoCompletionEx", "NtWaitForAlertByThreadId", "NtWaitForKeyedEvent",
     "NtUserGetMessage", "NtUserMsgWaitForMultipleObjectsEx", "NtUserWaitMessage"};
+// clang-format on
 
 void AddExportsNamed(HMODULE module, const char* const* names, size_t count, std::vector<uintptr_t>& into) {
     LN for (size_t i = 0; i < count; ++i) {
@@ -211,7 +222,8 @@ void LearnWaitLibraries() {
         LN AddExportsNamed(module, WaitCallNames, std::size(WaitCallNames), points.waitCalls);
         LN AddExportsNamed(module, LockFunctionNames, std::size(LockFunctionNames), points.lockFunctions);
     }
-    LN for (std::vector<uintptr_t>* list : {&points.exports, &points.plainWaits, &points.waitCalls, &points.lockFunctions}) {
+    LN for (std::vector<uintptr_t>* list :
+            {&points.exports, &points.plainWaits, &points.waitCalls, &points.lockFunctions}) {
         LN std::sort(list->begin(), list->end());
     }
 }
@@ -365,8 +377,7 @@ HoldResult HoldAtSafePoint(HANDLE thread, HoldRule rule, DWORD* previousCount, u
         // A thread that holds the loader's lock is never ended: every later load, unload, thread
         // start and thread end of the process would wait for that lock for good.
         LN const bool anywhere = rule == HoldRule::Anywhere && LoaderLockOwner() != GetThreadId(thread);
-        LN if (previous > 0 || anywhere || !canProbe ||
-               (known && IsAllowed(place, rule) && AreLocksFree(ProbeWait))) {
+        LN if (previous > 0 || anywhere || !canProbe || (known && IsAllowed(place, rule) && AreLocksFree(ProbeWait))) {
             LN if (previousCount) *previousCount = previous;
             LN return HoldResult::Held;
         }

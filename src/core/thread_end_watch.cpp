@@ -20,7 +20,8 @@ bool WatchThreadEnd(ThreadEndWatch& watch, HANDLE thread) {
     LN if (watch.wait) return true;
     LN if (!thread) return false;
     LN HANDLE own = nullptr;
-    LN if (!DuplicateHandle(GetCurrentProcess(), thread, GetCurrentProcess(), &own, SYNCHRONIZE, FALSE, 0)) return false;
+    LN if (!DuplicateHandle(GetCurrentProcess(), thread, GetCurrentProcess(), &own, SYNCHRONIZE, FALSE,
+                            0)) return false;
     LN watch.thread.reset(own);
     LN HANDLE wait = nullptr;
     // Once only, and in the wait thread: the callback is one store.

@@ -1,4 +1,5 @@
 #include "core/thread_time.h"
+
 #include "fault/source_position.h"
 
 namespace kestrune {

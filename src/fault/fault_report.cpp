@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "core/owner.h"
+
 #include "fault/source_position.h"
 
 namespace kestrune {

@@ -20,10 +20,10 @@
 // daemon's detach code that faults under library.reset() shows the line that freed the
 // library, not a line of owner.h.
 // scripts/lib/check_source_positions.py lists statements without a marker, markers in
-// the wrong places and files missing from, or listed needlessly in, SourceFileNames.
+// the wrong places, and file names in src/ that a report could not tell apart.
 //
-// clang-format (.clang-format at the root) lays LN out as an attribute of its statement,
-// so continuation lines line up under the statement with LN in front.
+// scripts/lib/format.py lays LN out as an attribute of its statement (clang-format alone
+// gets four layouts wrong after it).
 #pragma once
 
 #include <atomic>

@@ -1,6 +1,7 @@
 #include "ui/about_window.h"
 
 #include <windows.h>
+
 #include <richedit.h>
 
 #include <string>
@@ -11,6 +12,7 @@
 #include "ui/dpi.h"
 #include "ui/help_text.h"
 #include "ui/ui_state.h"
+
 #include "fault/source_position.h"
 
 namespace kestrune {
@@ -46,7 +48,7 @@ FontOwner CreateHelpFont() {
     LN const ScreenDcOwner screen = TakeScreenDc();
     LN int height = -MulDiv(HelpFontPoints, screen ? GetDeviceCaps(screen.get(), LOGPIXELSY) : 96, 72);
     LN FontOwner font(CreateFontW(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                               CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, FIXED_PITCH | FF_MODERN, HelpFontFace));
+                                  CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, FIXED_PITCH | FF_MODERN, HelpFontFace));
     LN if (font && screen && !HasFace(screen.get(), font.get(), HelpFontFace)) font.reset();
     LN return font;
 }
@@ -88,9 +90,9 @@ bool RegisterAboutWindowClass(HINSTANCE instance) {
 HWND CreateHelpTextArea(HWND parent, int width, int height) {
     LN const wchar_t* richEdit = RichEditClass();
     LN if (!richEdit) return nullptr;
-    LN HWND text = CreateWindowExW(0, richEdit, L"",
-                                WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_HSCROLL | ES_MULTILINE | ES_READONLY, 0, 0,
-                                width, height, parent, nullptr, GetModuleHandleW(nullptr), nullptr);
+    LN HWND text =
+        CreateWindowExW(0, richEdit, L"", WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_HSCROLL | ES_MULTILINE | ES_READONLY,
+                        0, 0, width, height, parent, nullptr, GetModuleHandleW(nullptr), nullptr);
     LN if (!text) return nullptr;
     // Wrap lines at the control's right edge.
     LN SendMessageW(text, EM_SETTARGETDEVICE, 0, 0);
@@ -114,7 +116,7 @@ void ShowAboutWindow(const wchar_t* title, int width, int height) {
     LN RECT outer{0, 0, ScaleX(width), ScaleY(height)};
     LN AdjustWindowRectEx(&outer, AboutWindowStyle, FALSE, 0);
     LN HWND window = CreateWindowExW(0, AboutWindowClass, title, AboutWindowStyle, 0, 0, outer.right - outer.left,
-                                  outer.bottom - outer.top, nullptr, nullptr, instance, nullptr);
+                                     outer.bottom - outer.top, nullptr, nullptr, instance, nullptr);
     LN if (!window) return;
     LN ui.about.AboutWindow = window;
     LN RECT client{};

@@ -12,6 +12,7 @@
 #include "core/loader.h"
 #include "ui/daemon_list.h"
 #include "ui/ui_state.h"
+
 #include "fault/source_position.h"
 
 namespace kestrune {

@@ -1,16 +1,17 @@
 #include "ui/context_menu.h"
 
 #include "core/application.h"
-#include "ui/daemon_commands.h"
 #include "core/daemon_table.h"
 #include "core/file_info.h"
 #include "core/owner.h"
 #include "core/priority.h"
+#include "ui/daemon_commands.h"
 #include "ui/daemon_menus.h"
 #include "ui/menu_builder.h"
 #include "ui/selected_row.h"
 #include "ui/tray_menu.h"
 #include "ui/ui_state.h"
+
 #include "fault/source_position.h"
 
 namespace kestrune {

@@ -9,6 +9,7 @@
 #include "ui/reaper.h"
 #include "ui/selected_row.h"
 #include "ui/ui_state.h"
+
 #include "fault/source_position.h"
 
 namespace kestrune {
@@ -47,9 +48,7 @@ bool ConfirmForceStop(const std::wstring& fileName) {
     // The box disables its owner itself; the host's other windows wait for the answer too.
     LN DisabledWindows disabled{owner, {}};
     LN EnumThreadWindows(GetCurrentThreadId(), DisableOne, reinterpret_cast<LPARAM>(&disabled));
-    LN const ScopeExit enable([&] {
-        LN for (HWND window : disabled.windows) EnableWindow(window, TRUE);
-    });
+    LN const ScopeExit enable([&] { LN for (HWND window : disabled.windows) EnableWindow(window, TRUE); });
     LN const std::wstring title = L"Kestrune\\\\" + fileName;
     LN return MessageBoxW(owner, ForceStopText, title.c_str(), MB_YESNO) == IDYES;
 }

@@ -7,6 +7,7 @@
 #include "ui/daemon_rows.h"
 #include "ui/dpi.h"
 #include "ui/ui_state.h"
+
 #include "fault/source_position.h"
 
 namespace kestrune {
@@ -54,11 +55,11 @@ void AddColumn(HWND list, int index, const ColumnLook& look) {
 
 bool CreateDaemonList() {
     LN int width = ScaleX(UnscaleX(ClientWidth()) - 2 * ListMargin);
-    LN HWND list = CreateWindowExW(WS_EX_CLIENTEDGE, WC_LISTVIEWW, L"",
-                                WS_CHILD | WS_VISIBLE | WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_SHAREIMAGELISTS,
-                                ScaleX(ListMargin), ScaleY(ListMargin), width, ScaleY(ListHeight), ui.main.mainWindow,
-                                reinterpret_cast<HMENU>(static_cast<INT_PTR>(DaemonListId)),
-                                GetModuleHandleW(nullptr), nullptr);
+    LN HWND list = CreateWindowExW(
+        WS_EX_CLIENTEDGE, WC_LISTVIEWW, L"",
+        WS_CHILD | WS_VISIBLE | WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_SHAREIMAGELISTS, ScaleX(ListMargin),
+        ScaleY(ListMargin), width, ScaleY(ListHeight), ui.main.mainWindow,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(DaemonListId)), GetModuleHandleW(nullptr), nullptr);
     LN if (!list) return false;
     // Grid lines are drawn in the 3-D face colour.
     LN const DWORD extended = LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER | LVS_EX_GRIDLINES;

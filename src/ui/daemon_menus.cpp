@@ -3,6 +3,7 @@
 #include "core/application.h"
 #include "ui/menu_builder.h"
 #include "ui/ui_state.h"
+
 #include "fault/source_position.h"
 
 namespace kestrune {
@@ -46,9 +47,7 @@ void WalkCommandItems(HMENU menu, Visit&& visit, int depth = 0) {
 
 bool FitsAbove(HMENU menu, int32_t base) {
     LN UINT highest = 0;
-    LN WalkCommandItems(menu, [&](HMENU, UINT, UINT id) {
-        LN if (id > highest) highest = id;
-    });
+    LN WalkCommandItems(menu, [&](HMENU, UINT, UINT id) { LN if (id > highest) highest = id; });
     LN return DaemonMenuIds.Holds(static_cast<int64_t>(base) + highest);
 }
 

@@ -25,7 +25,6 @@ struct MenuRouting {
     std::vector<MenuRoute> MenuRoutes = std::vector<MenuRoute>(1);
 };
 
-
 // Adds the daemon's own menu, or a greyed empty stand-in captioned with its file name,
 // to popup. Asks EntryMenu only while the daemon runs unpaused and the host is not quitting.
 void MergeDaemonMenu(HMENU popup, Daemon* daemon, INT_PTR placement, int32_t base);

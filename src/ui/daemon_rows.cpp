@@ -1,5 +1,7 @@
 #include "ui/daemon_rows.h"
 
+#include <windows.h>
+
 #include <commctrl.h>
 
 #include <algorithm>
@@ -11,6 +13,7 @@
 #include "core/lifecycle.h"
 #include "core/priority.h"
 #include "ui/ui_state.h"
+
 #include "fault/source_position.h"
 
 namespace kestrune {
@@ -68,7 +71,8 @@ std::wstring ReadCell(HWND list, int row, int column) {
         LN item.iSubItem = column;
         LN item.pszText = text.data();
         LN item.cchTextMax = static_cast<int>(text.size());
-        LN size_t length = static_cast<size_t>(SendMessageW(list, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item)));
+        LN size_t length =
+            static_cast<size_t>(SendMessageW(list, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item)));
         LN if (length + 1 < text.size()) {
             LN text.resize(length);
             LN return text;
@@ -77,13 +81,13 @@ std::wstring ReadCell(HWND list, int row, int column) {
     }
 }
 
-
 // Brings the index up to the list's current rows, re-reading them all if the list changed.
 void UpdateRowIndex(HWND list) {
     LN int count = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
     LN if (ui.list.rowIndex.list != list || count < ui.list.rowIndex.rows) ui.list.rowIndex = RowIndex{list, 0, {}};
     LN for (; ui.list.rowIndex.rows < count; ++ui.list.rowIndex.rows) {
-        LN ui.list.rowIndex.firstRowOfPath.try_emplace(LowerCaseCopy(ReadCell(list, ui.list.rowIndex.rows, ColumnPath)), ui.list.rowIndex.rows);
+        LN ui.list.rowIndex.firstRowOfPath.try_emplace(LowerCaseCopy(ReadCell(list, ui.list.rowIndex.rows, ColumnPath)),
+                                                       ui.list.rowIndex.rows);
     }
 }
 
@@ -159,7 +163,8 @@ void AddDaemonRow(Daemon* daemon) {
 
 int RowOfDaemon(HWND list, const Daemon& daemon) {
     LN auto known = ui.list.rowIndex.rowOfRecord.find(&daemon);
-    LN if (ui.list.rowIndex.list == list && known != ui.list.rowIndex.rowOfRecord.end() && known->second.path == daemon.path) {
+    LN if (ui.list.rowIndex.list == list && known != ui.list.rowIndex.rowOfRecord.end() &&
+           known->second.path == daemon.path) {
         LN return known->second.row;
     }
     LN int row = FindRow(list, daemon.path);

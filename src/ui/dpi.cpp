@@ -4,6 +4,7 @@
 
 #include "core/owner.h"
 #include "ui/ui_state.h"
+
 #include "fault/source_position.h"
 
 namespace kestrune {

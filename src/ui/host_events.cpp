@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "ui/ui_state.h"
+
 #include "fault/source_position.h"
 
 namespace kestrune {

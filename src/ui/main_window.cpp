@@ -1,5 +1,7 @@
 #include "ui/main_window.h"
 
+#include <windows.h>
+
 #include <commctrl.h>
 
 #include <kestrune/version.h>
@@ -14,6 +16,7 @@
 #include "ui/menu_builder.h"
 #include "ui/tray_icon.h"
 #include "ui/ui_state.h"
+
 #include "fault/source_position.h"
 
 namespace kestrune {
@@ -114,7 +117,8 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         LN OnTrayNotify(lParam);
         LN return 0;
     default:
-        LN if (ui.tray.taskbarCreatedMessage != 0 && message == ui.tray.taskbarCreatedMessage) HandleTaskbarCreated(message);
+        LN if (ui.tray.taskbarCreatedMessage != 0 && message == ui.tray.taskbarCreatedMessage)
+            HandleTaskbarCreated(message);
         LN return DefWindowProcW(window, message, wParam, lParam);
     }
 }
@@ -145,7 +149,7 @@ bool CreateMainWindow(const std::wstring& title) {
     LN int left = (GetSystemMetrics(SM_CXSCREEN) - outer.cx) / 2;
     LN int top = (GetSystemMetrics(SM_CYSCREEN) - outer.cy) / 2;
     LN ui.main.mainWindow = CreateWindowExW(0, MainWindowClass, title.c_str(), MainWindowStyle, left < 0 ? 0 : left,
-                                     top < 0 ? 0 : top, outer.cx, outer.cy, nullptr, nullptr, instance, nullptr);
+                                            top < 0 ? 0 : top, outer.cx, outer.cy, nullptr, nullptr, instance, nullptr);
     LN return ui.main.mainWindow != nullptr;
 }
 

@@ -2,6 +2,7 @@
 
 #include "core/check.h"
 #include "ui/ui_state.h"
+
 #include "fault/source_position.h"
 
 namespace kestrune {

@@ -11,6 +11,7 @@
 #include "core/loader.h"
 #include "core/thread_end_watch.h"
 #include "ui/daemon_rows.h"
+
 #include "fault/source_position.h"
 
 namespace kestrune {

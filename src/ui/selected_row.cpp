@@ -1,9 +1,11 @@
 #include "ui/selected_row.h"
 
 #include <windows.h>
+
 #include <commctrl.h>
 
 #include "ui/daemon_rows.h"
+
 #include "fault/source_position.h"
 
 namespace kestrune {

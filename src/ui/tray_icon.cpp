@@ -1,5 +1,7 @@
 #include "ui/tray_icon.h"
 
+#include <windows.h>
+
 #include <shellapi.h>
 
 #include <cwchar>
@@ -10,6 +12,7 @@
 #include "ui/daemon_list.h"
 #include "ui/main_window.h"
 #include "ui/ui_state.h"
+
 #include "fault/source_position.h"
 
 namespace kestrune {
@@ -60,7 +63,7 @@ bool CreateTrayIcon() {
 std::wstring TrayTooltipFor(const SYSTEMTIME& localTime) {
     LN wchar_t date[32];
     LN swprintf(date, std::size(date), L"%02u/%02u/%04u", static_cast<unsigned>(localTime.wDay),
-             static_cast<unsigned>(localTime.wMonth), static_cast<unsigned>(localTime.wYear));
+                static_cast<unsigned>(localTime.wMonth), static_cast<unsigned>(localTime.wYear));
     LN return std::wstring(L"Kestrune: ") + date;
 }
 

@@ -1,5 +1,7 @@
 #include "ui/tray_menu.h"
 
+#include <windows.h>
+
 #include <shellapi.h>
 
 #include <string>
@@ -13,6 +15,7 @@
 #include "ui/daemon_menus.h"
 #include "ui/menu_builder.h"
 #include "ui/ui_state.h"
+
 #include "fault/source_position.h"
 
 namespace kestrune {

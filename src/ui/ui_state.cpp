@@ -1,6 +1,7 @@
 #include "ui/ui_state.h"
 
 #include "core/application.h"
+
 #include "fault/source_position.h"
 
 namespace kestrune {

@@ -1,10 +1,11 @@
-#include <gtest/gtest.h>
 #include <windows.h>
 
 #include <algorithm>
 #include <string>
 #include <tuple>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "host_process.h"
 #include "run_program.h"
@@ -139,7 +140,8 @@ TEST_F(DaemoncheckLoad, CooperativeDaemonPassesEveryCheck) {
     for (const char* counter : {"GDI objects:", "USER objects:"}) {  // counted, or said not to be
         EXPECT_TRUE(HasLine(run, std::string("ok   ") + counter) ||
                     HasLine(run, std::string("info ") + counter, "not counted on this system"))
-            << counter << "\n" << run.output;
+            << counter << "\n"
+            << run.output;
     }
     ExpectCleanLeftovers(run);
     EXPECT_TRUE(HasLine(run, "ok   unload:", "the host freed its library, and its DllMain detach returned"))
@@ -220,7 +222,6 @@ TEST_F(DaemoncheckLoad, DllOfTheOtherArchitectureIsNamedAsSuch) {
         << run.output;
     EXPECT_TRUE(HasLine(run, "FAIL load:", "LoadLibraryW failed")) << run.output;
 }
-
 
 using DaemoncheckDiscovery = DaemoncheckTest;
 
@@ -407,7 +408,6 @@ TEST_F(DaemoncheckRun, SlowCleanupIsTimedOrLeftOpenNeverCalledHung) {
     EXPECT_FALSE(HasLine(hasty, "FAIL stop:", "ends it by force now")) << hasty.output;
 }
 
-
 // The report of a fault is made where a stack overflow leaves room for it, and names the entry.
 TEST_F(DaemoncheckRun, CrashesGiveAVerdictThatNamesTheEntry) {
     ProgramRun overflow = Check(L"fault_stack_exhausted");
@@ -545,7 +545,6 @@ TEST_F(DaemoncheckLeaks, LeftoverHandleAndThreadAreFound) {
     EXPECT_TRUE(HasLine(thread, "ok   handles:")) << thread.output;
     EXPECT_FALSE(HasEvent(path, "detach")) << "the host keeps a library whose thread ran on, and never tears it down";
 }
-
 
 // Threads of the C runtime begin in its DLL: they are the daemon's because its code made them,
 // and so is the thread that one of them made in turn.

@@ -19,12 +19,12 @@ static LRESULT CALLBACK AnsiWindowProcedure(HWND hwnd, UINT message, WPARAM wPar
 /* Defined first: EntryMenu sorts first, so it takes ordinal 1 and is the bound. */
 KESTRUNE_EXPORT_ENTRY_MENU
 
-int WINAPI EntryMenu(HMENU *menu, HWND *window_out, INT_PTR placement) {
+int WINAPI EntryMenu(HMENU* menu, HWND* window_out, INT_PTR placement) {
     ReportNumber("menu", placement);
     if (!window) {
         HMODULE self = NULL;
         GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                           (LPCSTR)(void *)&AnsiWindowProcedure, &self);
+                           (LPCSTR)(void*)&AnsiWindowProcedure, &self);
         WNDCLASSA windowClass = {0};
         windowClass.lpfnWndProc = AnsiWindowProcedure;
         windowClass.hInstance = self;
@@ -45,7 +45,7 @@ void EntryPoint(void) {
     Report("return");
 }
 
-StateWord *EntryState(void) {
+StateWord* EntryState(void) {
     /* A new run starts with a clear word, even in a library that stayed loaded. */
     state = 0;
     return &state;

@@ -25,7 +25,7 @@ static HWND CreateCommandWindow(void) {
 static void MakeSignalPaths(void) {
     HMODULE self = NULL;
     GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                       (LPCWSTR)(void *)&CommandWindowProc, &self);
+                       (LPCWSTR)(void*)&CommandWindowProc, &self);
     DWORD length = GetModuleFileNameW(self, closeSignal, MAX_PATH);
     if (length == 0 || length >= MAX_PATH) return;
     lstrcpyW(quitSignal, closeSignal);
@@ -34,7 +34,7 @@ static void MakeSignalPaths(void) {
 }
 
 /* Takes the signal file away and tells whether it was there. */
-static BOOL TakeSignal(const wchar_t *signal) {
+static BOOL TakeSignal(const wchar_t* signal) {
     if (GetFileAttributesW(signal) == INVALID_FILE_ATTRIBUTES) return FALSE;
     DeleteFileW(signal);
     return TRUE;
@@ -66,13 +66,13 @@ void EntryPoint(void) {
     Report("return");
 }
 
-StateWord *EntryState(void) {
+StateWord* EntryState(void) {
     return &state;
 }
 
 KESTRUNE_EXPORT_ENTRY_MENU
 
-int WINAPI EntryMenu(HMENU *menu, HWND *window, INT_PTR placement) {
+int WINAPI EntryMenu(HMENU* menu, HWND* window, INT_PTR placement) {
     HMENU own = CreatePopupMenu();
     (void)placement;
     AppendMenuW(own, MF_STRING, 1, L"One");

@@ -12,7 +12,7 @@ void EntryPoint(void) {
     Report("return");
 }
 
-StateWord *EntryState(void) {
+StateWord* EntryState(void) {
     Report("state");
     return &state;
 }

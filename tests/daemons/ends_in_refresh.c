@@ -2,9 +2,11 @@
    (same process); the first time, with the host's window shown, that the host writes a
    cell of this daemon's row, the hook takes itself out, lets the thread return and waits,
    on the host's thread, until the thread has ended; then the host's write goes on. */
-#include <kestrune/daemon.h>
+#include <windows.h>
 
 #include <commctrl.h>
+
+#include <kestrune/daemon.h>
 
 #include "report.h"
 
@@ -40,7 +42,7 @@ static LRESULT CALLBACK ListHook(HWND window, UINT message, WPARAM wParam, LPARA
     WNDPROC next = original;
     if (message == LVM_SETITEMTEXTW && !asked && IsWindowVisible(GetParent(window)) && IsOwnRow((int)wParam)) {
         SetWindowLongPtrW(window, GWLP_WNDPROC, (LONG_PTR)original);
-        ReportNumber("ending-in-refresh-column", ((const LVITEMW *)lParam)->iSubItem);
+        ReportNumber("ending-in-refresh-column", ((const LVITEMW*)lParam)->iSubItem);
         asked = 1;
         ReportNumber("thread-ended", WaitForSingleObject(ownThread, 10000) == WAIT_OBJECT_0);
         CloseHandle(ownThread);
@@ -51,7 +53,7 @@ static LRESULT CALLBACK ListHook(HWND window, UINT message, WPARAM wParam, LPARA
 void EntryPoint(void) {
     HMODULE self = NULL;
     GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                       (LPCWSTR)(void *)&ListHook, &self);
+                       (LPCWSTR)(void*)&ListHook, &self);
     GetModuleFileNameW(self, ownPath, MAX_PATH);
     DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &ownThread, SYNCHRONIZE, FALSE, 0);
     HWND main = HostMainWindow();
@@ -64,6 +66,6 @@ void EntryPoint(void) {
     Report("return");
 }
 
-StateWord *EntryState(void) {
+StateWord* EntryState(void) {
     return &state;
 }

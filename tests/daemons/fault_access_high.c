@@ -12,10 +12,10 @@ void EntryPoint(void) {
     UINT_PTR address = target;
     Report("entry");
     /* The write must fault: nothing may be committed there. */
-    if (VirtualQuery((void *)address, &region, sizeof region) != 0 && region.State == MEM_COMMIT) {
+    if (VirtualQuery((void*)address, &region, sizeof region) != 0 && region.State == MEM_COMMIT) {
         Report("target-committed");
         return;
     }
-    *(volatile LONG *)address = 1;
+    *(volatile LONG*)address = 1;
     Report("survived");
 }

@@ -8,6 +8,6 @@ static volatile UINT_PTR target = 16;
 
 void EntryPoint(void) {
     Report("entry");
-    *(volatile LONG *)target = 1;
+    *(volatile LONG*)target = 1;
     Report("survived");
 }

@@ -14,16 +14,16 @@ void EntryPoint(void) {
     Report("return");
 }
 
-StateWord *EntryState(void) {
+StateWord* EntryState(void) {
     return &state;
 }
 
 KESTRUNE_EXPORT_ENTRY_MENU
 
-int WINAPI EntryMenu(HMENU *menu, HWND *window, INT_PTR placement) {
+int WINAPI EntryMenu(HMENU* menu, HWND* window, INT_PTR placement) {
     (void)menu;
     (void)window;
     ReportNumber("menu", (long long)placement);
-    *(volatile LONG *)target = 1;
+    *(volatile LONG*)target = 1;
     return 0;
 }

@@ -11,7 +11,7 @@ void EntryPoint(void) {
     Report("return");
 }
 
-StateWord *EntryState(void) {
+StateWord* EntryState(void) {
     Report("state");
     __builtin_trap();
     return &state;

@@ -15,7 +15,7 @@ static void Descend(void) {
     frame[0] = 1;
     if ((ULONG_PTR)&frame[0] > lowest) {
         Descend();
-        frame[0]++;  /* not a tail call: every level keeps its frame */
+        frame[0]++; /* not a tail call: every level keeps its frame */
         return;
     }
     RaiseException(EXCEPTION_STACK_OVERFLOW, EXCEPTION_NONCONTINUABLE, 0, NULL);

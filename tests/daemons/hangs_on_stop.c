@@ -12,6 +12,6 @@ void EntryPoint(void) {
     for (;;) Sleep(50);
 }
 
-StateWord *EntryState(void) {
+StateWord* EntryState(void) {
     return &state;
 }

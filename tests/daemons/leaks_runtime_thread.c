@@ -1,20 +1,20 @@
 /* Starts a thread through the C runtime, whose threads begin in the runtime's DLL, not in
    this one; that thread starts another the same way. Both are left running. */
-#include <kestrune/daemon.h>
-
 #include <process.h>
+
+#include <kestrune/daemon.h>
 
 #include "report.h"
 
 static StateWord state;
 static volatile LONG workersEnd; /* never set */
 
-static void __cdecl Grandchild(void *unused) {
+static void __cdecl Grandchild(void* unused) {
     (void)unused;
     while (!workersEnd) Sleep(20);
 }
 
-static unsigned __stdcall Child(void *unused) {
+static unsigned __stdcall Child(void* unused) {
     (void)unused;
     if (_beginthread(Grandchild, 0, NULL) != (uintptr_t)-1) Report("grandchild");
     while (!workersEnd) Sleep(20);
@@ -29,6 +29,6 @@ void EntryPoint(void) {
     Report("return");
 }
 
-StateWord *EntryState(void) {
+StateWord* EntryState(void) {
     return &state;
 }

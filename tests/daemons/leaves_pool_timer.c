@@ -30,7 +30,7 @@ void EntryPoint(void) {
     if (timer) {
         ULARGE_INTEGER due;
         FILETIME start;
-        due.QuadPart = (ULONGLONG)-(20 * 10000LL); /* 20 ms from now */
+        due.QuadPart = (ULONGLONG) - (20 * 10000LL); /* 20 ms from now */
         start.dwLowDateTime = due.LowPart;
         start.dwHighDateTime = due.HighPart;
         SetThreadpoolTimer(timer, &start, 20, 0);
@@ -42,7 +42,7 @@ void EntryPoint(void) {
     Report("return");
 }
 
-StateWord *EntryState(void) {
+StateWord* EntryState(void) {
     /* A new run starts with a clear word, even in a library that stayed loaded. */
     state = 0;
     return &state;

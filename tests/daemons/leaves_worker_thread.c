@@ -25,7 +25,7 @@ void EntryPoint(void) {
     Report("return");
 }
 
-StateWord *EntryState(void) {
+StateWord* EntryState(void) {
     /* A new run starts with a clear word, even in a library that stayed loaded. */
     state = 0;
     return &state;

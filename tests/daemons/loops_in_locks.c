@@ -1,9 +1,9 @@
 /* Spends its time in work that takes a lock of the system's libraries, as ordinary daemons do:
    LOOP_KIND picks the work, and the daemon uses what it got before it gives it back. With
    LOOP_IGNORES_WORD it goes on after 255, until it is ended. */
-#include <kestrune/daemon.h>
-
 #include <stdlib.h>
+
+#include <kestrune/daemon.h>
 
 #include "report.h"
 
@@ -21,7 +21,7 @@ static unsigned rounds;
 static volatile unsigned result;
 
 /* The daemon's own work on what it got. */
-static void Use(unsigned char *bytes, unsigned size, unsigned steps) {
+static void Use(unsigned char* bytes, unsigned size, unsigned steps) {
     unsigned value = rounds;
     for (unsigned i = 0; i < steps; ++i) {
         value = value * 1664525u + 1013904223u;
@@ -40,7 +40,7 @@ static LRESULT CALLBACK Procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM
 static void MakeWindow(void) {
     HMODULE self = NULL;
     GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                       (LPCWSTR)(void *)&Procedure, &self);
+                       (LPCWSTR)(void*)&Procedure, &self);
     WNDCLASSW windowClass = {0};
     windowClass.lpfnWndProc = Procedure;
     windowClass.hInstance = self;
@@ -53,12 +53,12 @@ static void MakeWindow(void) {
 static void Work(void) {
 #if LOOP_KIND == LoopHeap
     unsigned size = 16 + rounds % 1024;
-    unsigned char *block = HeapAlloc(GetProcessHeap(), 0, size);
+    unsigned char* block = HeapAlloc(GetProcessHeap(), 0, size);
     Use(block, size, size);
     HeapFree(GetProcessHeap(), 0, block);
 #elif LOOP_KIND == LoopMalloc
     unsigned size = 16 + rounds % 1024;
-    unsigned char *block = malloc(size);
+    unsigned char* block = malloc(size);
     Use(block, size, size);
     free(block);
 #elif LOOP_KIND == LoopLoader
@@ -88,6 +88,6 @@ void EntryPoint(void) {
     Report("return");
 }
 
-StateWord *EntryState(void) {
+StateWord* EntryState(void) {
     return &state;
 }

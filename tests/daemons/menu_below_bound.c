@@ -7,7 +7,7 @@ static StateWord state;
 
 KESTRUNE_EXPORT_ENTRY_MENU
 
-int WINAPI EntryMenu(HMENU *menu, HWND *window, INT_PTR placement) {
+int WINAPI EntryMenu(HMENU* menu, HWND* window, INT_PTR placement) {
     (void)menu;
     (void)window;
     (void)placement;
@@ -26,6 +26,6 @@ void EntryPoint(void) {
     Report("return");
 }
 
-StateWord *EntryState(void) {
+StateWord* EntryState(void) {
     return &state;
 }

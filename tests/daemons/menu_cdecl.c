@@ -8,7 +8,7 @@ static volatile LONG state;
 
 /* From menu_window.c, whose header would bring in kestrune/daemon.h. */
 HWND MenuWindow(void);
-void RunMenuWindow(volatile LONG *state);
+void RunMenuWindow(volatile LONG* state);
 
 __declspec(dllexport) void EntryPoint(void) {
     Report("entry");
@@ -16,13 +16,13 @@ __declspec(dllexport) void EntryPoint(void) {
     Report("return");
 }
 
-__declspec(dllexport) volatile LONG *EntryState(void) {
+__declspec(dllexport) volatile LONG* EntryState(void) {
     return &state;
 }
 
-int EntryMenu(HMENU *menu, HWND *window, INT_PTR placement);
+int EntryMenu(HMENU* menu, HWND* window, INT_PTR placement);
 
-int EntryMenu(HMENU *menu, HWND *window, INT_PTR placement) {
+int EntryMenu(HMENU* menu, HWND* window, INT_PTR placement) {
     ReportNumber("menu", placement);
     *window = MenuWindow();
     *menu = CreatePopupMenu();

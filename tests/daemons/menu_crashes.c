@@ -8,11 +8,11 @@ static StateWord state;
 /* Defined first: EntryMenu sorts first, so it takes ordinal 1 and is the bound. */
 KESTRUNE_EXPORT_ENTRY_MENU
 
-int WINAPI EntryMenu(HMENU *menu, HWND *window, INT_PTR placement) {
+int WINAPI EntryMenu(HMENU* menu, HWND* window, INT_PTR placement) {
     (void)menu;
     (void)window;
     ReportNumber("menu", placement);
-    volatile int *nowhere = NULL;
+    volatile int* nowhere = NULL;
     *nowhere = 1;
     return 0;
 }
@@ -23,6 +23,6 @@ void EntryPoint(void) {
     Report("return");
 }
 
-StateWord *EntryState(void) {
+StateWord* EntryState(void) {
     return &state;
 }

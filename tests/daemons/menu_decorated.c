@@ -9,10 +9,10 @@ static volatile LONG state;
 
 /* From menu_window.c, whose header would bring in kestrune/daemon.h. */
 HWND MenuWindow(void);
-void RunMenuWindow(volatile LONG *state);
+void RunMenuWindow(volatile LONG* state);
 
 /* Defined first: it takes ordinal 1, the bound. */
-__declspec(dllexport) int WINAPI EntryMenu(HMENU *menu, HWND *window, INT_PTR placement) {
+__declspec(dllexport) int WINAPI EntryMenu(HMENU* menu, HWND* window, INT_PTR placement) {
     ReportNumber("menu", placement);
     *menu = CreatePopupMenu();
     AppendMenuW(*menu, MF_STRING, 1, L"Only");
@@ -26,6 +26,6 @@ __declspec(dllexport) void EntryPoint(void) {
     Report("return");
 }
 
-__declspec(dllexport) volatile LONG *EntryState(void) {
+__declspec(dllexport) volatile LONG* EntryState(void) {
     return &state;
 }

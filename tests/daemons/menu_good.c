@@ -7,7 +7,7 @@ static StateWord state;
 /* Defined first: EntryMenu sorts first, so it takes ordinal 1 and is the bound. */
 KESTRUNE_EXPORT_ENTRY_MENU
 
-int WINAPI EntryMenu(HMENU *menu, HWND *window, INT_PTR placement) {
+int WINAPI EntryMenu(HMENU* menu, HWND* window, INT_PTR placement) {
     ReportNumber("menu", placement);
     if (!MenuWindow()) return 0;
     HMENU more = CreatePopupMenu();
@@ -28,6 +28,6 @@ void EntryPoint(void) {
     Report("return");
 }
 
-StateWord *EntryState(void) {
+StateWord* EntryState(void) {
     return &state;
 }

@@ -8,7 +8,7 @@ static HMENU built;
 /* Defined first: EntryMenu sorts first, so it takes ordinal 1 and is the bound. */
 KESTRUNE_EXPORT_ENTRY_MENU
 
-int WINAPI EntryMenu(HMENU *menu, HWND *window, INT_PTR placement) {
+int WINAPI EntryMenu(HMENU* menu, HWND* window, INT_PTR placement) {
     ReportNumber("menu", placement);
     if (!built) {
         built = CreatePopupMenu();
@@ -25,6 +25,6 @@ void EntryPoint(void) {
     Report("return");
 }
 
-StateWord *EntryState(void) {
+StateWord* EntryState(void) {
     return &state;
 }

@@ -8,7 +8,7 @@ static const wchar_t ClassName[] = L"KestruneTestMenuWindow";
 static HINSTANCE OwnInstance(void) {
     HMODULE module = NULL;
     GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                       (LPCWSTR)(void *)&OwnInstance, &module);
+                       (LPCWSTR)(void*)&OwnInstance, &module);
     return module;
 }
 
@@ -21,7 +21,7 @@ HWND MenuWindow(void) {
     return window;
 }
 
-void RunMenuWindow(StateWord *state) {
+void RunMenuWindow(StateWord* state) {
     WNDCLASSW windowClass = {0};
     windowClass.lpfnWndProc = MenuWindowProcedure;
     windowClass.hInstance = OwnInstance();

@@ -8,4 +8,4 @@ HWND MenuWindow(void);
 
 /* Makes the window, dispatches its messages until the state word reads 255, then
    destroys it and unregisters its class. Each WM_COMMAND is reported as "command <id>". */
-void RunMenuWindow(StateWord *state);
+void RunMenuWindow(StateWord* state);

@@ -14,12 +14,12 @@ static LRESULT CALLBACK StrayWindowProcedure(HWND hwnd, UINT message, WPARAM wPa
 /* Defined first: EntryMenu sorts first, so it takes ordinal 1 and is the bound. */
 KESTRUNE_EXPORT_ENTRY_MENU
 
-int WINAPI EntryMenu(HMENU *menu, HWND *window_out, INT_PTR placement) {
+int WINAPI EntryMenu(HMENU* menu, HWND* window_out, INT_PTR placement) {
     ReportNumber("menu", placement);
     if (!window) {
         HMODULE self = NULL;
         GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                           (LPCWSTR)(void *)&StrayWindowProcedure, &self);
+                           (LPCWSTR)(void*)&StrayWindowProcedure, &self);
         WNDCLASSW windowClass = {0};
         windowClass.lpfnWndProc = StrayWindowProcedure;
         windowClass.hInstance = self;
@@ -39,6 +39,6 @@ void EntryPoint(void) {
     Report("return");
 }
 
-StateWord *EntryState(void) {
+StateWord* EntryState(void) {
     return &state;
 }

@@ -13,6 +13,6 @@ void EntryPoint(void) {
     while (state != StateWordStop) Sleep(10);
 }
 
-StateWord *EntryState(void) {
+StateWord* EntryState(void) {
     return &state;
 }

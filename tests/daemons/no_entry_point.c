@@ -8,7 +8,7 @@ static StateWord state;
 KESTRUNE_EXPORT_ENTRY_MENU
 
 /* Defined first, so EntryState lies above this ordinal-1 export and only the missing EntryPoint keeps it uncalled. */
-int WINAPI EntryMenu(HMENU *menu, HWND *window, INT_PTR placement) {
+int WINAPI EntryMenu(HMENU* menu, HWND* window, INT_PTR placement) {
     (void)menu;
     (void)window;
     (void)placement;
@@ -16,7 +16,7 @@ int WINAPI EntryMenu(HMENU *menu, HWND *window, INT_PTR placement) {
     return 0;
 }
 
-StateWord *EntryState(void) {
+StateWord* EntryState(void) {
     Report("state");
     return &state;
 }

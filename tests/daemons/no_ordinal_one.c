@@ -6,7 +6,7 @@
 static StateWord state;
 
 /* Defined before EntryPoint: only a bound of 0 lets the host call it. */
-StateWord *EntryState(void) {
+StateWord* EntryState(void) {
     Report("state");
     return &state;
 }

@@ -24,12 +24,12 @@ static LRESULT CALLBACK WindowProcedure(HWND hwnd, UINT message, WPARAM wParam, 
 /* Defined first: EntryMenu sorts first, so it takes ordinal 1 and is the bound. */
 KESTRUNE_EXPORT_ENTRY_MENU
 
-int WINAPI EntryMenu(HMENU *menu, HWND *window_out, INT_PTR placement) {
+int WINAPI EntryMenu(HMENU* menu, HWND* window_out, INT_PTR placement) {
     ReportNumber("menu", placement);
     if (!window) {
         HMODULE self = NULL;
         GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                           (LPCWSTR)(void *)&WindowProcedure, &self);
+                           (LPCWSTR)(void*)&WindowProcedure, &self);
         WNDCLASSEXW windowClass = {0};
         windowClass.cbSize = sizeof windowClass;
         windowClass.lpfnWndProc = WindowProcedure;
@@ -54,6 +54,6 @@ void EntryPoint(void) {
     Report("return");
 }
 
-StateWord *EntryState(void) {
+StateWord* EntryState(void) {
     return &state;
 }

@@ -6,11 +6,11 @@
 static HMODULE OwnModule(void) {
     HMODULE module = NULL;
     GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                       (LPCWSTR)(void *)&OwnModule, &module);
+                       (LPCWSTR)(void*)&OwnModule, &module);
     return module;
 }
 
-static void AppendLine(const wchar_t *suffix, const char *text) {
+static void AppendLine(const wchar_t* suffix, const char* text) {
     wchar_t path[MAX_PATH + 8];
     DWORD length = GetModuleFileNameW(OwnModule(), path, MAX_PATH);
     if (length == 0 || length >= MAX_PATH) return;
@@ -25,7 +25,7 @@ static void AppendLine(const wchar_t *suffix, const char *text) {
 
 /* Each event goes to "<path>.log", and with the performance counter's reading to "<path>.times",
    so that tests can order events of several daemons. */
-void Report(const char *event) {
+void Report(const char* event) {
     char line[256];
     _snprintf(line, sizeof line - 1, "%s\n", event);
     line[sizeof line - 1] = 0;
@@ -37,7 +37,7 @@ void Report(const char *event) {
     AppendLine(L".times", line);
 }
 
-void ReportNumber(const char *event, long long number) {
+void ReportNumber(const char* event, long long number) {
     char line[200];
     _snprintf(line, sizeof line - 1, "%s %lld", event, number);
     line[sizeof line - 1] = 0;

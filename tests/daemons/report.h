@@ -3,6 +3,6 @@
 
 #include <windows.h>
 
-void Report(const char *event);
+void Report(const char* event);
 /* The event followed by a number, as "command 2". */
-void ReportNumber(const char *event, long long number);
+void ReportNumber(const char* event, long long number);

@@ -8,7 +8,7 @@ static StateWord state;
 static HMODULE OwnModule(void) {
     HMODULE module = NULL;
     GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                       (LPCWSTR)(void *)&OwnModule, &module);
+                       (LPCWSTR)(void*)&OwnModule, &module);
     return module;
 }
 
@@ -22,6 +22,6 @@ void EntryPoint(void) {
     Report("return");
 }
 
-StateWord *EntryState(void) {
+StateWord* EntryState(void) {
     return &state;
 }

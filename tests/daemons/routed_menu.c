@@ -6,16 +6,16 @@
 #include "report.h"
 
 /* The kinds of menu, compared by the preprocessor. */
-#define MenuIds 1        /* items 1, 2, 3 */
-#define MenuNested 2     /* 1, then a popup (id 77) holding 2, a separator, a popup holding 4, and 3 */
-#define MenuNoCommands 3 /* only a popup with nothing in it */
-#define MenuWide 4       /* items 1, 200, 250 */
-#define MenuDeclines 5   /* returns 0 without touching its arguments */
-#define MenuNullMenu 6   /* returns 1 with no menu */
-#define MenuNotAMenu 7   /* returns 1 with a window handle in place of the menu */
-#define MenuDeadWindow 8 /* a real menu, but names a window that no longer exists */
-#define MenuNullWindow 9 /* a real menu, but names no window */
-#define MenuBroadcast 10 /* a real menu, but names HWND_BROADCAST */
+#define MenuIds 1         /* items 1, 2, 3 */
+#define MenuNested 2      /* 1, then a popup (id 77) holding 2, a separator, a popup holding 4, and 3 */
+#define MenuNoCommands 3  /* only a popup with nothing in it */
+#define MenuWide 4        /* items 1, 200, 250 */
+#define MenuDeclines 5    /* returns 0 without touching its arguments */
+#define MenuNullMenu 6    /* returns 1 with no menu */
+#define MenuNotAMenu 7    /* returns 1 with a window handle in place of the menu */
+#define MenuDeadWindow 8  /* a real menu, but names a window that no longer exists */
+#define MenuNullWindow 9  /* a real menu, but names no window */
+#define MenuBroadcast 10  /* a real menu, but names HWND_BROADCAST */
 #define MenuReturnsTwo 11 /* hands over a real menu and its window, but returns 2 */
 #define MenuHuge 12       /* 1, and 60000 inside a popup: too large to move above any base */
 
@@ -96,13 +96,13 @@ void EntryPoint(void) {
     Report("return");
 }
 
-StateWord *EntryState(void) {
+StateWord* EntryState(void) {
     return &state;
 }
 
 KESTRUNE_EXPORT_ENTRY_MENU
 
-int WINAPI EntryMenu(HMENU *menu, HWND *window, INT_PTR placement) {
+int WINAPI EntryMenu(HMENU* menu, HWND* window, INT_PTR placement) {
     ReportNumber("menu", (long long)placement);
     /* The host must hand over two variables it has set to 0. */
     ReportNumber("menu-arguments-zeroed", menu && window && *menu == NULL && *window == NULL);

@@ -8,10 +8,10 @@ void EntryPoint(void) {
     for (;;) Sleep(50);
 }
 
-StateWord *EntryState(void) {
+StateWord* EntryState(void) {
     HMODULE self = NULL;
     GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                       (LPCWSTR)(void *)&EntryState, &self);
+                       (LPCWSTR)(void*)&EntryState, &self);
     Report("state");
-    return (StateWord *)(void *)self;
+    return (StateWord*)(void*)self;
 }

@@ -5,7 +5,7 @@
 
 static StateWord state;
 
-StateWord *EntryState(void) {
+StateWord* EntryState(void) {
     Report("state");
     return &state;
 }

@@ -8,7 +8,7 @@ void EntryPoint(void) {
     for (;;) Sleep(50);
 }
 
-StateWord *EntryState(void) {
+StateWord* EntryState(void) {
     Report("state");
     return 0;
 }

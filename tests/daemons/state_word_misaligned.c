@@ -11,7 +11,7 @@ void EntryPoint(void) {
     for (;;) Sleep(50);
 }
 
-StateWord *EntryState(void) {
+StateWord* EntryState(void) {
     Report("state");
-    return (StateWord *)((char *)words + 1);
+    return (StateWord*)((char*)words + 1);
 }

@@ -10,7 +10,7 @@ void EntryPoint(void) {
     for (;;) Sleep(50);
 }
 
-StateWord *EntryState(void) {
+StateWord* EntryState(void) {
     Report("state");
-    return (StateWord *)&frozen;
+    return (StateWord*)&frozen;
 }

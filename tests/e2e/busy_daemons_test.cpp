@@ -1,9 +1,9 @@
 // Daemons that live inside the system's locks (heap, C runtime, loader, window system), as
 // ordinary daemons do: pausing and force-stopping them never leaves the host's window
 // unanswered. The full counts run in bench/soak.
-#include <gtest/gtest.h>
-
 #include <cstdio>
+
+#include <gtest/gtest.h>
 
 #include "reliability_runs.h"
 

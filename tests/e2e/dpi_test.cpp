@@ -1,9 +1,10 @@
 // Sizes in 1/96 inch: the host's window, list and About window at 96 and at 144 DPI
 // (Wine's LogPixels setting).
-#include <gtest/gtest.h>
-
 #include <windows.h>
+
 #include <commctrl.h>
+
+#include <gtest/gtest.h>
 
 #include "host_process.h"
 #include "test_daemons.h"
@@ -80,7 +81,8 @@ void CheckSizesAt(int dpi) {
     EXPECT_EQ(listRect.bottom - listRect.top, Scaled(464, dpi));
     const int widths[] = {184, 48, 78, 80, 512};
     for (int column = 0; column < 5; ++column) {
-        EXPECT_EQ(SendMessageW(list, LVM_GETCOLUMNWIDTH, column, 0), Scaled(widths[column], dpi)) << "column " << column;
+        EXPECT_EQ(SendMessageW(list, LVM_GETCOLUMNWIDTH, column, 0), Scaled(widths[column], dpi))
+            << "column " << column;
     }
 
     // The width limits hold in logical units: 640 to 960, the height fixed at 480.
@@ -109,11 +111,13 @@ void CheckSizesAt(int dpi) {
     ASSERT_NE(host.OpenTrayMenu(), nullptr);
     ChooseMenuItem(1);  // Explore, About program..., Quit Kestrune
     HWND about = nullptr;
-    ASSERT_TRUE(WaitUntil([&] {
-        std::vector<HWND> found = VisibleWindowsOf(host.ProcessId(), L"KestruneAboutWindow");
-        about = found.empty() ? nullptr : found.front();
-        return about != nullptr;
-    }, 30s));
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            std::vector<HWND> found = VisibleWindowsOf(host.ProcessId(), L"KestruneAboutWindow");
+            about = found.empty() ? nullptr : found.front();
+            return about != nullptr;
+        },
+        30s));
     GetClientRect(about, &client);
     EXPECT_EQ(client.right, Scaled(800, dpi));
     EXPECT_EQ(client.bottom, Scaled(600, dpi));

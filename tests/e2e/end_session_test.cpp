@@ -1,7 +1,7 @@
 // The real host told that the user's session ends, with the messages the system sends.
-#include <gtest/gtest.h>
-
 #include <cstdio>
+
+#include <gtest/gtest.h>
 
 #include "host_process.h"
 #include "row_status.h"

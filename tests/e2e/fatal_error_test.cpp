@@ -1,14 +1,15 @@
 // The real host with a daemon that faults: the "FATAL ERROR" box, read from the screen's
 // own controls, and the end of the process that follows it.
-#include <gtest/gtest.h>
-
 #include <windows.h>
+
 #include <tlhelp32.h>
 
 #include <algorithm>
 #include <fstream>
 #include <regex>
 #include <string_view>
+
+#include <gtest/gtest.h>
 
 #include "host_process.h"
 #include "stand_in_tray.h"
@@ -166,8 +167,10 @@ std::wstring ShownIcon(HWND iconControl) {
     int width = 0, height = 0;
     Pixels shown = CaptureWindow(iconControl, width, height);
     if (shown.empty()) return L"";
-    const std::pair<const wchar_t*, const wchar_t*> candidates[] = {
-        {IDI_ERROR, L"error"}, {IDI_WARNING, L"warning"}, {IDI_INFORMATION, L"information"}, {IDI_QUESTION, L"question"}};
+    const std::pair<const wchar_t*, const wchar_t*> candidates[] = {{IDI_ERROR, L"error"},
+                                                                    {IDI_WARNING, L"warning"},
+                                                                    {IDI_INFORMATION, L"information"},
+                                                                    {IDI_QUESTION, L"question"}};
     std::wstring nearest;
     long long best = -1;
     for (const auto& [icon, name] : candidates) {
@@ -210,7 +213,8 @@ void ExpectNoOtherErrorReport(const HostProcess& host, const char* when) {
 // Visible top-level windows of the host other than except.
 int VisibleWindowsBesides(const HostProcess& host, HWND except) {
     std::vector<HWND> visible = VisibleWindowsOf(host.ProcessId());
-    return static_cast<int>(std::count_if(visible.begin(), visible.end(), [&](HWND window) { return window != except; }));
+    return static_cast<int>(
+        std::count_if(visible.begin(), visible.end(), [&](HWND window) { return window != except; }));
 }
 
 // Checks the box's title, type and text: the first line must name a host source file
@@ -242,8 +246,7 @@ void ExpectFatalErrorBox(HWND box, const std::wstring& secondLine, const std::ws
     std::string source = HostSourceLine(file, line);
     static const std::regex marked("(^|.*[^A-Za-z0-9_])LN .*");
     EXPECT_TRUE(std::regex_match(source, marked))
-        << "line " << line << " of the host's " << file
-        << " is not a marked statement: \"" << source << "\"";
+        << "line " << line << " of the host's " << file << " is not a marked statement: \"" << source << "\"";
 }
 
 // OK on the box ends the host with code 0, and nothing else reports the fault.

@@ -2,13 +2,14 @@
 // the list refresh, one that destroys its window while its menu is open, the taskbar
 // re-created while the window sits minimised or missing at start, a daemon's window on the
 // host's thread, and a menu past the 16 bits of a command.
-#include <gtest/gtest.h>
-
 #include <windows.h>
+
 #include <shellapi.h>
 
 #include <cwchar>
 #include <iterator>
+
+#include <gtest/gtest.h>
 
 #include "host_process.h"
 #include "row_status.h"

@@ -1,5 +1,7 @@
 #include "host_process.h"
 
+#include <windows.h>
+
 #include <commctrl.h>
 
 #include <algorithm>
@@ -71,7 +73,8 @@ bool HostProcess::Start(const std::wstring& currentDirectory) {
 // The buffer for list calls that carry a pointer is made in the host at the first such call:
 // many tests never read the list that way.
 void* HostProcess::Remote() const {
-    if (!remote_) remote_ = VirtualAllocEx(info_.hProcess, nullptr, RemoteSize, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    if (!remote_)
+        remote_ = VirtualAllocEx(info_.hProcess, nullptr, RemoteSize, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
     return remote_;
 }
 
@@ -114,10 +117,12 @@ bool HostProcess::SyncPosted() {
     if (!list || !SendMessageTimeoutW(list, LVM_GETHOVERTIME, 0, 0, SMTO_NORMAL, 30000, &original)) return false;
     const DWORD marker = original == 4321 ? 4322 : 4321;
     if (!PostMessageW(list, LVM_SETHOVERTIME, 0, marker)) return false;
-    const bool handled = WaitUntil([&] {
-        DWORD_PTR now = 0;
-        return SendMessageTimeoutW(list, LVM_GETHOVERTIME, 0, 0, SMTO_NORMAL, 30000, &now) && now == marker;
-    }, 30s);
+    const bool handled = WaitUntil(
+        [&] {
+            DWORD_PTR now = 0;
+            return SendMessageTimeoutW(list, LVM_GETHOVERTIME, 0, 0, SMTO_NORMAL, 30000, &now) && now == marker;
+        },
+        30s);
     PostMessageW(list, LVM_SETHOVERTIME, 0, static_cast<LPARAM>(original));
     return handled;
 }
@@ -161,7 +166,8 @@ std::wstring HostProcess::Cell(int row, int column, std::chrono::milliseconds ti
         return L"<no answer>";
     }
     std::wstring text(static_cast<size_t>(length), L'\0');
-    if (length > 0) ReadProcessMemory(process, remoteText, text.data(), static_cast<SIZE_T>(length) * sizeof(wchar_t), &done);
+    if (length > 0)
+        ReadProcessMemory(process, remoteText, text.data(), static_cast<SIZE_T>(length) * sizeof(wchar_t), &done);
     CloseHandle(process);
     return text;
 }
@@ -203,7 +209,8 @@ int HostProcess::RowEndingWith(const std::wstring& suffix) const {
 
 int HostProcess::OtherVisibleWindows() const {
     std::vector<HWND> visible = VisibleWindowsOf(info_.dwProcessId);
-    return static_cast<int>(std::count_if(visible.begin(), visible.end(), [&](HWND window) { return window != mainWindow_; }));
+    return static_cast<int>(
+        std::count_if(visible.begin(), visible.end(), [&](HWND window) { return window != mainWindow_; }));
 }
 
 MINMAXINFO HostProcess::MinMaxInfo() const {
@@ -477,7 +484,8 @@ bool SelectItem(HWND popup, int index, std::vector<int>& tops) {
 bool SelectSteadily(HWND popup, int index) {
     std::vector<int> tops;
     for (int attempt = 0; attempt < 3; ++attempt) {
-        if (SelectItem(popup, index, tops) && !WaitUntil([&] { return SelectedItemTop(popup) != tops.back(); }, 200ms)) {
+        if (SelectItem(popup, index, tops) &&
+            !WaitUntil([&] { return SelectedItemTop(popup) != tops.back(); }, 200ms)) {
             return true;
         }
     }

@@ -1,11 +1,12 @@
 // The real host, started as a process: start-up, the window, the tray icon, rows and closing.
-#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <commctrl.h>
 
 #include <algorithm>
 #include <utility>
 
-#include <windows.h>
-#include <commctrl.h>
+#include <gtest/gtest.h>
 
 #include "host_process.h"
 #include "row_status.h"
@@ -155,7 +156,8 @@ TEST(HostWindowTest, WindowAndListCarryTheirStylesAndTheWindowStartsCentred) {
     HWND list = shown.host.List();
     ASSERT_NE(list, nullptr);
     EXPECT_EQ(GetDlgCtrlID(list), 52);
-    constexpr LONG_PTR listStyles = WS_CHILD | WS_VISIBLE | WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_SHAREIMAGELISTS;
+    constexpr LONG_PTR listStyles =
+        WS_CHILD | WS_VISIBLE | WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_SHAREIMAGELISTS;
     EXPECT_EQ(GetWindowLongPtrW(list, GWL_STYLE) & listStyles, listStyles);
     EXPECT_TRUE(GetWindowLongPtrW(list, GWL_EXSTYLE) & WS_EX_CLIENTEDGE);
     LRESULT extended = SendMessageW(list, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0);
@@ -240,7 +242,8 @@ TEST(HostCloseTest, CloseAsksEveryDaemonAndWaitsForTheLast) {
     int ignoringRow = host.RowEndingWith(L"\\ignores_word.dll");
     int cooperativeRow = host.RowEndingWith(L"\\cooperative.dll");
     int plainRow = host.RowEndingWith(L"\\only_entry.dll");
-    ASSERT_TRUE(WaitUntil([&] { return host.Cell(cooperativeRow, 1) == WhiteStar && host.Cell(plainRow, 1) == WhiteStar; }));
+    ASSERT_TRUE(
+        WaitUntil([&] { return host.Cell(cooperativeRow, 1) == WhiteStar && host.Cell(plainRow, 1) == WhiteStar; }));
     EXPECT_EQ(host.StatusColour(cooperativeRow), Grey);
     EXPECT_EQ(host.Cell(cooperativeRow, 2), L"") << "an unloaded daemon's CPU cell is emptied";
     EXPECT_EQ(host.Cell(plainRow, 3), L"");

@@ -40,7 +40,8 @@ TEST(JourneyTest, DiscoverShowRouteStopAndClose) {
     // The tray menu: the routed daemon's own submenu first, its second item posted to its window.
     ASSERT_NE(host.OpenTrayMenu(), nullptr);
     ChooseMenuItem(0, 1);
-    EXPECT_TRUE(WaitForEvent(routed, "command 2", 60s)) << "wParam 2 on the daemon's window, through a stdcall EntryMenu";
+    EXPECT_TRUE(WaitForEvent(routed, "command 2", 60s))
+        << "wParam 2 on the daemon's window, through a stdcall EntryMenu";
     EXPECT_TRUE(HasEvent(routed, "menu 1")) << "asked for its tray menu";
     ASSERT_TRUE(host.WaitForNoPopupMenu(60s));
 

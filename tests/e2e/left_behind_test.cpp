@@ -3,14 +3,14 @@
 // the lock its ended thread held, a pause inside a condition wait, the loader lock held at
 // the close), each beside a polite daemon in the real host: stopped, force-stopped and
 // started again, paused, closed. The host must run on, answer and show no fault box.
-#include <gtest/gtest.h>
-
 #include <windows.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <string>
+
+#include <gtest/gtest.h>
 
 #include "host_process.h"
 #include "message_box.h"
@@ -120,8 +120,8 @@ std::string Aftermath(HostProcess& host, const std::wstring& fault, const std::w
 // A fault daemon and what its journey does beyond the commands.
 struct FaultDaemon {
     const wchar_t* name;
-    bool hasMenu;                  // its own submenu sits at position 2 of the context menu
-    const char* ansiWindowClass;   // its message-only window on the host's thread, if any
+    bool hasMenu;                 // its own submenu sits at position 2 of the context menu
+    const char* ansiWindowClass;  // its message-only window on the host's thread, if any
 };
 
 // The fault daemon and the polite one in the shown host. Twice: the fault daemon's menu is
@@ -152,7 +152,8 @@ void RunJourney(const FaultDaemon& fault) {
             PostMenuKeys({VK_ESCAPE});
         }
         ASSERT_TRUE(host.WaitForNoPopupMenu());
-        HWND left = fault.ansiWindowClass ? FindWindowExA(HWND_MESSAGE, nullptr, fault.ansiWindowClass, nullptr) : nullptr;
+        HWND left =
+            fault.ansiWindowClass ? FindWindowExA(HWND_MESSAGE, nullptr, fault.ansiWindowClass, nullptr) : nullptr;
         if (fault.ansiWindowClass) {
             ASSERT_NE(left, nullptr) << "its window is on the host's thread";
         }

@@ -1,8 +1,8 @@
 // A hundred daemons of every kind closed at once on the real host; the full thousand
 // runs in bench/soak.
-#include <gtest/gtest.h>
-
 #include <cstdio>
+
+#include <gtest/gtest.h>
 
 #include "reliability_runs.h"
 

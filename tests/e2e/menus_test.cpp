@@ -1,15 +1,17 @@
 // The real host driven with real mouse and keyboard input: the context menu and its
 // commands, the force-stop question, daemon menus, the tray menu and the About window.
-#include <gtest/gtest.h>
+#include <windows.h>
 
 #include <richedit.h>
 
+#include <gtest/gtest.h>
+
 #include "host_process.h"
+#include "message_box.h"
 #include "row_status.h"
+#include "run_program.h"
 #include "shell_folders.h"
 #include "shown_host.h"
-#include "message_box.h"
-#include "run_program.h"
 #include "test_daemons.h"
 #include "top_level_windows.h"
 
@@ -24,8 +26,8 @@ namespace {
 std::wstring WindowText(HWND window) {
     std::wstring text(65536, L'\0');
     DWORD_PTR length = 0;
-    if (!SendMessageTimeoutW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()), SMTO_NORMAL,
-                             10000, &length)) {
+    if (!SendMessageTimeoutW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()), SMTO_NORMAL, 10000,
+                             &length)) {
         return L"<no answer>";
     }
     text.resize(length);

@@ -10,8 +10,8 @@
 #include <thread>
 
 #include "host_process.h"
-#include "row_status.h"
 #include "message_box.h"
+#include "row_status.h"
 #include "temp_folder.h"
 #include "test_daemons.h"
 
@@ -219,7 +219,8 @@ private:
             std::string counts;
             for (int i = 0; i < n; ++i) {
                 const size_t at = static_cast<size_t>(i);
-                counts += " " + std::to_string(CountFullReports(paths_[at], event)) + "/" + std::to_string(expected[at]);
+                counts +=
+                    " " + std::to_string(CountFullReports(paths_[at], event)) + "/" + std::to_string(expected[at]);
             }
             return Stalled("\"" + event + "\" seen/expected:" + counts);
         }
@@ -255,13 +256,14 @@ private:
                 return true;
             },
             std::chrono::seconds(60));
-        return (shown && !unanswered_) || Stalled("the first " + std::to_string(n) + " rows to show " + NarrowCell(status));
+        return (shown && !unanswered_) ||
+               Stalled("the first " + std::to_string(n) + " rows to show " + NarrowCell(status));
     }
 
     HostProcess& host_;
     std::vector<std::wstring> paths_;
     std::vector<int> rows_;
-    std::vector<int> entries_;   // "entry" lines each daemon's log should hold by now
+    std::vector<int> entries_;  // "entry" lines each daemon's log should hold by now
     bool checkAnswers_ = false;
     bool unanswered_ = false;
     int commands_ = 0;
@@ -338,7 +340,8 @@ LoadFigures RunLoad(const LoadRun& run) {
 
     auto closed = Clock::now();
     host.RequestClose();
-    auto timeout = std::chrono::milliseconds(static_cast<long long>(figures.boundSeconds * 2000)) + std::chrono::minutes(2);
+    auto timeout =
+        std::chrono::milliseconds(static_cast<long long>(figures.boundSeconds * 2000)) + std::chrono::minutes(2);
     if (!host.WaitForExit(timeout, &figures.exitCode)) return fail("the host did not end after the close request");
     figures.closeSeconds = SecondsSince(closed);
 
@@ -446,7 +449,8 @@ SoakFigures RunSoak(const SoakRun& run) {
     host.RequestClose();
     if (!host.WaitForExit(std::chrono::seconds(60), &figures.exitCode)) return fail("the host did not end");
     if (figures.exitCode != 0) return fail("exit code " + std::to_string(figures.exitCode));
-    if (!figures.before.taken || !figures.afterCycles.taken || !figures.after.taken) return fail("the host's resources could not be counted");
+    if (!figures.before.taken || !figures.afterCycles.taken || !figures.after.taken)
+        return fail("the host's resources could not be counted");
     figures.ok = true;
     return figures;
 }
@@ -531,10 +535,11 @@ std::vector<std::string> DescribeSoak(const SoakRun& run, const SoakFigures& fig
         lines.push_back(Line("  private bytes per force stop: %+lld KiB",
                              PrivateBytesChange(figures.afterCycles, figures.after) / 1024 / run.forceStops));
     }
-    lines.push_back(Line("  margins (handles %+lld each part, no window, private bytes %+lld KiB over cycles and "
-                         "pairs): %s",
-                         SoakHandleMargin, CyclesPrivateBytesMargin(figures) / 1024,
-                         IsWithinSoakMargins(figures) ? "held" : "EXCEEDED"));
+    lines.push_back(
+        Line("  margins (handles %+lld each part, no window, private bytes %+lld KiB over cycles and "
+             "pairs): %s",
+             SoakHandleMargin, CyclesPrivateBytesMargin(figures) / 1024,
+             IsWithinSoakMargins(figures) ? "held" : "EXCEEDED"));
     lines.push_back(Line("  the host's own threads %d before, %d after; new workers of the system's pool: %d",
                          figures.ownThreadsBefore, figures.ownThreadsAfter, figures.poolWorkersNew));
     lines.push_back(figures.threadsLeft.empty() ? "  threads left behind: none" : "  threads left behind:");

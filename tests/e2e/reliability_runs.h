@@ -24,11 +24,11 @@ struct LoadFigures {
     bool ok = false;
     std::string failure;  // what went wrong first, when not ok
     int daemons = 0;
-    double startSeconds = 0;      // host start until every EntryPoint had run
-    double closeSeconds = 0;      // close request until the process had ended
-    double firstPassSeconds = 0;  // first to last cooperative daemon seeing 255
-    double boundSeconds = 0;      // what the reaper's rules allow for the close
-    double tickMilliseconds = 0;  // time per reaper visit while quitting, as measured (first pass / visits)
+    double startSeconds = 0;        // host start until every EntryPoint had run
+    double closeSeconds = 0;        // close request until the process had ended
+    double firstPassSeconds = 0;    // first to last cooperative daemon seeing 255
+    double boundSeconds = 0;        // what the reaper's rules allow for the close
+    double tickMilliseconds = 0;    // time per reaper visit while quitting, as measured (first pass / visits)
     double boundAtTickSeconds = 0;  // the same bound at the measured time per visit
     DWORD exitCode = 1;
     int cooperativeReturned = 0;  // saw 255, returned and were unloaded
@@ -110,10 +110,10 @@ HungStopFigures RunHungStop();
 // loader, window system; instances of each), paused, resumed and force-stopped through the
 // host's commands, with the host's window asked to answer within a second after every command.
 struct BusyRun {
-    int rounds = 100;    // each round gives every daemon one pause/resume pair
+    int rounds = 100;      // each round gives every daemon one pause/resume pair
     int forceRounds = 20;  // each gives every daemon one force stop and a start; every other
                            // one pauses them first, and every fourth only asks for the pause
-    int instances = 5;   // daemons of each kind
+    int instances = 5;     // daemons of each kind
     // The kinds, by test daemon: the heap's, the C runtime's, the loader's, the window system's.
     std::vector<std::wstring> kinds = {L"loops_heap", L"loops_malloc", L"loops_loader", L"loops_window"};
 };
@@ -121,10 +121,10 @@ struct BusyRun {
 struct BusyFigures {
     bool ok = false;
     std::string failure;
-    int commands = 0;        // commands given, each followed by the answer check
+    int commands = 0;  // commands given, each followed by the answer check
     int pairsPerKind = 0;
     int forceStopsPerKind = 0;
-    double pairSeconds = 0;  // the pauses and resumes
+    double pairSeconds = 0;   // the pauses and resumes
     double forceSeconds = 0;  // the force stops and starts
     DWORD exitCode = 1;
 };

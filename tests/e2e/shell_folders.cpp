@@ -42,7 +42,9 @@ std::wstring StandInProgram() {
 // registers the same again.
 class FolderStandInEnvironment : public testing::Environment {
 public:
-    void SetUp() override { ASSERT_TRUE(RegisterFolderHandler(StandInProgram())) << "no stand-in for the shell's folders"; }
+    void SetUp() override {
+        ASSERT_TRUE(RegisterFolderHandler(StandInProgram())) << "no stand-in for the shell's folders";
+    }
     void TearDown() override {
         for (HWND window : FolderWindows()) PostMessageW(window, WM_CLOSE, 0, 0);
         UnregisterFolderHandler();

@@ -1,8 +1,8 @@
 // A short soak of the real host through its own commands: its resources come back to
 // where they were. The full counts run in bench/soak.
-#include <gtest/gtest.h>
-
 #include <cstdio>
+
+#include <gtest/gtest.h>
 
 #include "reliability_runs.h"
 

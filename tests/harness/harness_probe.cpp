@@ -2,10 +2,10 @@
 // end other than GoogleTest's own a failure. Not part of the suites: harness_check.py runs it.
 #include <windows.h>
 
-#include <gtest/gtest.h>
-
 #include <cstdlib>
 #include <string>
+
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -33,7 +33,9 @@ bool LeaveOneBehind() {
     return true;
 }
 
-TEST(HarnessProbe, Passes) { SUCCEED(); }
+TEST(HarnessProbe, Passes) {
+    SUCCEED();
+}
 
 TEST(HarnessProbe, EndsAsAsked) {
     const char* end = std::getenv("KESTRUNE_PROBE_END");

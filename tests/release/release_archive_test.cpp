@@ -1,13 +1,13 @@
 // Runs an unpacked release archive: the folder named by KESTRUNE_RELEASE_DIR must hold a
 // kestrune.exe that starts, hosts every daemon shipped in its wild_magic folder, and closes cleanly.
-#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <shellapi.h>
 
 #include <cstdlib>
 #include <string>
 
-#include <windows.h>
-#include <shellapi.h>
-
+#include <gtest/gtest.h>
 #include <kestrune/version.h>
 
 #include "host_process.h"
@@ -170,7 +170,8 @@ TEST(ReleaseArchiveTest, DaemonsBuiltWithTheSdkPassTheCheckAndShowTheirMenus) {
     CreateFolders(wild + L"mine\\");
     CreateFolders(wild + L"sample\\");
     ASSERT_TRUE(CopyFileW((built + L"my_daemon.dll").c_str(), (wild + L"mine\\my_daemon.dll").c_str(), FALSE));
-    ASSERT_TRUE(CopyFileW((built + L"sample_daemon.dll").c_str(), (wild + L"sample\\sample_daemon.dll").c_str(), FALSE));
+    ASSERT_TRUE(
+        CopyFileW((built + L"sample_daemon.dll").c_str(), (wild + L"sample\\sample_daemon.dll").c_str(), FALSE));
     HostProcess host(folder.path(), false);
     ASSERT_TRUE(host.Start());
     ASSERT_NE(host.WaitForMainWindow(), nullptr);
@@ -197,7 +198,8 @@ TEST(ReleaseArchiveTest, DaemonsBuiltWithTheSdkPassTheCheckAndShowTheirMenus) {
     }
     EXPECT_TRUE(WaitUntil([&] { return ReadFileBytes(wild + L"mine\\my_daemon.log") == "hello\r\n"; }, 60s))
         << "the template's \"Say hello\"";
-    EXPECT_TRUE(WaitUntil([&] { return ReadFileBytes(wild + L"sample\\sample_daemon.txt").ends_with(" note\r\n"); }, 60s))
+    EXPECT_TRUE(
+        WaitUntil([&] { return ReadFileBytes(wild + L"sample\\sample_daemon.txt").ends_with(" note\r\n"); }, 60s))
         << "the sample's \"Write the time\"";
     DWORD exitCode = 1;
     ASSERT_TRUE(host.CloseAndWait(120s, &exitCode));

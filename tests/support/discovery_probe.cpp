@@ -15,7 +15,8 @@ int wmain(int argc, wchar_t** argv) {
     kestrune::DiscoverDaemons(paths);
     std::string text = "count " + std::to_string(paths.size()) + "\n";
     for (const std::wstring& path : paths) text += kestrune::ToUtf8(path) + "\n";
-    const kestrune::FileOwner file(CreateFileW(argv[1], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const kestrune::FileOwner file(
+        CreateFileW(argv[1], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return 3;
     DWORD written = 0;
     BOOL ok = WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);

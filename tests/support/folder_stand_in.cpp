@@ -26,7 +26,8 @@ std::wstring FolderArgument() {
     start = line.find_first_not_of(L' ', start);
     if (start == std::wstring::npos) return L"";
     std::wstring folder = line.substr(start);
-    if (folder.size() >= 2 && folder.front() == L'"' && folder.back() == L'"') folder = folder.substr(1, folder.size() - 2);
+    if (folder.size() >= 2 && folder.front() == L'"' && folder.back() == L'"')
+        folder = folder.substr(1, folder.size() - 2);
     return folder;
 }
 
@@ -39,8 +40,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
     windowClass.lpszClassName = ClassName;
     if (!RegisterClassW(&windowClass)) return 1;
     const std::wstring folder = FolderArgument();
-    HWND window = CreateWindowExW(0, ClassName, folder.c_str(), WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
-                                  320, 120, nullptr, nullptr, instance, nullptr);
+    HWND window = CreateWindowExW(0, ClassName, folder.c_str(), WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT, 320,
+                                  120, nullptr, nullptr, instance, nullptr);
     if (!window) return 1;
     ShowWindow(window, show == SW_HIDE ? SW_SHOWNORMAL : show);
     MSG message;

@@ -1,5 +1,7 @@
 #include "process_census.h"
 
+#include <windows.h>
+
 #include <psapi.h>
 
 #include <algorithm>
@@ -88,8 +90,7 @@ std::string DescribeCensus(const ProcessCensus& census) {
              "threads %zu, modules %zu",
              census.handles, census.handleTableRead ? "" : " (no handle table)",
              static_cast<unsigned long>(census.gdiObjects), static_cast<unsigned long>(census.userObjects),
-             census.windows,
-             static_cast<double>(census.privateBytes) / (1024.0 * 1024.0),
+             census.windows, static_cast<double>(census.privateBytes) / (1024.0 * 1024.0),
              census.privateUsageReported ? "" : " (PagefileUsage)",
              static_cast<double>(census.committedPrivate) / (1024.0 * 1024.0), census.threads.size(),
              census.modules.size());
@@ -113,7 +114,8 @@ std::string DescribeCensusChange(const ProcessCensus& before, const ProcessCensu
              HandleChange(before, after), PrivateBytesChange(before, after) / 1024,
              change(before.committedPrivate, after.committedPrivate) / 1024,
              change(before.gdiObjects, after.gdiObjects), change(before.userObjects, after.userObjects),
-             change(before.windows, after.windows), change(before.threads.size(), after.threads.size()), change(before.modules.size(), after.modules.size()));
+             change(before.windows, after.windows), change(before.threads.size(), after.threads.size()),
+             change(before.modules.size(), after.modules.size()));
     return line;
 }
 

@@ -9,8 +9,8 @@ namespace {
 
 // Which call the last helper is in: the one a lock left held blocks it in.
 volatile LONG step = 0;
-constexpr const char* Steps[] = {"start", "HeapAlloc", "malloc", "LoadLibrary", "FreeLibrary", "GetDC", "ReleaseDC",
-                                 "done"};
+constexpr const char* Steps[] = {"start",       "HeapAlloc", "malloc",    "LoadLibrary",
+                                 "FreeLibrary", "GetDC",     "ReleaseDC", "done"};
 
 DWORD WINAPI UseTheSystem(LPVOID) {
     step = 1;
@@ -45,8 +45,9 @@ double SystemAnswerMs(DWORD limitMs, SlowAnswerReport report, DWORD reportAfterM
     }
     const bool answered = WaitForSingleObject(thread.get(), limitMs - waited) == WAIT_OBJECT_0;
     QueryPerformanceCounter(&end);
-    return answered ? 1000.0 * static_cast<double>(end.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart)
-                    : -1;
+    return answered
+               ? 1000.0 * static_cast<double>(end.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart)
+               : -1;
 }
 
 bool SystemAnswers() {

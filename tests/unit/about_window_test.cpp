@@ -1,10 +1,11 @@
 // The About window and its help text: layout rules, one window at a time, resizing,
 // read-only text and the em dashes.
-#include "menu_fixture.h"
+#include <windows.h>
 
 #include <richedit.h>
 
 #include "core/utf8.h"
+#include "menu_fixture.h"
 #include "ui/about_window.h"
 #include "ui/dpi.h"
 #include "ui/help_text.h"
@@ -44,8 +45,8 @@ TEST(HelpTextTest, FollowsTheLayoutOfTitleSectionsAndPoints) {
     ASSERT_EQ(text.substr(text.size() - 2), L"\r\n") << "the last line ends like every other";
     std::vector<std::wstring> lines = SplitLines(text.substr(0, text.size() - 2));
     for (const std::wstring& line : lines) {
-        EXPECT_EQ(line.find_first_of(L"\r\n\t"), std::wstring::npos) << "lines end in CR LF only: "
-                                                                      << testing::PrintToString(line);
+        EXPECT_EQ(line.find_first_of(L"\r\n\t"), std::wstring::npos)
+            << "lines end in CR LF only: " << testing::PrintToString(line);
     }
     ASSERT_GE(lines.size(), 10u);
     EXPECT_EQ(lines[0], L"Kestrune: the ultimate host process for daemons");
@@ -96,10 +97,12 @@ TEST(HelpTextTest, FollowsTheLayoutOfTitleSectionsAndPoints) {
         EXPECT_LT(at, heading[2]) << "point " << point;
         previous = at;
     }
-    EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](const std::wstring& line) {
-                  return line.size() > 4 && line[2] >= L'5' && line[2] <= L'9' && line[3] == L'.';
-              }),
-              0) << "four numbered points";
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::wstring& line) {
+                                return line.size() > 4 && line[2] >= L'5' && line[2] <= L'9' && line[3] == L'.';
+                            }),
+              0)
+        << "four numbered points";
 
     for (const wchar_t* name : {L"EntryPoint()", L"EntryState()", L"\"wild_magic\""}) {
         EXPECT_NE(text.find(name), std::wstring::npos) << testing::PrintToString(std::wstring(name));

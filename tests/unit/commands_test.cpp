@@ -1,13 +1,12 @@
 // Daemon commands against the selected row: requests, "Pause all", "Start" again and
 // the force-stop question answered through the real message box.
-#include "menu_fixture.h"
-
 #include <thread>
 
-#include "ui/daemon_commands.h"
-#include "ui/reaper.h"
+#include "menu_fixture.h"
 #include "message_box.h"
 #include "ui/about_window.h"
+#include "ui/daemon_commands.h"
+#include "ui/reaper.h"
 #include "ui/ui_state.h"
 
 namespace kestrune::test {
@@ -29,7 +28,8 @@ TEST(FolderOfPathTest, KeepsTheLastSeparatorAndSkipsALeadingQuote) {
         {L"", L""},
         {L"\"", L""},
     };
-    for (const Case& c : cases) EXPECT_EQ(FolderOfPath(c.path), c.folder) << testing::PrintToString(std::wstring(c.path));
+    for (const Case& c : cases)
+        EXPECT_EQ(FolderOfPath(c.path), c.folder) << testing::PrintToString(std::wstring(c.path));
 }
 
 TEST_F(CommandsTest, RequestsGoToTheSelectedDaemonOnly) {
@@ -40,9 +40,9 @@ TEST_F(CommandsTest, RequestsGoToTheSelectedDaemonOnly) {
         int code;
         int32_t request;
     } cases[] = {
-        {CmdPriorityIdle, 65}, {CmdPriorityLowest, 78}, {CmdPriorityBelowNormal, 79}, {CmdPriorityNormal, 80},
-        {CmdPriorityAboveNormal, 81}, {CmdPriorityHighest, 82}, {CmdPriorityTimeCritical, 95},
-        {CmdPauseResume, RequestPause}, {CmdStop, RequestStop},
+        {CmdPriorityIdle, 65},         {CmdPriorityLowest, 78},        {CmdPriorityBelowNormal, 79},
+        {CmdPriorityNormal, 80},       {CmdPriorityAboveNormal, 81},   {CmdPriorityHighest, 82},
+        {CmdPriorityTimeCritical, 95}, {CmdPauseResume, RequestPause}, {CmdStop, RequestStop},
     };
     for (const Case& c : cases) {
         SetDaemonRequest(daemon, RequestNone);

@@ -1,10 +1,9 @@
 // The daemon list's context menu, built for real daemons in each state and read back
 // item by item before it is destroyed.
-#include "menu_fixture.h"
-
 #include "core/commands.h"
 #include "core/owner.h"
 #include "core/priority.h"
+#include "menu_fixture.h"
 #include "ui/context_menu.h"
 #include "ui/daemon_menus.h"
 #include "ui/ui_state.h"
@@ -15,8 +14,8 @@ namespace {
 using ContextMenuTest = WindowFixture;
 
 const std::vector<std::wstring> NotLoadedTail = {
-    L"----", L"Priority grey > 0", L"----", L"Pause 15 grey", L"Pause all 16 grey", L"----",
-    L"Stop [F] 17 grey", L"Stop 18 grey",
+    L"----", L"Priority grey > 0", L"----",         L"Pause 15 grey", L"Pause all 16 grey",
+    L"----", L"Stop [F] 17 grey",  L"Stop 18 grey",
 };
 
 std::vector<std::wstring> Join(std::vector<std::wstring> head, const std::vector<std::wstring>& tail) {
@@ -28,7 +27,7 @@ std::vector<std::wstring> Join(std::vector<std::wstring> head, const std::vector
 std::vector<std::wstring> PriorityItems(int checked) {
     std::vector<std::wstring> items = {
         L"Time critical 14", L"Highest 13", L"Above normal 12", L"----", L"Normal 11", L"----",
-        L"Below normal 10", L"Lowest 9", L"Idle 8",
+        L"Below normal 10",  L"Lowest 9",   L"Idle 8",
     };
     for (auto& item : items) {
         if (checked != 0 && item.size() > 3 && item.ends_with(L" " + std::to_wstring(checked))) item += L" check";
@@ -77,8 +76,8 @@ TEST_F(ContextMenuTest, RunningDaemonWithoutItsOwnMenuChecksItsCurrentPriority) 
     ASSERT_NE(daemon, nullptr);
     SelectDaemon(daemon);
     const std::vector<std::wstring> running = {
-        L"Start 6 grey", L"Open folder 7", L"----", L"Priority > 9", L"----", L"Pause 15", L"Pause all 16",
-        L"----", L"Stop [F] 17", L"Stop 18",
+        L"Start 6 grey", L"Open folder 7", L"----", L"Priority > 9", L"----",
+        L"Pause 15",     L"Pause all 16",  L"----", L"Stop [F] 17",  L"Stop 18",
     };
     MenuOwner menu(BuildDaemonContextMenu());
     ExpectItems(DescribeMenu(menu.get()), running, __LINE__);
@@ -88,7 +87,7 @@ TEST_F(ContextMenuTest, RunningDaemonWithoutItsOwnMenuChecksItsCurrentPriority) 
         int priority;
         int checkedItem;
     } cases[] = {
-        {THREAD_PRIORITY_IDLE, 8}, {THREAD_PRIORITY_LOWEST, 9}, {THREAD_PRIORITY_BELOW_NORMAL, 10},
+        {THREAD_PRIORITY_IDLE, 8},          {THREAD_PRIORITY_LOWEST, 9},   {THREAD_PRIORITY_BELOW_NORMAL, 10},
         {THREAD_PRIORITY_ABOVE_NORMAL, 12}, {THREAD_PRIORITY_HIGHEST, 13}, {THREAD_PRIORITY_TIME_CRITICAL, 14},
     };
     for (const Case& c : cases) {
@@ -163,8 +162,8 @@ TEST_F(ContextMenuTest, StartedDaemonWhoseThreadEndedShowsNormalChecked) {
     SelectDaemon(daemon);
     MenuOwner menu(BuildDaemonContextMenu());
     ExpectItems(DescribeMenu(menu.get()),
-                {L"Start 6 grey", L"Open folder 7", L"----", L"Priority > 9", L"----", L"Pause 15",
-                 L"Pause all 16", L"----", L"Stop [F] 17", L"Stop 18"},
+                {L"Start 6 grey", L"Open folder 7", L"----", L"Priority > 9", L"----", L"Pause 15", L"Pause all 16",
+                 L"----", L"Stop [F] 17", L"Stop 18"},
                 __LINE__);
     ExpectItems(DescribeMenu(SubmenuAt(menu.get(), 3)), PriorityItems(CmdPriorityNormal), __LINE__);
 }

@@ -1,11 +1,10 @@
 // Daemon-supplied menus: the call of EntryMenu, the renumbering, the route table and
 // the command that reaches the daemon's own thread, with well-behaved and faulty daemons.
-#include "menu_fixture.h"
-
 #include <cstdint>
 
 #include "core/commands.h"
 #include "core/owner.h"
+#include "menu_fixture.h"
 #include "ui/context_menu.h"
 #include "ui/daemon_menus.h"
 #include "ui/tray_menu.h"
@@ -200,7 +199,7 @@ TEST_F(DaemonMenusTest, FaultyMenusAndWindowsNeverPostAstray) {
         const wchar_t* name;
         bool attached;
     } cases[] = {
-        {L"routed_null_menu", false}, {L"routed_not_a_menu", false}, {L"routed_dead_window", true},
+        {L"routed_null_menu", false},  {L"routed_not_a_menu", false}, {L"routed_dead_window", true},
         {L"routed_null_window", true}, {L"routed_broadcast", true},
     };
     for (const Case& c : cases) {

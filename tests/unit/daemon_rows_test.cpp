@@ -1,9 +1,10 @@
-#include "host_fixture.h"
+#include <windows.h>
 
 #include <commctrl.h>
 
 #include "core/clock.h"
 #include "core/lifecycle.h"
+#include "host_fixture.h"
 #include "ui/daemon_list.h"
 #include "ui/daemon_rows.h"
 #include "ui/main_window.h"

@@ -102,8 +102,9 @@ TEST_F(DiscoveryTest, MissingBaseFolderIsCreatedAndYieldsNothing) {
 
 TEST_F(DiscoveryTest, FindsLowerCaseDllNamesInBaseAndDirectSubFoldersOnly) {
     for (const wchar_t* name : {L"a.dll", L".dll", L"tools\\b.dll", L"x.dll\\inner.dll", L"hidden.dll"}) Touch(name);
-    for (const wchar_t* name : {L"A.DLL", L"a.Dll", L"b.dLL", L"a.dll.bak", L"a.dllx", L"adll", L"a.dl", L"tools\\B.DLL",
-                                L"tools\\old\\c.dll", L"tools\\y.dll\\deep.dll", L"x.dll\\inner.txt"}) {
+    for (const wchar_t* name :
+         {L"A.DLL", L"a.Dll", L"b.dLL", L"a.dll.bak", L"a.dllx", L"adll", L"a.dl", L"tools\\B.DLL",
+          L"tools\\old\\c.dll", L"tools\\y.dll\\deep.dll", L"x.dll\\inner.txt"}) {
         Touch(name);
     }
     MakeFolder(L"empty\\");
@@ -167,8 +168,9 @@ TEST_F(DiscoveryTest, OrderIsDepthFirstInListingOrder) {
     std::vector<std::wstring> expected = ExpectedPaths(base);
     ASSERT_EQ(expected.size(), 19u);
     // Only meaningful when a sub-folder's libraries fall between the base folder's own.
-    auto firstNested = std::find_if(expected.begin(), expected.end(),
-                                    [&](const std::wstring& p) { return p.find(L'\\', base.size()) != std::wstring::npos; });
+    auto firstNested = std::find_if(expected.begin(), expected.end(), [&](const std::wstring& p) {
+        return p.find(L'\\', base.size()) != std::wstring::npos;
+    });
     auto lastTopLevel = std::find_if(expected.rbegin(), expected.rend(), [&](const std::wstring& p) {
         return p.find(L'\\', base.size()) == std::wstring::npos;
     });
@@ -291,8 +293,8 @@ DWORD RunProgram(const std::wstring& program, const std::wstring& argument, cons
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
-    if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        currentFolder.c_str(), &startup, &process)) {
+    if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, currentFolder.c_str(),
+                        &startup, &process)) {
         return static_cast<DWORD>(-1);
     }
     HandleOwner processOwner(process.hProcess), threadOwner(process.hThread);

@@ -1,15 +1,14 @@
 // The end of the user's session in process: the real window procedure and the real
 // daemons, the force-stop question open meanwhile, and a menu being built meanwhile.
-#include "menu_fixture.h"
-
 #include <thread>
 
-#include "ui/daemon_commands.h"
 #include "freed_blocks.h"
-#include "ui/reaper.h"
+#include "menu_fixture.h"
 #include "message_box.h"
 #include "system_answers.h"
 #include "ui/close_sequence.h"
+#include "ui/daemon_commands.h"
+#include "ui/reaper.h"
 #include "ui/ui_state.h"
 
 namespace kestrune::test {

@@ -1,17 +1,18 @@
 // The fatal error report's text, the fault record and the source position, without
 // faulting: the end-to-end tests fault the real host.
-#include <gtest/gtest.h>
-
 #include <windows.h>
 
 #include <fstream>
 #include <string>
 #include <thread>
 
+#include <gtest/gtest.h>
+
 #include "core/lifecycle.h"
 #include "core/owner.h"
-#include "ui/reaper.h"
 #include "fault/fatal_error.h"
+#include "ui/reaper.h"
+
 #include "fault/source_position.h"
 
 namespace kestrune {
@@ -143,7 +144,8 @@ TEST(SourcePositionTest, MarkedHostCodeStoresItsFileAndLineOnWhicheverThreadRuns
     EXPECT_EQ(ReaperPeriod(3), 128u);
     uint32_t position = SourcePosition.load();
     EXPECT_EQ(SourceFileNameOf(position), "reaper.cpp");
-    EXPECT_NE(HostSourceLine("ui/reaper.cpp", SourceLineOf(position)).find("LN return static_cast<UINT>(FullPassMilliseconds /"),
+    EXPECT_NE(HostSourceLine("ui/reaper.cpp", SourceLineOf(position))
+                  .find("LN return static_cast<UINT>(FullPassMilliseconds /"),
               std::string::npos)
         << HostSourceLine("ui/reaper.cpp", SourceLineOf(position));
 

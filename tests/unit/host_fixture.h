@@ -1,9 +1,9 @@
 // A clean application record per test, and every daemon unloaded at its end.
 #pragma once
 
-#include <gtest/gtest.h>
-
 #include <string>
+
+#include <gtest/gtest.h>
 
 #include "core/application.h"
 #include "core/daemon_table.h"
@@ -11,9 +11,9 @@
 #include "core/lifecycle.h"
 #include "core/loader.h"
 #include "core/safe_point.h"
-#include "ui/ui_state.h"
 #include "temp_folder.h"
 #include "test_daemons.h"
+#include "ui/ui_state.h"
 
 namespace kestrune::test {
 
@@ -66,10 +66,12 @@ protected:
 
 // A daemon that returned by itself: its library is freed once its quarantine is over.
 inline bool WaitForLibraryFreed(const std::wstring& path) {
-    return WaitUntil([&] {
-        ReviewQuarantine();
-        return !IsModuleLoaded(path);
-    }, std::chrono::milliseconds(QuarantinePeriod + 5000));
+    return WaitUntil(
+        [&] {
+            ReviewQuarantine();
+            return !IsModuleLoaded(path);
+        },
+        std::chrono::milliseconds(QuarantinePeriod + 5000));
 }
 
 // The thread's suspend count, read without changing it.

@@ -1,9 +1,8 @@
 // A daemon that sees 255 but never finishes cleaning up: ended after its grace through
 // the real reaper and commands, while the other daemons and the host go on.
-#include "menu_fixture.h"
-
 #include <functional>
 
+#include "menu_fixture.h"
 #include "ui/daemon_commands.h"
 #include "ui/reaper.h"
 

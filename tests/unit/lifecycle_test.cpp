@@ -1,5 +1,3 @@
-#include "host_fixture.h"
-
 #include <string>
 #include <vector>
 
@@ -7,6 +5,7 @@
 #include "core/clock.h"
 #include "core/library_release.h"
 #include "core/lifecycle.h"
+#include "host_fixture.h"
 #include "ui/reaper.h"
 
 namespace kestrune::test {
@@ -256,8 +255,8 @@ TEST_F(LifecycleTest, GraceIsKeptWhenTheStoredTimeWrapsAfterWeeks) {
 // After 24.8 days the stored low half turns negative, after 49.7 days it wraps: the time since
 // the stamp must still come out as the time that really passed.
 TEST(StopGraceTest, TimeSinceTheStampSurvivesSignAndWrapOfTheLowHalf) {
-    for (uint64_t now : {uint64_t{40000}, (uint64_t{1} << 31) + 5000, (uint64_t{1} << 32) + 5000,
-                         (uint64_t{1} << 33) + 7}) {
+    for (uint64_t now :
+         {uint64_t{40000}, (uint64_t{1} << 31) + 5000, (uint64_t{1} << 32) + 5000, (uint64_t{1} << 33) + 7}) {
         for (uint32_t elapsed : {10000u, 30000u, 30001u}) {
             int32_t stamp = static_cast<int32_t>(static_cast<uint32_t>(now - elapsed));
             EXPECT_EQ(MillisecondsSinceStamp(now, stamp), static_cast<int32_t>(elapsed)) << "now " << now;

@@ -1,6 +1,5 @@
-#include "host_fixture.h"
-
 #include "core/lifecycle.h"
+#include "host_fixture.h"
 #include "pe_edit.h"
 
 namespace kestrune::test {

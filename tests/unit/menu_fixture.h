@@ -3,6 +3,7 @@
 #pragma once
 
 #include <windows.h>
+
 #include <commctrl.h>
 
 #include <string>
@@ -62,7 +63,8 @@ inline void ExpectItems(const std::vector<std::wstring>& actual, const std::vect
     std::wstring shown, wanted;
     for (const auto& item : actual) shown += L"  " + item + L"\n";
     for (const auto& item : expected) wanted += L"  " + item + L"\n";
-    EXPECT_EQ(actual, expected) << "actual:\n" << testing::PrintToString(shown) << "\nexpected:\n"
+    EXPECT_EQ(actual, expected) << "actual:\n"
+                                << testing::PrintToString(shown) << "\nexpected:\n"
                                 << testing::PrintToString(wanted);
 }
 

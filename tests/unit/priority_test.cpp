@@ -48,9 +48,9 @@ TEST_F(PriorityTest, ActsOnALiveThreadAndLeavesAnEndedOneAlone) {
     Daemon* daemon = Run(L"cooperative");
     ASSERT_NE(daemon, nullptr);
     HANDLE thread = daemon->thread.get();
-    for (int32_t priority : {THREAD_PRIORITY_TIME_CRITICAL, THREAD_PRIORITY_IDLE, THREAD_PRIORITY_ABOVE_NORMAL,
-                             THREAD_PRIORITY_LOWEST, THREAD_PRIORITY_NORMAL, THREAD_PRIORITY_BELOW_NORMAL,
-                             THREAD_PRIORITY_HIGHEST}) {
+    for (int32_t priority :
+         {THREAD_PRIORITY_TIME_CRITICAL, THREAD_PRIORITY_IDLE, THREAD_PRIORITY_ABOVE_NORMAL, THREAD_PRIORITY_LOWEST,
+          THREAD_PRIORITY_NORMAL, THREAD_PRIORITY_BELOW_NORMAL, THREAD_PRIORITY_HIGHEST}) {
         SetDaemonPriority(thread, priority);
         EXPECT_EQ(GetThreadPriority(thread), priority);
         EXPECT_EQ(GetDaemonPriority(thread), priority);

@@ -1,16 +1,17 @@
 // The reaper's ticks: how many daemons one tick visits and in which order, and that a
 // daemon whose thread ends by itself still leaves through its next visit.
-#include "host_fixture.h"
+#include <windows.h>
 
 #include <commctrl.h>
 
 #include <vector>
 
 #include "core/safe_point.h"
-#include "ui/reaper.h"
+#include "host_fixture.h"
 #include "ui/daemon_list.h"
 #include "ui/daemon_rows.h"
 #include "ui/main_window.h"
+#include "ui/reaper.h"
 
 namespace kestrune::test {
 namespace {
@@ -76,19 +77,16 @@ TEST_F(ReaperTest, VisitsPerTickFollowTheCountTheTimeSinceTheLastTickAndQuitting
         int visits;
     };
     const Case cases[] = {
-        {50, false, 10, 1},     // 512 / 51 = 10 ms: the designed period, one daemon a tick
-        {50, false, 40, 1},     // however late the tick
-        {52, false, 10, 2},     // 9 ms: two a tick, a pass of 26 ticks
-        {1000, false, 10, 20},
-        {1000, false, 3, 20},   // an early tick still counts as one at the floor
-        {1000, false, 30, 59},  // a late one makes up for the time lost: 17 such ticks a pass
-        {1000, false, 50, 100},  // the batched period's tick: ten make a pass
-        {2000, false, 10, 40},
-        {2000, false, 5000, 2000},  // after a long modal loop: one pass, no daemon twice
-        {50, true, 10, 3},      // 4 ms ticks would make 2.5 visits in one 10 ms tick
-        {50, true, 25, 7},
-        {2, true, 10, 2},       // no daemon twice in one tick
-        {400, true, 10, 8},     // never fewer than while running
+        {50, false, 10, 1},                            // 512 / 51 = 10 ms: the designed period, one daemon a tick
+        {50, false, 40, 1},                            // however late the tick
+        {52, false, 10, 2},                            // 9 ms: two a tick, a pass of 26 ticks
+        {1000, false, 10, 20},  {1000, false, 3, 20},  // an early tick still counts as one at the floor
+        {1000, false, 30, 59},                         // a late one makes up for the time lost: 17 such ticks a pass
+        {1000, false, 50, 100},                        // the batched period's tick: ten make a pass
+        {2000, false, 10, 40},  {2000, false, 5000, 2000},  // after a long modal loop: one pass, no daemon twice
+        {50, true, 10, 3},                                  // 4 ms ticks would make 2.5 visits in one 10 ms tick
+        {50, true, 25, 7},      {2, true, 10, 2},           // no daemon twice in one tick
+        {400, true, 10, 8},                                 // never fewer than while running
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.daemons << " daemons, " << c.sinceLastTick << " ms"

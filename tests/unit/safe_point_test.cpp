@@ -1,12 +1,11 @@
 // Daemon threads are paused and ended only where they hold none of the system's locks.
-#include "host_fixture.h"
-
 #include <atomic>
 
 #include "core/clock.h"
-#include "ui/reaper.h"
 #include "core/safe_point.h"
+#include "host_fixture.h"
 #include "system_answers.h"
+#include "ui/reaper.h"
 
 namespace kestrune::test {
 namespace {
@@ -20,7 +19,8 @@ class LoaderLockHolder {
 public:
     LoaderLockHolder() {
         HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-        lock_ = reinterpret_cast<LockLoaderLockFunction>(reinterpret_cast<void*>(GetProcAddress(ntdll, "LdrLockLoaderLock")));
+        lock_ = reinterpret_cast<LockLoaderLockFunction>(
+            reinterpret_cast<void*>(GetProcAddress(ntdll, "LdrLockLoaderLock")));
         unlock_ = reinterpret_cast<UnlockLoaderLockFunction>(
             reinterpret_cast<void*>(GetProcAddress(ntdll, "LdrUnlockLoaderLock")));
         thread_ = CreateThread(nullptr, 0, Run, this, 0, nullptr);
@@ -131,7 +131,8 @@ TEST_F(SafePointTest, AThreadIsHeldOnlyInAPlainWaitOrItsOwnCodeWithEveryLockFree
     ResumeThread(holder.Thread());
 
     holder.Hold(true);
-    EXPECT_EQ(HoldAtSafePoint(holder.Thread(), HoldRule::OwnCodeOrWait), HoldResult::Busy) << "it holds the loader lock";
+    EXPECT_EQ(HoldAtSafePoint(holder.Thread(), HoldRule::OwnCodeOrWait), HoldResult::Busy)
+        << "it holds the loader lock";
     EXPECT_EQ(SuspendCount(holder.Thread()), 0u) << "a thread not held is left running";
     EXPECT_EQ(HoldAtSafePoint(holder.Thread(), HoldRule::LocksFree), HoldResult::Busy);
     EXPECT_EQ(HoldAtSafePoint(holder.Thread(), HoldRule::Anywhere), HoldResult::Busy)

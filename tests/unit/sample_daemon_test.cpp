@@ -1,7 +1,6 @@
 // The sample daemon that daemon authors copy, driven through the host's menus.
-#include "menu_fixture.h"
-
 #include "core/owner.h"
+#include "menu_fixture.h"
 #include "ui/context_menu.h"
 #include "ui/daemon_menus.h"
 

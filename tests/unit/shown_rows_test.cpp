@@ -1,12 +1,13 @@
 // The one-second refresh rewrites the rows the user can see; a row scrolled into view has
 // its current figures after the next refresh. A list that stopped drawing while a hidden
 // host quits draws again once the window is shown.
-#include "host_fixture.h"
+#include <windows.h>
 
 #include <commctrl.h>
 
 #include <vector>
 
+#include "host_fixture.h"
 #include "ui/close_sequence.h"
 #include "ui/daemon_list.h"
 #include "ui/daemon_rows.h"
@@ -53,7 +54,8 @@ protected:
     }
 
     void SetEveryPriority(int priority) {
-        for (size_t i = 1; i < app.DaemonTable.size(); ++i) SetThreadPriority(app.DaemonTable[i]->thread.get(), priority);
+        for (size_t i = 1; i < app.DaemonTable.size(); ++i)
+            SetThreadPriority(app.DaemonTable[i]->thread.get(), priority);
     }
 
     int ListMessage(UINT message, WPARAM wParam = 0) {

@@ -1,7 +1,7 @@
 // The tray icon's tooltip text.
-#include <gtest/gtest.h>
-
 #include <windows.h>
+
+#include <gtest/gtest.h>
 
 #include "ui/tray_icon.h"
 

@@ -1,7 +1,6 @@
 // The tray menu: every daemon's own menu in table order, then the host's three items.
-#include "menu_fixture.h"
-
 #include "core/owner.h"
+#include "menu_fixture.h"
 #include "ui/daemon_menus.h"
 #include "ui/tray_menu.h"
 #include "ui/ui_state.h"

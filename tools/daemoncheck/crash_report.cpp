@@ -26,15 +26,15 @@ std::wstring CodeText(DWORD code) {
 
 std::wstring EntryOnMainThread(const Check& check) {
     switch (check.stage) {
-        case Stage::Loading:
-            // EntryState is looked up just before it is called, and marked called once it returns.
-            return check.facts.entryState && !check.facts.entryStateCalled ? L"EntryState" : L"DllMain (loading)";
-        case Stage::AskingForMenus:
-            return L"EntryMenu";
-        case Stage::Unloading:
-            return L"DllMain (unloading)";
-        default:
-            return L"the daemon's code on the host's main thread (a window procedure?)";
+    case Stage::Loading:
+        // EntryState is looked up just before it is called, and marked called once it returns.
+        return check.facts.entryState && !check.facts.entryStateCalled ? L"EntryState" : L"DllMain (loading)";
+    case Stage::AskingForMenus:
+        return L"EntryMenu";
+    case Stage::Unloading:
+        return L"DllMain (unloading)";
+    default:
+        return L"the daemon's code on the host's main thread (a window procedure?)";
     }
 }
 

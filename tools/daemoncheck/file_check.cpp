@@ -57,8 +57,10 @@ std::wstring MachineMismatch(const PeImage& image) {
     if (!image.problem.empty()) return {};
     const std::wstring ownBits = OwnMachine() == MachineX64 ? L"64-bit" : L"32-bit";
     if (!image.isDll) return L"a program, not a DLL";
-    if (image.machine == MachineX64 && OwnMachine() == MachineX86) return L"64-bit DLL cannot load into the 32-bit host";
-    if (image.machine == MachineX86 && OwnMachine() == MachineX64) return L"32-bit DLL cannot load into the 64-bit host";
+    if (image.machine == MachineX64 && OwnMachine() == MachineX86)
+        return L"64-bit DLL cannot load into the 32-bit host";
+    if (image.machine == MachineX86 && OwnMachine() == MachineX64)
+        return L"32-bit DLL cannot load into the 64-bit host";
     if (image.machine != OwnMachine())
         return DescribeMachine(image.machine) + L" DLL cannot load into the " + ownBits + L" host";
     return {};

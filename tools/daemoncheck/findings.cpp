@@ -11,14 +11,14 @@ namespace {
 
 const wchar_t* LevelWord(Level level) {
     switch (level) {
-        case Level::Ok:
-            return L"ok  ";
-        case Level::Warn:
-            return L"WARN";
-        case Level::Fail:
-            return L"FAIL";
-        default:
-            return L"info";
+    case Level::Ok:
+        return L"ok  ";
+    case Level::Warn:
+        return L"WARN";
+    case Level::Fail:
+        return L"FAIL";
+    default:
+        return L"info";
     }
 }
 

@@ -111,21 +111,20 @@ void CheckDiscovered(const Options& options, const Seen& file, Findings& finding
 
 void ReportSkipped(const Seen& entry, Findings& findings) {
     switch (entry.decision) {
-        case EntryDecision::NameRejected:
-            WriteLine(L"skipped " + entry.label +
-                      L": not a daemon's name: the host takes only files whose names end in \".dll\", in lower case");
-            break;
-        case EntryDecision::FolderTooDeep:
-            WriteLine(L"skipped " + entry.label +
-                      L": a folder two below wild_magic\\: the host does not look inside it");
-            break;
-        case EntryDecision::ListingFailed:
-            ++findings.warnings;
-            WriteLine(L"skipped " + entry.label + L": the host cannot list this folder (error " +
-                      std::to_wstring(entry.error) + L"; a path too long?): nothing in it is discovered");
-            break;
-        default:
-            break;
+    case EntryDecision::NameRejected:
+        WriteLine(L"skipped " + entry.label +
+                  L": not a daemon's name: the host takes only files whose names end in \".dll\", in lower case");
+        break;
+    case EntryDecision::FolderTooDeep:
+        WriteLine(L"skipped " + entry.label + L": a folder two below wild_magic\\: the host does not look inside it");
+        break;
+    case EntryDecision::ListingFailed:
+        ++findings.warnings;
+        WriteLine(L"skipped " + entry.label + L": the host cannot list this folder (error " +
+                  std::to_wstring(entry.error) + L"; a path too long?): nothing in it is discovered");
+        break;
+    default:
+        break;
     }
 }
 

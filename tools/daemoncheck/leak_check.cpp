@@ -72,7 +72,8 @@ void NoteSystemThreads(Check& check) {
     if (system.empty()) return;
     std::wstring listed;
     for (DWORD id : system)
-        listed += (listed.empty() ? L"" : L", ") + std::to_wstring(id) + L" (" + DescribeStart(check, ThreadStartAddress(id)) + L")";
+        listed += (listed.empty() ? L"" : L", ") + std::to_wstring(id) + L" (" +
+                  DescribeStart(check, ThreadStartAddress(id)) + L")";
     Report(check.findings, Level::Info, "threads",
            std::to_wstring(system.size()) + (system.size() == 1 ? L" thread" : L" threads") +
                L" that the system started while the daemon ran (thread-pool or loader workers) " +

@@ -169,7 +169,8 @@ std::wstring LostStateWordText(const Check& check) {
     if (!facts.entryStateCalled)
         return L"at " + Hex(facts.entryState) + L", below the bound " + Hex(facts.bound) +
                L": the host never calls it and cannot stop the daemon gracefully (" + BelowBoundHint(check) + L")";
-    if (!facts.stateWordReturned) return L"returned 0: the host has no state word and cannot stop the daemon gracefully";
+    if (!facts.stateWordReturned)
+        return L"returned 0: the host has no state word and cannot stop the daemon gracefully";
     return L"returned " + Hex(facts.stateWordReturned) + L", below the bound " + Hex(facts.bound) +
            L": the host ignores it and cannot stop the daemon gracefully (the state word must be a variable of the "
            L"DLL that lies above its ordinal-1 export)";

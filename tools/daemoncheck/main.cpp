@@ -28,8 +28,7 @@ void WriteKeptLine(const Check& check) {
 }
 
 int RunFileCheck(Check& check) {
-    WriteLine(L"daemoncheck " + std::wstring(sizeof(void*) == 8 ? L"64-bit" : L"32-bit") + L": " +
-              check.options.path);
+    WriteLine(L"daemoncheck " + std::wstring(sizeof(void*) == 8 ? L"64-bit" : L"32-bit") + L": " + check.options.path);
     ExamineFile(check);
     JudgeDiscovery(check);
     WarmUpSystemServices();

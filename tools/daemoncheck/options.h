@@ -15,9 +15,9 @@ enum class Mode {
 
 struct Options {
     Mode mode = Mode::File;
-    std::wstring path;   // the DLL, or the folder to walk
-    std::wstring label;  // how the folder mode names the file in its line (Mode::Row, or its full check)
-    bool full = false;   // the folder mode also runs the full check on every file with a row
+    std::wstring path;                // the DLL, or the folder to walk
+    std::wstring label;               // how the folder mode names the file in its line (Mode::Row, or its full check)
+    bool full = false;                // the folder mode also runs the full check on every file with a row
     DWORD settleMilliseconds = 1000;  // how long the daemon runs before it is asked to stop
     DWORD waitMilliseconds = 5000;    // how long to wait for it to return after the request
 };

@@ -1,5 +1,7 @@
 #include "process_snapshot.h"
 
+#include <windows.h>
+
 #include <winternl.h>
 
 #include <algorithm>

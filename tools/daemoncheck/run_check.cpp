@@ -1,8 +1,8 @@
 #include "check.h"
 #include "core/clock.h"
-#include "core/lifecycle.h"
 #include "core/code_quarantine.h"
 #include "core/library_release.h"
+#include "core/lifecycle.h"
 #include "process_probe.h"
 #include "quit_watch.h"
 

@@ -1,6 +1,7 @@
 #include "system_warm_up.h"
 
 #include <windows.h>
+
 #include <objbase.h>
 
 #include "core/owner.h"
@@ -38,8 +39,8 @@ void WarmUpThreadPool() {
     }
     kestrune::HandleOwner signalled(CreateEventW(nullptr, FALSE, TRUE, nullptr));
     HANDLE wait = nullptr;
-    if (signalled && RegisterWaitForSingleObject(&wait, signalled.get(), SignalTimer, done.get(), WarmUpWait,
-                                                 WT_EXECUTEONLYONCE)) {
+    if (signalled &&
+        RegisterWaitForSingleObject(&wait, signalled.get(), SignalTimer, done.get(), WarmUpWait, WT_EXECUTEONLYONCE)) {
         WaitForSingleObject(done.get(), WarmUpWait);
         UnregisterWaitEx(wait, INVALID_HANDLE_VALUE);
     }

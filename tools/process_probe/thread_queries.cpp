@@ -1,6 +1,5 @@
-#include "process_probe.h"
-
 #include "core/owner.h"
+#include "process_probe.h"
 
 namespace kestrune::probe {
 namespace {

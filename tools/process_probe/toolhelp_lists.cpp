@@ -1,8 +1,9 @@
-#include "process_probe.h"
+#include <windows.h>
 
 #include <tlhelp32.h>
 
 #include "core/owner.h"
+#include "process_probe.h"
 
 namespace kestrune::probe {
 
