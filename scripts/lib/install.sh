@@ -7,7 +7,7 @@ kestrune_packages=(
   googletest
   wine wine64 wine32:i386
   xvfb xauth xdotool x11-utils imagemagick
-  python3
+  python3 clang-format
 )
 
 # Packages whose status dpkg does not report as installed.
