@@ -15,6 +15,7 @@
 #include <commctrl.h>
 
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "bench_common.h"
@@ -71,7 +72,7 @@ void MeasurePass(Csv& csv, const char* name, int rows, int passes, Work work) {
 }
 
 void ForEachDaemon(void (*action)(Daemon*)) {
-    for (size_t i = 1; i < app.DaemonTable.size(); ++i) action(app.DaemonTable[i]);
+    for (size_t i = 1; i < app.DaemonTable.size(); ++i) action(app.DaemonTable[i].get());
 }
 
 void WriteFourCells(bool changed) {
@@ -117,7 +118,7 @@ int ScanForRow(HWND list, const std::wstring& path) {
 void RefreshEveryRow() {
     HWND list = DaemonList();
     for (size_t i = 1; i < app.DaemonTable.size(); ++i) {
-        Daemon* daemon = app.DaemonTable[i];
+        Daemon* daemon = app.DaemonTable[i].get();
         if (!IsThreadAlive(daemon->thread.get())) continue;
         SampleThreadTime(daemon);
         RefreshRunningDaemonRow(list, daemon);
@@ -195,13 +196,12 @@ int wmain(int argc, wchar_t** argv) {
     if (!CreateMainWindow(L"Kestrune host profile") || !CreateDaemonList()) return 2;
     static StateWord word = 0;
     for (int i = 0; i < rows; ++i) {
-        auto* daemon = new Daemon;
+        Daemon* daemon = app.DaemonTable.emplace_back(std::make_unique<Daemon>()).get();
         daemon->path = L"C:\\Kestrune\\wild_magic\\d" + std::to_wstring(100000 + i).substr(1) + L".dll";
         daemon->fileName = daemon->path.substr(daemon->path.find_last_of(L'\\') + 1);
         daemon->thread.reset(CreateThread(nullptr, 4096, IdleDaemon, nullptr, 0, nullptr));
         daemon->flags = FlagStarted;
         daemon->stateWordAddress = &word;
-        app.DaemonTable.push_back(daemon);
         AddDaemonRow(daemon);
     }
     ui.main.windowShown = 1;
@@ -234,7 +234,7 @@ int wmain(int argc, wchar_t** argv) {
     MeasurePass(csv, "refresh_paint_whole_list", rows, passes, [] { InvalidateRect(DaemonList(), nullptr, TRUE); });
     MeasurePass(csv, "refresh_rows_only", rows, passes, [] {
         HWND list = DaemonList();
-        for (size_t i = 1; i < app.DaemonTable.size(); ++i) RefreshRunningDaemonRow(list, app.DaemonTable[i]);
+        for (size_t i = 1; i < app.DaemonTable.size(); ++i) RefreshRunningDaemonRow(list, app.DaemonTable[i].get());
     });
 
     int position = 0;

@@ -53,7 +53,7 @@ void LoadDiscoveredDaemons() {
     }
     // Every daemon is loaded before the first one starts.
     LN int count = LastDaemonIndex();
-    LN for (int i = 1; i <= count; ++i) StartDaemonThread(app.DaemonTable[static_cast<size_t>(i)], RequestNone);
+    LN for (int i = 1; i <= count; ++i) StartDaemonThread(app.DaemonTable[static_cast<size_t>(i)].get(), RequestNone);
 }
 
 enum class LoopStep { Continue, Leave };

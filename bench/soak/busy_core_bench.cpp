@@ -164,7 +164,7 @@ void ShowEveryThread(HANDLE helper, const char* step) {
     }
     static DWORD shown[1024];
     size_t count = 0;
-    for (const Daemon* daemon : app.DaemonTable) {
+    for (const DaemonOwner& daemon : app.DaemonTable) {
         if (!daemon) continue;  // slot 0
         char name[MAX_PATH];
         Narrow(daemon->fileName.c_str(), name, sizeof name);

@@ -19,7 +19,9 @@ void ResetApplication() {
     LN ResetPauseAllowance();
     LN app.scan = ScanState{};
     LN app.DiscoveredPaths.assign(1, std::wstring());
-    LN app.DaemonTable.assign(1, nullptr);
+    // A record still here may still run: it is left to the process rather than freed under it.
+    LN for (DaemonOwner& daemon : app.DaemonTable) static_cast<void>(daemon.release());
+    LN app.DaemonTable.resize(1);
 }
 
 bool IsQuitting() {

@@ -24,7 +24,7 @@ struct Application {
     // 1-based; slot 0 stays empty.
     std::vector<std::wstring> DiscoveredPaths = std::vector<std::wstring>(1);
     // 1-based; slot 0 stays null. Records are freed only by UnloadDaemon.
-    std::vector<Daemon*> DaemonTable = std::vector<Daemon*>(1);
+    std::vector<DaemonOwner> DaemonTable = std::vector<DaemonOwner>(1);
 };
 
 extern Application app;

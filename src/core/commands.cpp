@@ -44,7 +44,7 @@ void OpenFolderOf(const std::wstring& path) {
 // The selected daemon decides for all: the others' own states play no part.
 void PauseOrResumeAll(const Daemon* selected) {
     LN int32_t request = selected && selected->Has(FlagPaused) ? RequestResume : RequestPause;
-    LN for (size_t i = 1; i < app.DaemonTable.size(); ++i) SetDaemonRequest(app.DaemonTable[i], request);
+    LN for (size_t i = 1; i < app.DaemonTable.size(); ++i) SetDaemonRequest(app.DaemonTable[i].get(), request);
 }
 
 void ApplyToDaemon(Daemon* daemon, int32_t code, ForceStopQuestion confirm) {
@@ -79,7 +79,7 @@ void ApplyToDaemon(Daemon* daemon, int32_t code, ForceStopQuestion confirm) {
 // Loads an ended daemon again as a new record.
 CommandEffect StartFromRow(const std::wstring& path) {
     LN if (!AddDaemon(path, app.DaemonTable)) return CommandEffect::None;
-    LN StartDaemonThread(app.DaemonTable.back(), RequestNone);
+    LN StartDaemonThread(app.DaemonTable.back().get(), RequestNone);
     LN return CommandEffect::Started;
 }
 

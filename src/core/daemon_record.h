@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include <kestrune/daemon.h>
@@ -31,8 +32,9 @@ enum DaemonRequest : int32_t {
 // How long a daemon may take to return after 255 was written into its state word.
 constexpr int32_t StopGracePeriod = 30000;
 
-// Created by LoadDaemon and freed only by UnloadDaemon. The thread is declared
-// after the library, so it is released before the code it runs.
+// Made by LoadDaemon, owned by the table while loaded, and freed by UnloadDaemon or
+// AbandonDaemon. The thread is declared after the library, so it is released before the code
+// it runs.
 struct Daemon {
     EntryPointFunction entryPointAddress = nullptr;
     StateWord* stateWordAddress = nullptr;
@@ -58,5 +60,7 @@ struct Daemon {
 
     bool Has(DaemonFlag flag) const { return (flags & flag) != 0; }
 };
+
+using DaemonOwner = std::unique_ptr<Daemon>;
 
 }  // namespace kestrune

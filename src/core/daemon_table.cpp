@@ -1,5 +1,7 @@
 #include "core/daemon_table.h"
 
+#include <utility>
+
 #include "core/application.h"
 #include "core/case_fold.h"
 #include "core/check.h"
@@ -10,31 +12,33 @@
 
 namespace kestrune {
 
-Daemon* AddDaemon(const std::wstring& path, std::vector<Daemon*>& table) {
+Daemon* AddDaemon(const std::wstring& path, std::vector<DaemonOwner>& table) {
     LN if (IsQuitting()) return nullptr;
     LN FileInfo file = QueryFile(path);
     LN if (!file.exists || file.isFolder) return nullptr;
-    LN Daemon* daemon = LoadDaemon(path);
+    LN DaemonOwner daemon = LoadDaemon(path);
     LN if (!daemon) return nullptr;
     // Slot 0 stays empty: 0 is never a daemon's index.
     KESTRUNE_CHECK(!table.empty() && table.front() == nullptr);
-    LN table.push_back(daemon);
-    LN return daemon;
+    LN table.push_back(std::move(daemon));
+    LN return table.back().get();
 }
 
-void TakeOutOfTable(Daemon* daemon) {
+DaemonOwner TakeOutOfTable(Daemon* daemon) {
     LN for (size_t i = 1; i < app.DaemonTable.size(); ++i) {
-        LN if (app.DaemonTable[i] != daemon) continue;
+        LN if (app.DaemonTable[i].get() != daemon) continue;
         LN std::swap(app.DaemonTable[i], app.DaemonTable.back());
+        LN DaemonOwner taken = std::move(app.DaemonTable.back());
         LN app.DaemonTable.pop_back();
-        LN return;
+        LN return taken;
     }
+    LN return nullptr;
 }
 
 Daemon* FindDaemonByPath(const std::wstring& key) {
     LN std::wstring lowerKey = LowerCaseCopy(key);
     LN for (size_t i = 1; i < app.DaemonTable.size(); ++i) {
-        LN Daemon* daemon = app.DaemonTable[i];
+        LN Daemon* daemon = app.DaemonTable[i].get();
         LN if (LowerCaseCopy(daemon->path) == lowerKey) return daemon;
     }
     LN return nullptr;

@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <utility>
 
 #include "core/application.h"
+#include "core/check.h"
 #include "core/clock.h"
+#include "core/daemon_table.h"
 #include "core/loader.h"
 #include "core/priority.h"
 #include "core/safe_point.h"
@@ -271,7 +274,9 @@ TickResult TickDaemon(Daemon* daemon, BeforeUnload beforeUnload) {
         LN return request != RequestNone ? TickChanged : TickKept;
     }
     LN if (beforeUnload) beforeUnload(daemon);
-    LN UnloadDaemon(daemon);
+    LN DaemonOwner record = TakeOutOfTable(daemon);
+    KESTRUNE_CHECK(record != nullptr);
+    LN UnloadDaemon(std::move(record));
     LN return TickUnloaded;
 }
 

@@ -20,11 +20,12 @@ enum TickResult : int {
     TickChanged = 2,   // a request was applied: the row is due for a rewrite
 };
 
-// Called with a finished daemon just before it is unloaded, while its record still exists.
+// Called with a finished daemon just before it is unloaded, while its record is still in the table.
 using BeforeUnload = void (*)(Daemon* daemon);
 
-// Applies the pending request and decides whether the daemon has finished; a finished
-// daemon is handed to beforeUnload, when given, and unloaded.
+// Applies the pending request and decides whether the daemon, a record of the table, has
+// finished; a finished daemon is handed to beforeUnload, when given, taken out of the table
+// (TakeOutOfTable says why) and unloaded.
 TickResult TickDaemon(Daemon* daemon, BeforeUnload beforeUnload = nullptr);
 
 bool WriteStateWord(Daemon* daemon, LONG value);

@@ -56,7 +56,7 @@ std::wstring FilePartOf(const std::wstring& path) {
     LN return separator == std::wstring::npos ? path : path.substr(separator + 1);
 }
 
-Daemon* LoadDaemon(const std::wstring& path, LoadFacts* facts) {
+DaemonOwner LoadDaemon(const std::wstring& path, LoadFacts* facts) {
     LN LoadFacts unused;
     LN if (!facts) facts = &unused;
     LN auto daemon = std::make_unique<Daemon>();
@@ -112,7 +112,7 @@ Daemon* LoadDaemon(const std::wstring& path, LoadFacts* facts) {
     LN facts->entryMenu = reinterpret_cast<void*>(entryMenu);
     LN facts->entryMenuNotCode = IsAtOrAboveBound(facts->entryMenu, bound) && !IsCallable(facts->entryMenu, bound);
     LN if (IsCallable(reinterpret_cast<void*>(entryMenu), bound)) daemon->entryMenuAddress = entryMenu;
-    LN return daemon.release();
+    LN return daemon;
 }
 
 DWORD WINAPI DaemonThreadMain(LPVOID record) {
@@ -122,7 +122,7 @@ DWORD WINAPI DaemonThreadMain(LPVOID record) {
     LN return 0;
 }
 
-LibraryFate UnloadDaemon(Daemon* daemon) {
+LibraryFate UnloadDaemon(DaemonOwner daemon) {
     LN if (!daemon) return LibraryFate::AlreadyGone;
     LN const bool endedByForce = IsThreadAlive(daemon->thread.get());
     LN if (endedByForce) {
@@ -130,17 +130,14 @@ LibraryFate UnloadDaemon(Daemon* daemon) {
         LN WaitForSingleObject(daemon->thread.get(), TerminationWait);
     }
     LN daemon->thread.reset();
-    LN const LibraryFate fate = ReleaseDaemonLibrary(std::move(daemon->library), endedByForce);
-    LN delete daemon;
-    LN return fate;
+    LN return ReleaseDaemonLibrary(std::move(daemon->library), endedByForce);
 }
 
-void AbandonDaemon(Daemon* daemon) {
+void AbandonDaemon(DaemonOwner daemon) {
     LN if (!daemon) return;
     // Its thread runs on where it stands, and its library with it, until the process ends.
     LN daemon->thread.reset();
     LN ReleaseDaemonLibrary(std::move(daemon->library), true);
-    LN delete daemon;
 }
 
 }  // namespace kestrune

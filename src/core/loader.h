@@ -27,18 +27,18 @@ struct LoadFacts {
 
 // A new record for the library at path, or null when it cannot be loaded or
 // lacks EntryPoint. EntryState is called here, on the caller's thread.
-Daemon* LoadDaemon(const std::wstring& path, LoadFacts* facts = nullptr);
+DaemonOwner LoadDaemon(const std::wstring& path, LoadFacts* facts = nullptr);
 
 // The start routine of every daemon thread; runs the daemon's EntryPoint.
 DWORD WINAPI DaemonThreadMain(LPVOID record);
 
 // Ends a thread that still runs, releases the library (library_release.h: freed once none of
 // its code can run, kept otherwise), frees the record.
-LibraryFate UnloadDaemon(Daemon* daemon);
+LibraryFate UnloadDaemon(DaemonOwner daemon);
 
 // For the end of the process when a daemon could not be ended safely in time: the record goes,
 // the thread runs on and the library stays mapped until the process ends.
-void AbandonDaemon(Daemon* daemon);
+void AbandonDaemon(DaemonOwner daemon);
 
 // The text after the last "\" or "/" of a path, or the whole path.
 std::wstring FilePartOf(const std::wstring& path);

@@ -46,13 +46,11 @@ void RunReaperPass(int& position) {
 // point where it holds none of the locks the host needs; what finds none within the end's own
 // time is left in the process as it stands, which the system is about to end.
 void FinishRemainingByForce(int& position) {
-    LN for (size_t i = 1; i < app.DaemonTable.size(); ++i) HastenEnd(app.DaemonTable[i]);
+    LN for (size_t i = 1; i < app.DaemonTable.size(); ++i) HastenEnd(app.DaemonTable[i].get());
     LN const uint64_t deadline = ClockMilliseconds() + EndSessionEndTime;
     LN while (LastDaemonIndex() > 0 && !IsPastDeadline(deadline)) ReapOneDaemon(position);
     LN while (LastDaemonIndex() > 0) {
-        LN Daemon* daemon = app.DaemonTable[static_cast<size_t>(LastDaemonIndex())];
-        LN TakeOutOfTable(daemon);
-        LN AbandonDaemon(daemon);
+        LN AbandonDaemon(TakeOutOfTable(app.DaemonTable[static_cast<size_t>(LastDaemonIndex())].get()));
     }
 }
 
@@ -76,7 +74,7 @@ bool IsAnyDaemonThreadAlive() {
 // unloaded: the code of the daemon being asked for its menu is still running here.
 void AskWithoutUnloading(uint64_t deadline) {
     LN for (size_t i = 1; i < app.DaemonTable.size(); ++i) {
-        LN Daemon* daemon = app.DaemonTable[i];
+        LN Daemon* daemon = app.DaemonTable[i].get();
         LN if (!daemon->Has(FlagStarted) || daemon->Has(FlagStopping)) continue;
         LN if (daemon->Has(FlagPaused)) {
             LN daemon->flags &= ~FlagPaused;
@@ -90,7 +88,7 @@ void AskWithoutUnloading(uint64_t deadline) {
 }  // namespace
 
 void RunCloseSequence() {
-    LN for (size_t i = 1; i < app.DaemonTable.size(); ++i) SetDaemonRequest(app.DaemonTable[i], RequestStop);
+    LN for (size_t i = 1; i < app.DaemonTable.size(); ++i) SetDaemonRequest(app.DaemonTable[i].get(), RequestStop);
     LN app.quitting.store(1, std::memory_order_relaxed);
     LN app.closeStartedAt = ClockMilliseconds();
     LN if (!ui.main.windowShown) HoldListDrawing();

@@ -84,7 +84,7 @@ void RefreshDaemonList() {
     LN HWND list = DaemonList();
     LN RowRange shown = ShownRows(list);
     LN for (size_t i = 1; i < app.DaemonTable.size(); ++i) {
-        LN Daemon* daemon = app.DaemonTable[i];
+        LN Daemon* daemon = app.DaemonTable[i].get();
         LN int row = RowOfDaemon(list, *daemon);
         LN if (row < shown.first || row >= shown.end || !IsThreadAlive(daemon->thread.get())) continue;
         LN SampleThreadTime(daemon);

@@ -38,16 +38,14 @@ bool IsQuietVisit(const Daemon& daemon) {
     LN return IsWatchedAndRunning(daemon.threadEnd);
 }
 
-// The record leaves the table before it is unloaded (TakeOutOfTable says why).
-void ShowFinalRowAndLeaveTable(Daemon* daemon) {
+void ShowFinalRow(Daemon* daemon) {
     LN RefreshDaemonRow(daemon, true);
-    LN TakeOutOfTable(daemon);
 }
 
 }  // namespace
 
 TickResult VisitDaemon(Daemon* daemon) {
-    LN const TickResult result = TickDaemon(daemon, ShowFinalRowAndLeaveTable);
+    LN const TickResult result = TickDaemon(daemon, ShowFinalRow);
     LN if (result == TickChanged) RefreshDaemonRow(daemon, false);
     LN return result;
 }
@@ -88,10 +86,10 @@ ReapResult ReapOneDaemon(int& position) {
     LN if (last == 0) return IsQuitting() ? ReapResult::Finish : ReapResult::Idle;
     KESTRUNE_CHECK(position >= 0 && position <= last + 1);
     LN if (++position > last) position = 1;
-    LN Daemon* daemon = app.DaemonTable[static_cast<size_t>(position)];
+    LN Daemon* daemon = app.DaemonTable[static_cast<size_t>(position)].get();
     LN if (IsPastCloseLimit()) {
-        LN ShowFinalRowAndLeaveTable(daemon);
-        LN AbandonDaemon(daemon);
+        LN ShowFinalRow(daemon);
+        LN AbandonDaemon(TakeOutOfTable(daemon));
         LN return ReapResult::Removed;
     }
     LN if (IsQuietVisit(*daemon)) return ReapResult::Kept;

@@ -34,7 +34,7 @@ MenuOwner BuildTrayMenu() {
     LN if (!popup) return popup;
     LN int withMenu = 0;
     LN for (size_t i = 1; i < app.DaemonTable.size(); ++i) {
-        LN Daemon* daemon = app.DaemonTable[i];
+        LN Daemon* daemon = app.DaemonTable[i].get();
         LN if (!daemon->entryMenuAddress) continue;
         LN ++withMenu;
         // Ranges go to the daemons that offer a menu, in table order: by table position, the

@@ -132,7 +132,7 @@ TEST_F(CommandsTest, StartLoadsAnEndedDaemonAgainAndArmsTheReaper) {
     Select(row);
     ExecuteDaemonCommand(CmdStart);
     ASSERT_EQ(LastDaemonIndex(), 1);
-    Daemon* second = app.DaemonTable[1];
+    Daemon* second = app.DaemonTable[1].get();
     EXPECT_EQ(second->path, path);
     EXPECT_TRUE(second->Has(FlagStarted));
     EXPECT_TRUE(WaitUntil([&] { return CountEvents(path, "entry") == 2; })) << "a new EntryPoint call";

@@ -29,16 +29,15 @@ protected:
     }
     void TearDown() override {
         DestroyHostWindows();
-        for (Daemon* record : records_) delete record;
+        records_.clear();
         HostFixture::TearDown();
     }
 
     // A record that was never loaded: enough for the cells that depend on flags alone.
     Daemon* Record(const std::wstring& path) {
-        auto* record = new Daemon;
+        Daemon* record = records_.emplace_back(std::make_unique<Daemon>()).get();
         record->path = path;
         record->fileName = FilePartOf(path);
-        records_.push_back(record);
         return record;
     }
 
@@ -62,7 +61,7 @@ protected:
     }
 
 private:
-    std::vector<Daemon*> records_;
+    std::vector<DaemonOwner> records_;
 };
 
 TEST_F(DaemonRowsTest, RowsAreKeyedByPathRegardlessOfCase) {

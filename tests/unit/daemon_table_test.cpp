@@ -24,9 +24,9 @@ TEST_F(DaemonTableTest, AddDaemonAppendsInCallOrder) {
     ASSERT_NE(c, nullptr);
     ASSERT_EQ(LastDaemonIndex(), 3);
     EXPECT_EQ(app.DaemonTable[0], nullptr);
-    EXPECT_EQ(app.DaemonTable[1], a);
-    EXPECT_EQ(app.DaemonTable[2], b);
-    EXPECT_EQ(app.DaemonTable[3], c);
+    EXPECT_EQ(app.DaemonTable[1].get(), a);
+    EXPECT_EQ(app.DaemonTable[2].get(), b);
+    EXPECT_EQ(app.DaemonTable[3].get(), c);
     EXPECT_EQ(a->path, first);
     EXPECT_EQ(a->fileName, L"one.dll");
     EXPECT_EQ(c->fileName, L"three.dll");

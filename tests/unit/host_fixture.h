@@ -1,7 +1,9 @@
 // A clean application record per test, and every daemon unloaded at its end.
 #pragma once
 
+#include <memory>
 #include <string>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -34,9 +36,11 @@ protected:
 
     void TearDown() override {
         app.quitting.store(0);
-        for (size_t i = 1; i < app.DaemonTable.size(); ++i) UnloadDaemon(app.DaemonTable[i]);
         // Unloaded, so out of the table: a reset must find none left there.
-        app.DaemonTable.resize(1);
+        while (app.DaemonTable.size() > 1) {
+            UnloadDaemon(std::move(app.DaemonTable.back()));
+            app.DaemonTable.pop_back();
+        }
         // What waits in quarantine is freed now: the next case starts with none.
         ReviewQuarantine(0);
         ResetHost();
@@ -49,6 +53,9 @@ protected:
     }
 
     Daemon* Add(const std::wstring& path) { return AddDaemon(path, app.DaemonTable); }
+
+    // Puts a record the test made into the table, which then owns it.
+    static Daemon* Keep(DaemonOwner record) { return app.DaemonTable.emplace_back(std::move(record)).get(); }
 
     // Loads and starts a test daemon and waits until its EntryPoint runs, settled.
     Daemon* Run(const std::wstring& name, std::wstring* pathOut = nullptr) {

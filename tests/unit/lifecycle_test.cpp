@@ -13,13 +13,8 @@ namespace {
 
 class LifecycleTest : public HostFixture {
 protected:
-    // Ticks the daemon and, when it finishes, takes it out of the table as the reaper would.
-    bool Tick(Daemon* daemon) {
-        if (TickDaemon(daemon)) return true;
-        auto& table = app.DaemonTable;
-        table.erase(std::find(table.begin() + 1, table.end(), daemon));
-        return false;
-    }
+    // Ticks the daemon, which when it finishes leaves the table and is unloaded.
+    bool Tick(Daemon* daemon) { return TickDaemon(daemon) != TickUnloaded; }
 
     // An end happens at the first visit where the thread holds none of the system's locks; on
     // a loaded machine the lock probe may not answer at the first. The visits it took, or 0
@@ -413,8 +408,8 @@ TEST_F(LifecycleTest, ReaperVisitsOneOfSeveralDaemonsPerTickAndFillsTheGapFromTh
     EXPECT_EQ(ReapOneDaemon(position), ReapResult::Removed);
     EXPECT_EQ(position, 1);
     ASSERT_EQ(LastDaemonIndex(), 2);
-    EXPECT_EQ(app.DaemonTable[1], c) << "the last entry moves into the freed slot";
-    EXPECT_EQ(app.DaemonTable[2], b);
+    EXPECT_EQ(app.DaemonTable[1].get(), c) << "the last entry moves into the freed slot";
+    EXPECT_EQ(app.DaemonTable[2].get(), b);
     EXPECT_EQ(b->request, RequestPause) << "only one daemon is visited per tick";
 
     EXPECT_EQ(ReapOneDaemon(position), ReapResult::Kept);

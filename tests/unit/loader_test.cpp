@@ -9,14 +9,14 @@ using LoaderTest = HostFixture;
 
 // Loads the daemon at path and runs it until its EntryPoint has returned; the record is then out
 // of the table, as the reaper takes it out before the unload. Null when it did not load or end.
-Daemon* RunToItsReturn(const std::wstring& path) {
+DaemonOwner RunToItsReturn(const std::wstring& path) {
     Daemon* daemon = AddDaemon(path, app.DaemonTable);
     if (!daemon) return nullptr;
     StartDaemonThread(daemon, RequestNone);
     const bool returned = WaitUntil([&] { return !IsThreadAlive(daemon->thread.get()); });
-    app.DaemonTable.pop_back();
-    if (returned) return daemon;
-    UnloadDaemon(daemon);
+    DaemonOwner record = TakeOutOfTable(daemon);
+    if (returned) return record;
+    UnloadDaemon(std::move(record));
     return nullptr;
 }
 
@@ -92,8 +92,7 @@ TEST_F(LoaderTest, UnusableStateWordsLeaveTheDaemonRunnableWithoutOne) {
         EXPECT_EQ(daemon->stateWordAddress, nullptr) << name;
         StartDaemonThread(daemon, RequestNone);
         EXPECT_TRUE(WaitForEntry(path)) << name << " runs";
-        UnloadDaemon(daemon);
-        app.DaemonTable.pop_back();
+        UnloadDaemon(TakeOutOfTable(daemon));
     }
 }
 
@@ -194,12 +193,12 @@ TEST_F(LoaderTest, HeaderExportsEveryEntryUnderItsPlainName) {
 
 TEST_F(LoaderTest, UnloadingAnEndedDaemonFreesTheLibraryWithoutTerminating) {
     std::wstring path = Place(L"returns_at_once");
-    Daemon* daemon = RunToItsReturn(path);
+    DaemonOwner daemon = RunToItsReturn(path);
     ASSERT_NE(daemon, nullptr);
     DWORD exitCode = 99;
     GetExitCodeThread(daemon->thread.get(), &exitCode);
     EXPECT_EQ(exitCode, 0u) << "the thread procedure returns 0";
-    EXPECT_EQ(UnloadDaemon(daemon), LibraryFate::Quarantined) << "nothing of it runs";
+    EXPECT_EQ(UnloadDaemon(std::move(daemon)), LibraryFate::Quarantined) << "nothing of it runs";
     EXPECT_TRUE(WaitForLibraryFreed(path));
     EXPECT_EQ(ReadEvents(path), (std::vector<std::string>{"attach", "entry", "return", "detach"}));
     UnloadDaemon(nullptr);
@@ -209,12 +208,12 @@ TEST_F(LoaderTest, UnloadingAnEndedDaemonFreesTheLibraryWithoutTerminating) {
 // whole, its code runnable and its entry found.
 TEST_F(LoaderTest, ADaemonStartedAgainDuringItsQuarantineRuns) {
     std::wstring path = Place(L"returns_at_once");
-    Daemon* first = RunToItsReturn(path);
+    DaemonOwner first = RunToItsReturn(path);
     ASSERT_NE(first, nullptr);
-    ASSERT_EQ(UnloadDaemon(first), LibraryFate::Quarantined);
-    Daemon* again = RunToItsReturn(path);
+    ASSERT_EQ(UnloadDaemon(std::move(first)), LibraryFate::Quarantined);
+    DaemonOwner again = RunToItsReturn(path);
     ASSERT_NE(again, nullptr) << "loaded again while in quarantine";
-    EXPECT_EQ(UnloadDaemon(again), LibraryFate::Quarantined);
+    EXPECT_EQ(UnloadDaemon(std::move(again)), LibraryFate::Quarantined);
     EXPECT_TRUE(WaitForLibraryFreed(path));
     EXPECT_EQ(ReadEvents(path), (std::vector<std::string>{"attach", "entry", "return", "entry", "return", "detach"}));
 }
@@ -225,14 +224,13 @@ TEST_F(LoaderTest, AWindowMadeOnTheHostsThreadAfterAnEarlierUnloadGoesWithItsLib
     Daemon* earlier = Add(Place(L"cooperative"));
     Daemon* maker = Add(Place(L"menu_window_on_host_thread"));
     ASSERT_TRUE(earlier && maker && maker->entryMenuAddress);
-    app.DaemonTable.resize(1);
-    UnloadDaemon(earlier);
+    UnloadDaemon(TakeOutOfTable(earlier));
     HMENU menu = nullptr;
     HWND window = nullptr;
     ASSERT_EQ(maker->entryMenuAddress(&menu, &window, 0), 1);
     DestroyMenu(menu);
     ASSERT_TRUE(IsWindow(window));
-    UnloadDaemon(maker);
+    UnloadDaemon(TakeOutOfTable(maker));
     EXPECT_FALSE(IsWindow(window));
 }
 

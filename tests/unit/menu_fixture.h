@@ -78,7 +78,7 @@ protected:
     void TearDown() override {
         StopDaemonsGently();
         DestroyHostWindows();
-        for (Daemon* record : records_) delete record;
+        records_.clear();
         HostFixture::TearDown();
         MSG message;  // nothing of one test may reach the next
         while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
@@ -89,7 +89,7 @@ protected:
     // under qemu terminating a thread sometimes takes the 32-bit process down.
     static void StopDaemonsGently() {
         for (size_t i = 1; i < app.DaemonTable.size(); ++i) {
-            Daemon* daemon = app.DaemonTable[i];
+            Daemon* daemon = app.DaemonTable[i].get();
             if (!daemon || !IsThreadAlive(daemon->thread.get())) continue;
             ResumeThreadFully(daemon->thread.get());
             if (WriteStateWord(daemon, StateWordStop)) WaitForSingleObject(daemon->thread.get(), 5000);
@@ -109,10 +109,9 @@ protected:
 
     // A row for a library that is not loaded.
     int RowFor(const std::wstring& path) {
-        auto* record = new Daemon;
+        Daemon* record = records_.emplace_back(std::make_unique<Daemon>()).get();
         record->path = path;
         record->fileName = FilePartOf(path);
-        records_.push_back(record);
         AddDaemonRow(record);
         return FindRowByPath(path);
     }
@@ -130,14 +129,10 @@ protected:
 
     void SelectDaemon(const Daemon* daemon) { Select(FindRowByPath(daemon->path)); }
 
-    // Ticks until the daemon has finished and takes it out of the table, as the reaper does.
+    // Ticks until the daemon has finished, left the table and been unloaded, as the reaper does.
     bool TickUntilGone(Daemon* daemon) {
         for (int i = 0; i < 2000; ++i) {
-            if (!TickDaemon(daemon)) {
-                auto& table = app.DaemonTable;
-                table.erase(std::find(table.begin() + 1, table.end(), daemon));
-                return true;
-            }
+            if (!TickDaemon(daemon)) return true;
             Sleep(10);
         }
         return false;
@@ -158,7 +153,7 @@ protected:
     }
 
 private:
-    std::vector<Daemon*> records_;
+    std::vector<DaemonOwner> records_;
 };
 
 }  // namespace kestrune::test

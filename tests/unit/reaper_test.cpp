@@ -27,14 +27,13 @@ protected:
     // (paused set, request cleared) and a stop request finishes one at its visit.
     void FillTable(int count) {
         for (int i = 0; i < count; ++i) {
-            auto* record = new Daemon;
+            Daemon* record = Keep(std::make_unique<Daemon>());
             record->path = folder.path() + L"r" + std::to_wstring(i) + L".dll";
             record->request = RequestPause;
-            app.DaemonTable.push_back(record);
         }
     }
 
-    Daemon* At(int index) { return app.DaemonTable[static_cast<size_t>(index)]; }
+    Daemon* At(int index) { return app.DaemonTable[static_cast<size_t>(index)].get(); }
 
     static bool Visited(const Daemon* record) { return record->Has(FlagPaused) && record->request == RequestNone; }
 };
@@ -100,7 +99,6 @@ TEST_F(ReaperTest, VisitsPerTickFollowTheCountTheTimeSinceTheLastTickAndQuitting
         EXPECT_EQ(visited, c.visits);
         EXPECT_EQ(position, c.visits);
         app.quitting.store(0);
-        for (int i = 1; i <= LastDaemonIndex(); ++i) delete At(i);
         app.DaemonTable.resize(1);
     }
 }

@@ -1,5 +1,8 @@
 // Daemon threads are paused and ended only where they hold none of the system's locks.
+#include <algorithm>
 #include <atomic>
+#include <memory>
+#include <utility>
 
 #include "core/clock.h"
 #include "core/safe_point.h"
@@ -93,32 +96,36 @@ protected:
         ASSERT_TRUE(StartLockProbe());
     }
     void TearDown() override {
-        for (Daemon* record : records_) delete record;
+        records_.clear();
         HostFixture::TearDown();
     }
     // A record for a thread the test made, as if it ran a daemon.
     Daemon* Record(HANDLE thread) {
-        auto* daemon = new Daemon;
+        Daemon* daemon = records_.emplace_back(std::make_unique<Daemon>()).get();
         HANDLE copy = nullptr;
         DuplicateHandle(GetCurrentProcess(), thread, GetCurrentProcess(), &copy, 0, FALSE, DUPLICATE_SAME_ACCESS);
         daemon->thread.reset(copy);
         daemon->flags = FlagStarted;
-        records_.push_back(daemon);
         return daemon;
+    }
+    // Hands a record of the test to the table, as the reaper finds records.
+    void MoveIntoTable(Daemon* daemon) {
+        auto owner =
+            std::find_if(records_.begin(), records_.end(), [&](const DaemonOwner& r) { return r.get() == daemon; });
+        if (owner == records_.end()) return;
+        Keep(std::move(*owner));
+        records_.erase(owner);
     }
     // Ticks until the record is unloaded, as the reaper would; false if it never was.
     bool TickUntilUnloaded(Daemon* daemon) {
+        MoveIntoTable(daemon);
         for (int tick = 0; tick < 2000; ++tick) {
-            if (!TickDaemon(daemon)) {
-                std::erase(app.DaemonTable, daemon);
-                std::erase(records_, daemon);
-                return true;
-            }
+            if (!TickDaemon(daemon)) return true;
             Sleep(5);
         }
         return false;
     }
-    std::vector<Daemon*> records_;
+    std::vector<DaemonOwner> records_;
 };
 
 TEST_F(SafePointTest, AThreadIsHeldOnlyInAPlainWaitOrItsOwnCodeWithEveryLockFree) {
@@ -213,8 +220,7 @@ TEST_F(SafePointTest, PauseAndForceStopWaitWhileTheThreadHoldsALockAndTheRowSays
 TEST_F(SafePointTest, TheReaperLooksAgainAtAPauseOrAnEndThatWaits) {
     LoaderLockHolder holder;
     Daemon* daemon = Record(holder.Thread());
-    std::erase(records_, daemon);
-    app.DaemonTable.push_back(daemon);
+    MoveIntoTable(daemon);
     int position = 0;
     EXPECT_EQ(ReapOneDaemon(position), ReapResult::Kept);
 

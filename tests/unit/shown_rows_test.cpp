@@ -43,12 +43,11 @@ protected:
     // Running records of threads that wait for the test's end, with a row each.
     void AddRunningRows(int count) {
         for (int i = 0; i < count; ++i) {
-            auto* record = new Daemon;
+            Daemon* record = Keep(std::make_unique<Daemon>());
             record->path = folder.path() + L"r" + std::to_wstring(i) + L".dll";
             record->fileName = FilePartOf(record->path);
             record->thread.reset(CreateThread(nullptr, 0, WaitForRelease, release_, 0, nullptr));
             record->flags = FlagStarted;
-            app.DaemonTable.push_back(record);
             AddDaemonRow(record);
         }
     }
@@ -103,7 +102,7 @@ TEST_F(ShownRowsTest, ListDrawsAgainWhenAHiddenHostThatQuitsIsShown) {
     ASSERT_TRUE(IsWindowVisible(list));
     UpdateWindow(ui.main.mainWindow);
     ASSERT_FALSE(GetUpdateRect(list, nullptr, FALSE));
-    RefreshDaemonRow(app.DaemonTable[1], true);
+    RefreshDaemonRow(app.DaemonTable[1].get(), true);
     EXPECT_TRUE(GetUpdateRect(list, nullptr, FALSE)) << "the row's new look waits for no other change";
     app.quitting.store(0);
 }

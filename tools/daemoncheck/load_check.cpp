@@ -1,4 +1,7 @@
+#include <utility>
+
 #include "check.h"
+#include "core/application.h"
 #include "core/utf8.h"
 
 namespace daemoncheck {
@@ -187,8 +190,10 @@ std::wstring IgnoredMenuText(const Check& check) {
 
 void LoadAndJudge(Check& check) {
     check.stage = Stage::Loading;
-    check.daemon = kestrune::LoadDaemon(check.options.path, &check.facts);
+    kestrune::DaemonOwner loaded = kestrune::LoadDaemon(check.options.path, &check.facts);
     check.stage = Stage::Running;
+    // Into the host's table, as the host's loading puts it: the host's ticks unload it from there.
+    if (loaded) check.daemon = kestrune::app.DaemonTable.emplace_back(std::move(loaded)).get();
     if (!check.daemon) {
         ReportLoadFailure(check);
         return;

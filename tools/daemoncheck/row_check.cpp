@@ -21,7 +21,8 @@ std::wstring NoRowText(const Check& check) {
 int RunRowCheck(Check& check) {
     check.image = ReadPeImage(check.options.path);
     check.stage = Stage::Loading;
-    check.daemon = kestrune::LoadDaemon(check.options.path, &check.facts);
+    kestrune::DaemonOwner daemon = kestrune::LoadDaemon(check.options.path, &check.facts);
+    check.daemon = daemon.get();
     check.stage = Stage::Judging;
     if (!check.daemon) {
         WriteRow(check, L"no row  ", NoRowText(check));
@@ -32,7 +33,7 @@ int RunRowCheck(Check& check) {
     const bool hasWord = check.daemon->stateWordAddress != nullptr;
     const bool hasMenu = check.daemon->entryMenuAddress != nullptr;
     check.stage = Stage::Unloading;
-    kestrune::UnloadDaemon(check.daemon);  // never started: only its library goes, into quarantine
+    kestrune::UnloadDaemon(std::move(daemon));  // never started: only its library goes, into quarantine
     check.daemon = nullptr;
     check.stage = Stage::Judging;
     if (!lost.empty()) {
