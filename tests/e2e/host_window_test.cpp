@@ -269,13 +269,11 @@ TEST(HostCloseTest, CloseAsksEveryDaemonAndWaitsForTheLast) {
 }
 
 TEST(HostCloseTest, CloseWithNoDaemonsEndsAtOnce) {
-    TempFolder folder;
-    HostProcess host(folder);
-    ASSERT_TRUE(host.Start());
-    ASSERT_NE(host.WaitForMainWindow(), nullptr);
+    RunningHost running{};
+    HostProcess& host = running.host;
+    ASSERT_TRUE(running.Start());
     EXPECT_TRUE(WaitUntil([&] { return GetFileAttributesW(host.WildMagic().c_str()) != INVALID_FILE_ATTRIBUTES; }))
         << "a missing wild_magic folder is created";
-    ASSERT_TRUE(host.Sync());
     EXPECT_EQ(host.RowCount(), 0);
     DWORD exitCode = 1;
     ASSERT_TRUE(host.CloseAndWait(20s, &exitCode));

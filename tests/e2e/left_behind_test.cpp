@@ -268,16 +268,13 @@ TEST(LeftBehindTest, PausesADaemonInAConditionWaitWithinASecondEveryTime) {
 // One daemon ignores its word; the other, asked to stop, loads a library whose DllMain never
 // returns, so its thread holds the loader lock for good: the close still ends after the grace.
 TEST(LeftBehindTest, ClosesInTimeThoughOneDaemonIgnoresItsWordAndOneHoldsTheLoaderLock) {
-    TempFolder folder;
-    HostProcess host(folder);
-    const std::wstring ignoring = host.AddDaemon(L"ignores_word");
-    const std::wstring holding = host.AddDaemon(L"holds_loader_lock");
+    RunningHost running{L"ignores_word", L"holds_loader_lock"};
+    HostProcess& host = running.host;
+    const std::wstring& ignoring = running.paths[0];
+    const std::wstring& holding = running.paths[1];
     // Two folders down: out of the host's search, found by the daemon itself.
     const std::wstring exporter = host.AddDaemon(L"waits_in_dllmain", L"exporter\\bin\\waits_in_dllmain.dll");
-    ASSERT_TRUE(host.Start());
-    ASSERT_NE(host.WaitForMainWindow(), nullptr);
-    ASSERT_TRUE(WaitForEntry(ignoring) && WaitForEntry(holding));
-    ASSERT_TRUE(host.Sync());
+    ASSERT_TRUE(running.Start());
 
     const auto asked = Clock::now();
     host.RequestClose();

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "host_process.h"
+#include "shown_host.h"
 #include "test_daemons.h"
 
 namespace kestrune::test {
@@ -41,15 +42,11 @@ TEST(LoadScopeTest, NothingIsLoadedFromTheCurrentDirectory) {
 }
 
 TEST(LoadScopeTest, OnlyWildMagicAndOneFolderBelowAreSearched) {
-    TempFolder folder;
-    HostProcess host(folder);
-    std::wstring found = host.AddDaemon(L"cooperative", L"one\\found.dll");
+    RunningHost running{{L"cooperative", L"one\\found.dll"}};
+    HostProcess& host = running.host;
     std::wstring tooDeep = host.AddDaemon(L"cooperative", L"one\\two\\deep.dll");
-    std::wstring besideHost = CopyTestDaemon(L"cooperative", folder.path() + L"beside.dll");
-    ASSERT_TRUE(host.Start());
-    ASSERT_NE(host.WaitForMainWindow(), nullptr);
-    ASSERT_TRUE(WaitForEntry(found));
-    ASSERT_TRUE(host.Sync());
+    std::wstring besideHost = CopyTestDaemon(L"cooperative", running.folder.path() + L"beside.dll");
+    ASSERT_TRUE(running.Start());
     EXPECT_EQ(host.RowCount(), 1);
     EXPECT_FALSE(HasEvent(tooDeep, "attach"));
     EXPECT_FALSE(HasEvent(besideHost, "attach"));

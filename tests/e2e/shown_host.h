@@ -1,4 +1,5 @@
-// The host started with its window shown from the tray and every daemon running.
+// Hosts started with every daemon given running: in the tray (RunningHost), or with the window
+// shown from the tray as well (ShownHost).
 #pragma once
 
 #include <initializer_list>
@@ -19,9 +20,10 @@ struct Placement {
     std::wstring relative;
 };
 
-class ShownHost {
+// Files that are not to run can be put into wild_magic\ through host before Start.
+class RunningHost {
 public:
-    ShownHost(std::initializer_list<Placement> daemons) : host(folder) {
+    RunningHost(std::initializer_list<Placement> daemons = {}) : host(folder) {
         for (const Placement& daemon : daemons) paths.push_back(host.AddDaemon(daemon.name, daemon.relative));
     }
     bool Start() {
@@ -29,8 +31,7 @@ public:
         for (const std::wstring& path : paths) {
             if (!WaitForEntry(path)) return false;
         }
-        host.PressTrayIcon();
-        return WaitUntil([&] { return host.IsWindowShown(); }) && host.Sync();
+        return host.Sync();
     }
     int Row(const std::wstring& suffix) const { return host.RowEndingWith(suffix); }
     // A close request, and the host gone with exit code 0.
@@ -42,6 +43,16 @@ public:
     TempFolder folder;
     HostProcess host;
     std::vector<std::wstring> paths;
+};
+
+class ShownHost : public RunningHost {
+public:
+    using RunningHost::RunningHost;
+    bool Start() {
+        if (!RunningHost::Start()) return false;
+        host.PressTrayIcon();
+        return WaitUntil([&] { return host.IsWindowShown(); }) && host.Sync();
+    }
 };
 
 }  // namespace kestrune::test
