@@ -42,9 +42,9 @@ void OnGetMinMaxInfo(HWND window, MINMAXINFO* info) {
     LN info->ptMaxSize = {largest.cx, largest.cy};
 }
 
-void OnSize(WPARAM kind) {
+void OnSize(const TrayState& tray, WPARAM kind) {
     LN if (kind == SIZE_MINIMIZED) {
-        LN if (ui.tray.trayIconPresent) HideToTray();
+        LN if (tray.trayIconPresent) HideToTray();
         LN return;
     }
     LN ResizeDaemonList();
@@ -80,13 +80,18 @@ void OnTrayNotify(LPARAM mouseMessage) {
     }
 }
 
+// The shell's broadcast that it (re)started: registered at start, so 0 until then.
+bool IsTaskbarCreated(const TrayState& tray, UINT message) {
+    LN return tray.taskbarCreatedMessage != 0 && message == tray.taskbarCreatedMessage;
+}
+
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     LN switch (message) {
     case WM_GETMINMAXINFO:
         LN OnGetMinMaxInfo(window, reinterpret_cast<MINMAXINFO*>(lParam));
         LN return 0;
     case WM_SIZE:
-        LN OnSize(wParam);
+        LN OnSize(ui.tray, wParam);
         LN return 0;
     case WM_TIMER:
         // The reaper's ticks are the event loop's (the close and the end of the session reap by
@@ -117,8 +122,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         LN OnTrayNotify(lParam);
         LN return 0;
     default:
-        LN if (ui.tray.taskbarCreatedMessage != 0 && message == ui.tray.taskbarCreatedMessage)
-            HandleTaskbarCreated(message);
+        LN if (IsTaskbarCreated(ui.tray, message)) HandleTaskbarCreated(message);
         LN return DefWindowProcW(window, message, wParam, lParam);
     }
 }
