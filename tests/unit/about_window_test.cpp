@@ -39,11 +39,35 @@ bool ThreeEmptyLinesBefore(const std::vector<std::wstring>& lines, size_t index)
            !lines[index - 4].empty();
 }
 
-TEST(HelpTextTest, FollowsTheLayoutOfTitleSectionsAndPoints) {
-    const std::wstring text = FromUtf8(HelpText);
-    ASSERT_GE(text.size(), 2u);
-    ASSERT_EQ(text.substr(text.size() - 2), L"\r\n") << "the last line ends like every other";
-    std::vector<std::wstring> lines = SplitLines(text.substr(0, text.size() - 2));
+// The help text's lines, without the line end after the last, and where its parts begin.
+struct HelpLayout {
+    std::wstring text;
+    std::vector<std::wstring> lines;
+    size_t heading[3] = {};
+    size_t closing = 0;  // the first of the closing lines
+};
+
+HelpLayout ReadHelpLayout() {
+    HelpLayout help;
+    help.text = FromUtf8(HelpText);
+    const std::wstring& text = help.text;
+    if (text.size() < 2) return help;
+    help.lines = SplitLines(text.substr(0, text.size() - 2));
+    const std::vector<std::wstring>& lines = help.lines;
+    for (int h = 0; h < 3; ++h) {
+        help.heading[h] = static_cast<size_t>(std::find(lines.begin(), lines.end(), Headings[h]) - lines.begin());
+    }
+    size_t closing = help.heading[2] + 2;
+    while (closing < lines.size() && (lines[closing].empty() || Indent(lines[closing]) > 0)) ++closing;
+    help.closing = closing;
+    return help;
+}
+
+TEST(HelpTextTest, FollowsTheLayoutOfTitleAndSections) {
+    const HelpLayout help = ReadHelpLayout();
+    const std::vector<std::wstring>& lines = help.lines;
+    ASSERT_GE(help.text.size(), 2u);
+    ASSERT_EQ(help.text.substr(help.text.size() - 2), L"\r\n") << "the last line ends like every other";
     for (const std::wstring& line : lines) {
         EXPECT_EQ(line.find_first_of(L"\r\n\t"), std::wstring::npos)
             << "lines end in CR LF only: " << testing::PrintToString(line);
@@ -53,40 +77,43 @@ TEST(HelpTextTest, FollowsTheLayoutOfTitleSectionsAndPoints) {
     EXPECT_EQ(lines[1], Rule);
     EXPECT_EQ(lines[2], L"");
 
-    size_t heading[3];
     for (int h = 0; h < 3; ++h) {
-        auto found = std::find(lines.begin(), lines.end(), Headings[h]);
-        ASSERT_NE(found, lines.end()) << testing::PrintToString(Headings[h]);
-        heading[h] = static_cast<size_t>(found - lines.begin());
-        EXPECT_EQ(lines[heading[h] + 1], L"") << "an empty line after each heading";
+        ASSERT_LT(help.heading[h] + 1, lines.size()) << testing::PrintToString(Headings[h]);
+        EXPECT_EQ(lines[help.heading[h] + 1], L"") << "an empty line after each heading";
         if (h > 0) {
-            EXPECT_GT(heading[h], heading[h - 1]);
+            EXPECT_GT(help.heading[h], help.heading[h - 1]);
         }
     }
-    EXPECT_EQ(heading[0], 3u) << "the first section follows the rule after one empty line";
-    EXPECT_TRUE(ThreeEmptyLinesBefore(lines, heading[1]));
-    EXPECT_TRUE(ThreeEmptyLinesBefore(lines, heading[2]));
+    EXPECT_EQ(help.heading[0], 3u) << "the first section follows the rule after one empty line";
+    EXPECT_TRUE(ThreeEmptyLinesBefore(lines, help.heading[1]));
+    EXPECT_TRUE(ThreeEmptyLinesBefore(lines, help.heading[2]));
+}
 
-    size_t closing = heading[2] + 2;
-    while (closing < lines.size() && (lines[closing].empty() || Indent(lines[closing]) > 0)) ++closing;
-    ASSERT_LT(closing, lines.size()) << "closing lines";
-    EXPECT_TRUE(ThreeEmptyLinesBefore(lines, closing));
-    for (size_t i = closing; i < lines.size(); ++i) {
+TEST(HelpTextTest, IndentsBodyLinesAndEndsWithClosingLines) {
+    const HelpLayout help = ReadHelpLayout();
+    const std::vector<std::wstring>& lines = help.lines;
+    ASSERT_LT(help.heading[2], lines.size());
+    ASSERT_LT(help.closing, lines.size()) << "closing lines";
+    EXPECT_TRUE(ThreeEmptyLinesBefore(lines, help.closing));
+    for (size_t i = help.closing; i < lines.size(); ++i) {
         EXPECT_FALSE(lines[i].empty());
         EXPECT_EQ(Indent(lines[i]), 0u) << "closing lines are not indented";
     }
-
-    for (size_t i = heading[0] + 2; i < closing; ++i) {
+    for (size_t i = help.heading[0] + 2; i < help.closing; ++i) {
         const std::wstring& line = lines[i];
         if (line.empty() || line == Headings[1] || line == Headings[2]) continue;
         size_t indent = Indent(line);
         EXPECT_TRUE(indent == 2 || (indent >= 4 && indent <= 8))
             << "body lines are indented by two, continuations by four to eight: " << testing::PrintToString(line);
     }
+}
 
+TEST(HelpTextTest, HowItAllWorksHasFourNumberedPoints) {
+    const HelpLayout help = ReadHelpLayout();
+    const std::vector<std::wstring>& lines = help.lines;
     size_t works = std::find(lines.begin(), lines.end(), L"  How it all works:") - lines.begin();
-    EXPECT_GT(works, heading[1]);
-    EXPECT_LT(works, heading[2]);
+    EXPECT_GT(works, help.heading[1]);
+    EXPECT_LT(works, help.heading[2]);
     size_t previous = works;
     for (int point = 1; point <= 4; ++point) {
         std::wstring start = L"  " + std::to_wstring(point) + L". ";
@@ -94,7 +121,7 @@ TEST(HelpTextTest, FollowsTheLayoutOfTitleSectionsAndPoints) {
                                  [&](const std::wstring& line) { return line.starts_with(start); }) -
                     lines.begin();
         EXPECT_GT(at, previous) << "point " << point;
-        EXPECT_LT(at, heading[2]) << "point " << point;
+        EXPECT_LT(at, help.heading[2]) << "point " << point;
         previous = at;
     }
     EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
@@ -103,7 +130,10 @@ TEST(HelpTextTest, FollowsTheLayoutOfTitleSectionsAndPoints) {
                             }),
               0)
         << "four numbered points";
+}
 
+TEST(HelpTextTest, NamesTheEntriesTheFolderAndARealSample) {
+    const std::wstring text = FromUtf8(HelpText);
     for (const wchar_t* name : {L"EntryPoint()", L"EntryState()", L"\"wild_magic\""}) {
         EXPECT_NE(text.find(name), std::wstring::npos) << testing::PrintToString(std::wstring(name));
     }
