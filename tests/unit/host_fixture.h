@@ -37,10 +37,9 @@ protected:
     void TearDown() override {
         app.quitting.store(0);
         // Unloaded, so out of the table: a reset must find none left there.
-        while (app.DaemonTable.size() > 1) {
-            UnloadDaemon(std::move(app.DaemonTable.back()));
-            app.DaemonTable.pop_back();
-        }
+        // Out of the table before the unload, as the reaper takes them: the unload may run code
+        // that walks the table.
+        while (app.DaemonTable.size() > 1) UnloadDaemon(TakeOutOfTable(app.DaemonTable.back().get()));
         // What waits in quarantine is freed now: the next case starts with none.
         ReviewQuarantine(0);
         ResetHost();
