@@ -77,7 +77,7 @@ install_emulator() {
   ensure_backports || true
   echo "kestrune: installing qemu-user from $codename-backports" >&2
   update_package_lists
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends -t "$codename-backports" qemu-user >/dev/null
+  apt_install -t "$codename-backports" qemu-user >/dev/null
   has_emulator || { echo "kestrune: no qemu-user $emulator_version or later" >&2; return 1; }
 }
 
@@ -101,27 +101,23 @@ update_package_lists() {
   rm -f "$log"
 }
 
+apt_install() {
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "$@"
+}
+
 # Installs the packages named. Without one architecture's list of a suite (the security
 # suite's i386 list, say), a package and its i386 twin cannot be given the same version, as
 # Multi-Arch requires of wine32's libraries: then the release's own versions, which every
 # architecture's list holds, are installed instead.
 install_missing() {
-  local log
+  local log status=0
   log=$(mktemp)
-  if DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "$@" > "$log" 2>&1; then
-    rm -f "$log"
-    return 0
+  if ! apt_install "$@" > "$log" 2>&1; then
+    echo "kestrune: the newest versions do not fit together; installing $(release_codename)'s own" >&2
+    apt_install -t "$(release_codename)" "$@" > "$log" 2>&1 || { cat "$log" >&2; status=1; }
   fi
-  local codename
-  codename=$(release_codename)
-  echo "kestrune: the newest versions do not fit together; installing $codename's own" >&2
-  if DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends -t "$codename" "$@" > "$log" 2>&1; then
-    rm -f "$log"
-    return 0
-  fi
-  cat "$log" >&2
   rm -f "$log"
-  return 1
+  return $status
 }
 
 install_packages() {
