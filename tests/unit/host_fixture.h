@@ -13,6 +13,7 @@
 #include "core/lifecycle.h"
 #include "core/loader.h"
 #include "core/safe_point.h"
+#include "core/thread_end_watch.h"
 #include "temp_folder.h"
 #include "test_daemons.h"
 #include "ui/ui_state.h"
@@ -30,6 +31,17 @@ inline bool WaitUntilHoldable(Daemon* daemon) {
     });
 }
 
+// Unloads a record as the reaper does: a thread that still runs is first held where an end
+// leaves none of the system's locks held. One that has just returned may still be leaving, inside
+// the loader's lock, and ended there it would leave that lock held for the rest of the program.
+inline LibraryFate UnloadWhenHoldable(DaemonOwner record) {
+    if (record && IsThreadAlive(record->thread.get())) {
+        WaitUntil([&] { return HoldAtSafePoint(record->thread.get(), HoldRule::OwnCodeOrWait) != HoldResult::Busy; },
+                  std::chrono::seconds(5));
+    }
+    return UnloadDaemon(std::move(record));
+}
+
 class HostFixture : public ::testing::Test {
 protected:
     void SetUp() override { ResetHost(); }
@@ -39,7 +51,7 @@ protected:
         // Unloaded, so out of the table: a reset must find none left there.
         // Out of the table before the unload, as the reaper takes them: the unload may run code
         // that walks the table.
-        while (app.DaemonTable.size() > 1) UnloadDaemon(TakeOutOfTable(app.DaemonTable.back().get()));
+        while (app.DaemonTable.size() > 1) UnloadWhenHoldable(TakeOutOfTable(app.DaemonTable.back().get()));
         // What waits in quarantine is freed now: the next case starts with none.
         ReviewQuarantine(0);
         ResetHost();

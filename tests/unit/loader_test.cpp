@@ -16,7 +16,7 @@ DaemonOwner RunToItsReturn(const std::wstring& path) {
     const bool returned = WaitUntil([&] { return !IsThreadAlive(daemon->thread.get()); });
     DaemonOwner record = TakeOutOfTable(daemon);
     if (returned) return record;
-    UnloadDaemon(std::move(record));
+    UnloadWhenHoldable(std::move(record));
     return nullptr;
 }
 
@@ -92,7 +92,7 @@ TEST_F(LoaderTest, UnusableStateWordsLeaveTheDaemonRunnableWithoutOne) {
         EXPECT_EQ(daemon->stateWordAddress, nullptr) << name;
         StartDaemonThread(daemon, RequestNone);
         EXPECT_TRUE(WaitForEntry(path)) << name << " runs";
-        UnloadDaemon(TakeOutOfTable(daemon));
+        UnloadWhenHoldable(TakeOutOfTable(daemon));
     }
 }
 
