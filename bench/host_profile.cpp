@@ -137,14 +137,15 @@ struct TimerLoopTotals {
 // learned of ended threads from the system.
 void RunTimerLoop(int rows, int seconds, TickWork work, TimerLoopTotals& totals) {
     const UINT period = ReaperTimerPeriod(rows, false);
-    SetTimer(ui.main.mainWindow, ReaperTimerId, period, nullptr);
+    SetTimer(ui.main.mainWindow.get(), ReaperTimerId, period, nullptr);
     const int visits = ReaperBatch(rows, false, period);
     int position = 0;
     double cpu = OwnCpu();
     LONGLONG start = Now();
     MSG message;
     while (MillisecondsSince(start) < seconds * 1000.0 && GetMessageW(&message, nullptr, 0, 0) > 0) {
-        if (message.hwnd == ui.main.mainWindow && message.message == WM_TIMER && message.wParam == ReaperTimerId) {
+        if (message.hwnd == ui.main.mainWindow.get() && message.message == WM_TIMER &&
+            message.wParam == ReaperTimerId) {
             ++totals.ticks;
             if (work == TickWork::Reaper) ReapDaemons(position, period);
             for (int i = 0; work == TickWork::Polling && i < visits; ++i) {
@@ -158,7 +159,7 @@ void RunTimerLoop(int rows, int seconds, TickWork work, TimerLoopTotals& totals)
     }
     totals.wall += MillisecondsSince(start);
     totals.cpu += OwnCpu() - cpu;
-    KillTimer(ui.main.mainWindow, ReaperTimerId);
+    KillTimer(ui.main.mainWindow.get(), ReaperTimerId);
 }
 
 // The three loops in turn, rounds times, in alternating order: the machine is shared, and
@@ -205,8 +206,8 @@ int wmain(int argc, wchar_t** argv) {
         AddDaemonRow(daemon);
     }
     ui.main.windowShown = 1;
-    ShowWindow(ui.main.mainWindow, SW_SHOWNORMAL);
-    SetForegroundWindow(ui.main.mainWindow);
+    ShowWindow(ui.main.mainWindow.get(), SW_SHOWNORMAL);
+    SetForegroundWindow(ui.main.mainWindow.get());
     // Scrolled to the middle, as a user looking for one daemon among thousands would be.
     SendMessageW(DaemonList(), LVM_ENSUREVISIBLE, static_cast<WPARAM>(rows / 2), FALSE);
     Pump();
@@ -244,7 +245,7 @@ int wmain(int argc, wchar_t** argv) {
     MeasurePass(csv, "liveness_wait_x1000", rows, calls / 1000, [] {
         for (int i = 0; i < 1000; ++i) IsThreadAlive(app.DaemonTable[1]->thread.get());
     });
-    ShowWindow(ui.main.mainWindow, SW_HIDE);
+    ShowWindow(ui.main.mainWindow.get(), SW_HIDE);
     ui.main.windowShown = 0;
     Pump();
     MeasureTimerLoops(csv, rows, timerSeconds, arguments.Number(L"timer-rounds", 1));

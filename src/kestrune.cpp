@@ -72,7 +72,7 @@ LoopStep OnReaperTick(ReaperState& reaper) {
     case ReapResult::Finish:
         LN return LoopStep::Leave;
     case ReapResult::Removed:
-        LN if (!IsQuitting()) ArmReaperTimer(ui.main.mainWindow);
+        LN if (!IsQuitting()) ArmReaperTimer(ui.main.mainWindow.get());
         LN return LoopStep::Continue;
     default:
         LN return LoopStep::Continue;
@@ -90,7 +90,7 @@ LoopStep HandleHostEvent(HostEvent event) {
         LN ShowTrayMenu();
         LN return LoopStep::Continue;
     case HostEvent::ListRightClick:
-        LN if (SelectedRow() >= 0 && !IsContextMenuOpen()) ShowDaemonContextMenu(ui.main.mainWindow);
+        LN if (SelectedRow() >= 0 && !IsContextMenuOpen()) ShowDaemonContextMenu(ui.main.mainWindow.get());
         LN return LoopStep::Continue;
     case HostEvent::ListDoubleClick:
         LN ExecuteDaemonCommand(CmdOpenFolder);
@@ -114,7 +114,7 @@ void RunEventLoop() {
             LN if (OnCloseRequest() == LoopStep::Leave) return;
             LN continue;
         }
-        LN const bool mine = message.hwnd != nullptr && message.hwnd == ui.main.mainWindow;
+        LN const bool mine = message.hwnd != nullptr && message.hwnd == ui.main.mainWindow.get();
         LN if (mine && message.message == WM_TIMER && message.wParam == ReaperTimerId) {
             LN if (OnReaperTick(ui.reaper) == LoopStep::Leave) return;
         } else if (IsOrphanedTimer(message)) {
@@ -137,9 +137,9 @@ void RunEventLoop() {
 }
 
 void RunExitSequence() {
-    LN KillTimer(ui.main.mainWindow, ReaperTimerId);
-    LN KillTimer(ui.main.mainWindow, RefreshTimerId);
-    LN KillTimer(ui.main.mainWindow, TrayRetryTimerId);
+    LN KillTimer(ui.main.mainWindow.get(), ReaperTimerId);
+    LN KillTimer(ui.main.mainWindow.get(), RefreshTimerId);
+    LN KillTimer(ui.main.mainWindow.get(), TrayRetryTimerId);
     LN RemoveTrayIcon(TrayRemovalPatience);
     LN ui.tray.trayIcon.reset();
     LN FinishQuarantines();
@@ -171,8 +171,8 @@ void RunHost() {
     LN CreateDaemonList();
     LN StartLockProbe();
     LN LoadDiscoveredDaemons();
-    LN ArmReaperTimer(ui.main.mainWindow);
-    LN SetTimer(ui.main.mainWindow, RefreshTimerId, RefreshPeriod, nullptr);
+    LN ArmReaperTimer(ui.main.mainWindow.get());
+    LN SetTimer(ui.main.mainWindow.get(), RefreshTimerId, RefreshPeriod, nullptr);
     LN RefreshDaemonList();
     LN RunEventLoop();
     LN RunExitSequence();

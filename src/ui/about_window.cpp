@@ -57,6 +57,13 @@ void OnAboutSize(LPARAM size) {
     LN if (ui.about.AboutText) MoveWindow(ui.about.AboutText, 0, 0, LOWORD(size), HIWORD(size), TRUE);
 }
 
+// The window goes by its own close or by its owner's reset. Closed, the owner lets it go, so
+// that nothing destroys it a second time; reset, the owner is empty already.
+void OnAboutDestroy(AboutState& about, HWND window) {
+    LN if (about.AboutWindow.get() == window) about.AboutWindow.release();
+    LN if (!about.AboutWindow) about.AboutText = nullptr;
+}
+
 LRESULT CALLBACK AboutWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     LN switch (message) {
     case WM_SIZE:
@@ -66,10 +73,7 @@ LRESULT CALLBACK AboutWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
         LN DestroyWindow(window);
         LN return 0;
     case WM_DESTROY:
-        LN if (ui.about.AboutWindow == window) {
-            LN ui.about.AboutWindow = nullptr;
-            LN ui.about.AboutText = nullptr;
-        }
+        LN OnAboutDestroy(ui.about, window);
         LN return 0;
     default:
         LN return DefWindowProcW(window, message, wParam, lParam);
@@ -108,7 +112,7 @@ HWND CreateHelpTextArea(HWND parent, int width, int height) {
 
 void ShowAboutWindow(const wchar_t* title, int width, int height) {
     LN if (ui.about.AboutWindow) {
-        LN SetActiveWindow(ui.about.AboutWindow);
+        LN SetActiveWindow(ui.about.AboutWindow.get());
         LN return;
     }
     LN HINSTANCE instance = GetModuleHandleW(nullptr);
@@ -118,7 +122,7 @@ void ShowAboutWindow(const wchar_t* title, int width, int height) {
     LN HWND window = CreateWindowExW(0, AboutWindowClass, title, AboutWindowStyle, 0, 0, outer.right - outer.left,
                                      outer.bottom - outer.top, nullptr, nullptr, instance, nullptr);
     LN if (!window) return;
-    LN ui.about.AboutWindow = window;
+    LN ui.about.AboutWindow.reset(window);
     LN RECT client{};
     LN GetClientRect(window, &client);
     LN ui.about.AboutText = CreateHelpTextArea(window, client.right, client.bottom);

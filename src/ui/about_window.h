@@ -3,11 +3,13 @@
 
 #include <windows.h>
 
+#include "core/owner.h"
+
 namespace kestrune {
 
 struct AboutState {
-    HWND AboutText = nullptr;    // the text area, a child of the window
-    HWND AboutWindow = nullptr;  // none while it is closed
+    HWND AboutText = nullptr;  // not owned: the text area, a child of the window, goes with it
+    WindowOwner AboutWindow;   // none while it is closed
 };
 
 // Opens the window at (0, 0) with an inner area of width x height logical units, or

@@ -92,7 +92,7 @@ void RunCloseSequence() {
     LN app.quitting.store(1, std::memory_order_relaxed);
     LN app.closeStartedAt = ClockMilliseconds();
     LN if (!ui.main.windowShown) HoldListDrawing();
-    LN ArmReaperTimer(ui.main.mainWindow);
+    LN ArmReaperTimer(ui.main.mainWindow.get());
 }
 
 void FinishQuarantines() {

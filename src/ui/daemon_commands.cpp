@@ -36,7 +36,7 @@ BOOL CALLBACK DisableOne(HWND window, LPARAM parameter) {
 
 void ExecuteDaemonCommand(int32_t code) {
     LN if (ApplyDaemonCommand(code, SelectedRowPath(), ConfirmForceStop) == CommandEffect::Started) {
-        LN ArmReaperTimer(ui.main.mainWindow);
+        LN ArmReaperTimer(ui.main.mainWindow.get());
     }
 }
 

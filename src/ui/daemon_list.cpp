@@ -37,7 +37,7 @@ HFONT MessageFont() {
 
 int ClientWidth() {
     LN RECT client{};
-    LN GetClientRect(ui.main.mainWindow, &client);
+    LN GetClientRect(ui.main.mainWindow.get(), &client);
     LN return client.right - client.left;
 }
 
@@ -58,7 +58,7 @@ bool CreateDaemonList() {
     LN HWND list = CreateWindowExW(
         WS_EX_CLIENTEDGE, WC_LISTVIEWW, L"",
         WS_CHILD | WS_VISIBLE | WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_SHAREIMAGELISTS, ScaleX(ListMargin),
-        ScaleY(ListMargin), width, ScaleY(ListHeight), ui.main.mainWindow,
+        ScaleY(ListMargin), width, ScaleY(ListHeight), ui.main.mainWindow.get(),
         reinterpret_cast<HMENU>(static_cast<INT_PTR>(DaemonListId)), GetModuleHandleW(nullptr), nullptr);
     LN if (!list) return false;
     // Grid lines are drawn in the 3-D face colour.
@@ -80,7 +80,7 @@ void ResizeDaemonList() {
 // system calls and cell writes for the rest would cost the main thread milliseconds every
 // second for nothing shown. A row scrolled into view gets its figures at the next refresh.
 void RefreshDaemonList() {
-    LN if (!ui.main.windowShown || IsIconic(ui.main.mainWindow)) return;
+    LN if (!ui.main.windowShown || IsIconic(ui.main.mainWindow.get())) return;
     LN HWND list = DaemonList();
     LN RowRange shown = ShownRows(list);
     LN for (size_t i = 1; i < app.DaemonTable.size(); ++i) {
@@ -119,10 +119,6 @@ LRESULT DrawDaemonListItem(NMLVCUSTOMDRAW* draw) {
     default:
         LN return CDRF_DODEFAULT;
     }
-}
-
-void ReleaseDaemonListFont() {
-    LN ui.list.listFont.reset();
 }
 
 }  // namespace kestrune

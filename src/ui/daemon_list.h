@@ -34,7 +34,4 @@ void ReleaseListDrawing();
 // Colours the status cell from the colour stored with its row.
 LRESULT DrawDaemonListItem(NMLVCUSTOMDRAW* draw);
 
-// Releases the list's font once the list is gone.
-void ReleaseDaemonListFont();
-
 }  // namespace kestrune

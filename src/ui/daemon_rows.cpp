@@ -143,7 +143,7 @@ void RefreshRow(HWND list, Daemon* daemon, bool final) {
 }  // namespace
 
 HWND DaemonList() {
-    LN return ui.main.mainWindow ? GetDlgItem(ui.main.mainWindow, DaemonListId) : nullptr;
+    LN return ui.main.mainWindow ? GetDlgItem(ui.main.mainWindow.get(), DaemonListId) : nullptr;
 }
 
 void AddDaemonRow(Daemon* daemon) {

@@ -10,7 +10,7 @@ namespace kestrune {
 void QueueHostEvent(HostEvent event) {
     LN ui.events.pending.push_back(event);
     // The loop may be waiting in GetMessage with nothing else to wake it.
-    LN if (ui.main.mainWindow) PostMessageW(ui.main.mainWindow, WM_NULL, 0, 0);
+    LN if (ui.main.mainWindow) PostMessageW(ui.main.mainWindow.get(), WM_NULL, 0, 0);
 }
 
 bool TakeHostEvent(HostEvent& event) {

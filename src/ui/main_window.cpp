@@ -80,6 +80,12 @@ void OnTrayNotify(LPARAM mouseMessage) {
     }
 }
 
+// Destroyed other than by its owner's reset, the owner lets it go, so that nothing destroys it a
+// second time.
+void OnDestroy(MainWindowState& main, HWND window) {
+    LN if (main.mainWindow.get() == window) main.mainWindow.release();
+}
+
 // The shell's broadcast that it (re)started: registered at start, so 0 until then.
 bool IsTaskbarCreated(const TrayState& tray, UINT message) {
     LN return tray.taskbarCreatedMessage != 0 && message == tray.taskbarCreatedMessage;
@@ -121,6 +127,9 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case TrayCallbackMessage:
         LN OnTrayNotify(lParam);
         LN return 0;
+    case WM_DESTROY:
+        LN OnDestroy(ui.main, window);
+        LN return 0;
     default:
         LN if (IsTaskbarCreated(ui.tray, message)) HandleTaskbarCreated(message);
         LN return DefWindowProcW(window, message, wParam, lParam);
@@ -152,24 +161,25 @@ bool CreateMainWindow(const std::wstring& title) {
     LN SIZE outer = OuterSize(nullptr, MinClientWidth, ClientHeight);
     LN int left = (GetSystemMetrics(SM_CXSCREEN) - outer.cx) / 2;
     LN int top = (GetSystemMetrics(SM_CYSCREEN) - outer.cy) / 2;
-    LN ui.main.mainWindow = CreateWindowExW(0, MainWindowClass, title.c_str(), MainWindowStyle, left < 0 ? 0 : left,
-                                            top < 0 ? 0 : top, outer.cx, outer.cy, nullptr, nullptr, instance, nullptr);
-    LN return ui.main.mainWindow != nullptr;
+    LN ui.main.mainWindow.reset(CreateWindowExW(0, MainWindowClass, title.c_str(), MainWindowStyle, left < 0 ? 0 : left,
+                                                top < 0 ? 0 : top, outer.cx, outer.cy, nullptr, nullptr, instance,
+                                                nullptr));
+    LN return static_cast<bool>(ui.main.mainWindow);
 }
 
 void HideToTray() {
-    LN ShowWindow(ui.main.mainWindow, SW_RESTORE);
+    LN ShowWindow(ui.main.mainWindow.get(), SW_RESTORE);
     LN ui.main.windowShown = 0;
-    LN ShowWindow(ui.main.mainWindow, SW_HIDE);
+    LN ShowWindow(ui.main.mainWindow.get(), SW_HIDE);
 }
 
 void DestroyHostWindows() {
-    LN if (ui.about.AboutWindow) DestroyWindow(ui.about.AboutWindow);
-    LN ui.about.AboutWindow = nullptr;
-    LN ui.about.AboutText = nullptr;
-    LN if (ui.main.mainWindow) DestroyWindow(ui.main.mainWindow);
-    LN ui.main.mainWindow = nullptr;
-    LN ReleaseDaemonListFont();
+    // The list, a child of the main window, draws with its font until it is gone: the font goes
+    // last. The About window, which the main window does not own, goes first, so that no host
+    // window is left to take the activation when the main window goes.
+    LN ui.about.AboutWindow.reset();
+    LN ui.main.mainWindow.reset();
+    LN ui.list.listFont.reset();
 }
 
 }  // namespace kestrune

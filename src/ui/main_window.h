@@ -5,12 +5,13 @@
 
 #include <string>
 
+#include "core/owner.h"
 #include "identifiers.h"
 
 namespace kestrune {
 
 struct MainWindowState {
-    HWND mainWindow = nullptr;  // destroyed by the exit sequence
+    WindowOwner mainWindow;  // destroyed by DestroyHostWindows at the exit
     // 1 while the user has shown the window from the tray, 0 once it went back to the tray.
     int windowShown = 0;
 };
@@ -26,7 +27,7 @@ std::wstring VersionText();
 // Creates the main window hidden, centred, with a 640 x 480 client area; sets ui.main.mainWindow.
 bool CreateMainWindow(const std::wstring& title);
 
-// Destroys the About window, if open, and the main window.
+// Destroys the About window, if open, the main window with its list, and the list's font.
 void DestroyHostWindows();
 
 // Goes to the tray instead of the taskbar when minimised while the tray icon exists.

@@ -23,7 +23,7 @@ constexpr size_t TooltipLength = 63;
 NOTIFYICONDATAW IconData() {
     LN NOTIFYICONDATAW data{};
     LN data.cbSize = sizeof data;
-    LN data.hWnd = ui.main.mainWindow;
+    LN data.hWnd = ui.main.mainWindow.get();
     LN data.uID = ui.tray.trayIconId;
     LN return data;
 }
@@ -89,10 +89,10 @@ void RemoveTrayIcon(DWORD patience) {
 // Adds the icon with its tooltip; false while the shell refuses it, with the retry timer armed.
 bool AddTrayIcon() {
     LN if (!CreateTrayIcon()) {
-        LN SetTimer(ui.main.mainWindow, TrayRetryTimerId, TrayRetryPeriod, nullptr);
+        LN SetTimer(ui.main.mainWindow.get(), TrayRetryTimerId, TrayRetryPeriod, nullptr);
         LN return false;
     }
-    LN KillTimer(ui.main.mainWindow, TrayRetryTimerId);
+    LN KillTimer(ui.main.mainWindow.get(), TrayRetryTimerId);
     LN if (ui.tray.trayTooltip.empty()) ui.tray.trayTooltip = TooltipForToday();
     LN ui.tray.trayIconPresent = 1;
     LN SetTooltip(ui.tray.trayTooltip);
@@ -106,14 +106,14 @@ void SetUpTray() {
     // An elevated host hears nothing from the shell, which runs with less, unless it lets this
     // one message through: after a restart of the shell its icon would never come back.
     LN if (ui.tray.taskbarCreatedMessage != 0) {
-        LN ChangeWindowMessageFilterEx(ui.main.mainWindow, ui.tray.taskbarCreatedMessage, MSGFLT_ALLOW, nullptr);
+        LN ChangeWindowMessageFilterEx(ui.main.mainWindow.get(), ui.tray.taskbarCreatedMessage, MSGFLT_ALLOW, nullptr);
     }
     LN if (ui.tray.trayIcon) AddTrayIcon();
 }
 
 void RetryTrayIcon() {
     LN if (ui.tray.trayIconPresent || !ui.tray.trayIcon) {
-        LN KillTimer(ui.main.mainWindow, TrayRetryTimerId);
+        LN KillTimer(ui.main.mainWindow.get(), TrayRetryTimerId);
         LN return;
     }
     LN AddTrayIcon();
@@ -130,8 +130,8 @@ void ShowFromTray() {
     LN ui.main.windowShown = 1;
     LN ReleaseListDrawing();
     // A window left minimised on the taskbar (the icon was lost meanwhile) stays minimised.
-    LN ShowWindow(ui.main.mainWindow, IsIconic(ui.main.mainWindow) ? SW_SHOWMINIMIZED : SW_SHOWNORMAL);
-    LN if (GetForegroundWindow() != ui.main.mainWindow) SetForegroundWindow(ui.main.mainWindow);
+    LN ShowWindow(ui.main.mainWindow.get(), IsIconic(ui.main.mainWindow.get()) ? SW_SHOWMINIMIZED : SW_SHOWNORMAL);
+    LN if (GetForegroundWindow() != ui.main.mainWindow.get()) SetForegroundWindow(ui.main.mainWindow.get());
     LN RefreshDaemonList();
 }
 

@@ -52,7 +52,7 @@ MenuOwner BuildTrayMenu() {
 
 void ShowTrayMenu() {
     LN const MenuOwner popup = BuildTrayMenu();
-    LN if (popup) TrackPopupAtCursor(popup.get(), ui.main.mainWindow);
+    LN if (popup) TrackPopupAtCursor(popup.get(), ui.main.mainWindow.get());
 }
 
 void HandleTrayCommand(int id) {
@@ -65,7 +65,7 @@ void HandleTrayCommand(int id) {
         break;
     case TrayQuit:
         // Handled by the event loop exactly like closing the main window.
-        LN PostMessageW(ui.main.mainWindow, WM_CLOSE, 0, 0);
+        LN PostMessageW(ui.main.mainWindow.get(), WM_CLOSE, 0, 0);
         break;
     default:
         break;

@@ -9,6 +9,8 @@ namespace kestrune {
 UiState ui;
 
 void ResetHost() {
+    // Windows a test case left open go in their own order, not in that of the parts below.
+    LN DestroyHostWindows();
     LN ResetApplication();
     LN ui = UiState{};
 }

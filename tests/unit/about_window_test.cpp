@@ -168,7 +168,7 @@ protected:
 
     static void ExpectFreshWindow(int line) {
         SCOPED_TRACE(testing::Message() << "checked at line " << line);
-        HWND window = ui.about.AboutWindow;
+        HWND window = ui.about.AboutWindow.get();
         ASSERT_TRUE(IsWindow(window));
         EXPECT_TRUE(IsWindowVisible(window));
         EXPECT_EQ(TextOf(window), L"About Kestrune");
@@ -203,11 +203,11 @@ protected:
 
 TEST_F(AboutWindowTest, OpensOnceFollowsResizingAndReopensFresh) {
     ShowAboutWindow(L"About Kestrune", 800, 600);
-    HWND first = ui.about.AboutWindow;
+    HWND first = ui.about.AboutWindow.get();
     ExpectFreshWindow(__LINE__);
 
     ShowAboutWindow(L"Another title", 300, 200);
-    EXPECT_EQ(ui.about.AboutWindow, first) << "at most one window";
+    EXPECT_EQ(ui.about.AboutWindow.get(), first) << "at most one window";
     EXPECT_EQ(AboutWindowsOpen(), 1);
     EXPECT_EQ(TextOf(first), L"About Kestrune") << "title and size are not applied again";
     RECT client{};
@@ -227,12 +227,12 @@ TEST_F(AboutWindowTest, OpensOnceFollowsResizingAndReopensFresh) {
 
     SendMessageW(first, WM_CLOSE, 0, 0);
     EXPECT_FALSE(IsWindow(first));
-    EXPECT_EQ(ui.about.AboutWindow, nullptr);
+    EXPECT_EQ(ui.about.AboutWindow.get(), nullptr);
     EXPECT_EQ(ui.about.AboutText, nullptr);
-    EXPECT_TRUE(IsWindow(ui.main.mainWindow)) << "closing it leaves the host alone";
+    EXPECT_TRUE(IsWindow(ui.main.mainWindow.get())) << "closing it leaves the host alone";
 
     ShowAboutWindow(L"About Kestrune", 800, 600);
-    EXPECT_NE(ui.about.AboutWindow, nullptr);
+    EXPECT_NE(ui.about.AboutWindow.get(), nullptr);
     ExpectFreshWindow(__LINE__);
     EXPECT_EQ(AboutWindowsOpen(), 1);
 }

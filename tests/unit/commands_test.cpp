@@ -120,14 +120,14 @@ TEST_F(CommandsTest, StartLoadsAnEndedDaemonAgainAndArmsTheReaper) {
     int row = FindRowByPath(path);
     ASSERT_TRUE(StopAndUnload(first));
     ASSERT_EQ(LastDaemonIndex(), 0);
-    ASSERT_FALSE(KillTimer(ui.main.mainWindow, ReaperTimerId)) << "no reaper timer yet";
+    ASSERT_FALSE(KillTimer(ui.main.mainWindow.get(), ReaperTimerId)) << "no reaper timer yet";
 
     std::wstring garbage = folder.Make(L"garbage.dll");
     ASSERT_TRUE(WriteFileBytes(garbage, "not a library"));
     Select(RowFor(garbage));
     ExecuteDaemonCommand(CmdStart);
     EXPECT_EQ(LastDaemonIndex(), 0);
-    EXPECT_FALSE(KillTimer(ui.main.mainWindow, ReaperTimerId)) << "a failed start arms nothing";
+    EXPECT_FALSE(KillTimer(ui.main.mainWindow.get(), ReaperTimerId)) << "a failed start arms nothing";
 
     Select(row);
     ExecuteDaemonCommand(CmdStart);
@@ -136,7 +136,7 @@ TEST_F(CommandsTest, StartLoadsAnEndedDaemonAgainAndArmsTheReaper) {
     EXPECT_EQ(second->path, path);
     EXPECT_TRUE(second->Has(FlagStarted));
     EXPECT_TRUE(WaitUntil([&] { return CountEvents(path, "entry") == 2; })) << "a new EntryPoint call";
-    EXPECT_TRUE(KillTimer(ui.main.mainWindow, ReaperTimerId)) << "the reaper timer was set for the new count";
+    EXPECT_TRUE(KillTimer(ui.main.mainWindow.get(), ReaperTimerId)) << "the reaper timer was set for the new count";
 
     ExecuteDaemonCommand(CmdStart);
     EXPECT_EQ(LastDaemonIndex(), 1) << "Start on a loaded daemon does nothing";
@@ -168,8 +168,8 @@ std::thread AnswerBox(const std::wstring& title, int button, BoxSeen& seen,
         seen.yes = HasButton(box, IDYES);
         seen.no = HasButton(box, IDNO);
         seen.cancel = HasButton(box, IDCANCEL) || HasButton(box, IDOK);
-        seen.mainEnabled = IsWindowEnabled(ui.main.mainWindow) != FALSE;
-        seen.aboutEnabled = ui.about.AboutWindow && IsWindowEnabled(ui.about.AboutWindow);
+        seen.mainEnabled = IsWindowEnabled(ui.main.mainWindow.get()) != FALSE;
+        seen.aboutEnabled = ui.about.AboutWindow && IsWindowEnabled(ui.about.AboutWindow.get());
         PressButton(box, button);
     });
 }
@@ -180,9 +180,9 @@ TEST_F(CommandsTest, ForceStopAsksFirstAndOnlyYesStops) {
     const std::wstring title = L"Kestrune\\\\cooperative.dll";
     const std::wstring text =
         L"Are you sure to terminate thread?\r\rThis can lead to OS handles leaks or other unexpected shit";
-    ShowWindow(ui.main.mainWindow, SW_SHOWNORMAL);
+    ShowWindow(ui.main.mainWindow.get(), SW_SHOWNORMAL);
     ShowAboutWindow(L"About Kestrune", 800, 600);
-    SetForegroundWindow(ui.about.AboutWindow);
+    SetForegroundWindow(ui.about.AboutWindow.get());
     SelectDaemon(daemon);
 
     BoxSeen first;
@@ -192,20 +192,21 @@ TEST_F(CommandsTest, ForceStopAsksFirstAndOnlyYesStops) {
     ASSERT_TRUE(first.found) << "a box titled " << testing::PrintToString(title);
     EXPECT_EQ(first.text, text);
     EXPECT_TRUE(first.yes && first.no && !first.cancel) << "Yes and No only";
-    EXPECT_EQ(first.owner, ui.about.AboutWindow) << "the foreground window of the host owns the box";
+    EXPECT_EQ(first.owner, ui.about.AboutWindow.get()) << "the foreground window of the host owns the box";
     EXPECT_FALSE(first.mainEnabled) << "the host's other windows wait for the answer";
     EXPECT_FALSE(first.aboutEnabled);
-    EXPECT_TRUE(IsWindowEnabled(ui.main.mainWindow) && IsWindowEnabled(ui.about.AboutWindow)) << "enabled again after";
+    EXPECT_TRUE(IsWindowEnabled(ui.main.mainWindow.get()) && IsWindowEnabled(ui.about.AboutWindow.get()))
+        << "enabled again after";
     EXPECT_EQ(daemon->request, RequestNone) << "No leaves the daemon alone";
 
-    DestroyWindow(ui.about.AboutWindow);
-    SetForegroundWindow(ui.main.mainWindow);
+    DestroyWindow(ui.about.AboutWindow.get());
+    SetForegroundWindow(ui.main.mainWindow.get());
     BoxSeen second;
     answer = AnswerBox(title, IDYES, second);
     ExecuteDaemonCommand(CmdForceStop);
     answer.join();
     ASSERT_TRUE(second.found);
-    EXPECT_EQ(second.owner, ui.main.mainWindow);
+    EXPECT_EQ(second.owner, ui.main.mainWindow.get());
     EXPECT_EQ(daemon->request, RequestForceStop);
     // What the request then does is the reaper's business (and the end-to-end test's): here
     // the daemon is stopped gently, since under qemu a thread older than the box's helper

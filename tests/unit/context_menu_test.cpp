@@ -185,7 +185,7 @@ TEST_F(ContextMenuTest, ChosenItemRunsTheDispatcherOnceAndOnlyForHostIdentifiers
     SetDaemonRequest(daemon, RequestNone);
     for (int id : {5, 19, 20, 24, 25, 0, -1}) DispatchMenuCommand(id);
     EXPECT_EQ(daemon->request, RequestNone);
-    EXPECT_EQ(ui.about.AboutWindow, nullptr);
+    EXPECT_EQ(ui.about.AboutWindow.get(), nullptr);
 }
 
 }  // namespace

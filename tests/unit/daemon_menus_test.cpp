@@ -194,7 +194,7 @@ TEST_F(DaemonMenusTest, ResultOtherThanOneDestroysTheMenuHandedOver) {
 TEST_F(DaemonMenusTest, FaultyMenusAndWindowsNeverPostAstray) {
     // A top-level window of this thread: HWND_BROADCAST would reach it, a null window
     // would post to this thread's queue; both show up as waiting WM_COMMAND messages.
-    ASSERT_NE(ui.main.mainWindow, nullptr);
+    ASSERT_NE(ui.main.mainWindow.get(), nullptr);
     struct Case {
         const wchar_t* name;
         bool attached;
@@ -263,7 +263,7 @@ TEST_F(DaemonMenusTest, OnlyExistingWindowsOfThisProcessReceiveCommands) {
     EXPECT_FALSE(CanReceiveDaemonCommand(dead));
     EXPECT_FALSE(CanReceiveDaemonCommand(elsewhere));
     EXPECT_TRUE(CanReceiveDaemonCommand(onOtherThread));
-    EXPECT_TRUE(CanReceiveDaemonCommand(ui.main.mainWindow));
+    EXPECT_TRUE(CanReceiveDaemonCommand(ui.main.mainWindow.get()));
 
     SetEvent(done);
     WaitForSingleObject(thread.get(), 10000);

@@ -230,7 +230,7 @@ TEST_F(DaemonRowsTest, OneSecondRefreshRewritesTheRowsOfRunningDaemonsOnlyWhileS
     EXPECT_EQ(running->lastThreadTime, 1u);
 
     ui.main.windowShown = 1;
-    ShowWindow(ui.main.mainWindow, SW_SHOWNORMAL);
+    ShowWindow(ui.main.mainWindow.get(), SW_SHOWNORMAL);
     RefreshDaemonList();
     EXPECT_NE(running->lastThreadTime, 1u) << "sampled from the thread";
     ExpectRow(runningRow, L" \u2605", Green, FormatCpuTime(running->lastThreadTime), L"lowest", __LINE__);
@@ -238,7 +238,7 @@ TEST_F(DaemonRowsTest, OneSecondRefreshRewritesTheRowsOfRunningDaemonsOnlyWhileS
     ExpectRow(endedRow, L" \u2605", Green, L"00:00:02.000", L"normal", __LINE__);
     EXPECT_EQ(ended->lastThreadTime, 20000000u);
 
-    ShowWindow(ui.main.mainWindow, SW_MINIMIZE);
+    ShowWindow(ui.main.mainWindow.get(), SW_MINIMIZE);
     SetThreadPriority(running->thread.get(), THREAD_PRIORITY_HIGHEST);
     RefreshDaemonList();
     EXPECT_EQ(RowCellText(runningRow, ColumnPriority), L"lowest") << "minimised: nothing is written";

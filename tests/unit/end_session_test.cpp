@@ -19,7 +19,7 @@ const std::wstring WhiteStar = L" \u2606";
 class EndSessionTest : public WindowFixture {
 protected:
     LRESULT Send(UINT message, WPARAM wParam) {
-        return SendMessageW(ui.main.mainWindow, message, wParam, ENDSESSION_LOGOFF);
+        return SendMessageW(ui.main.mainWindow.get(), message, wParam, ENDSESSION_LOGOFF);
     }
 };
 
@@ -87,8 +87,8 @@ TEST_F(EndSessionTest, ForceStopAnsweredAfterTheSessionEndedWritesIntoNoFreedRec
     const void* record = daemon;
     const size_t requestOffset =
         static_cast<size_t>(reinterpret_cast<const char*>(&daemon->request) - reinterpret_cast<const char*>(daemon));
-    ShowWindow(ui.main.mainWindow, SW_SHOWNORMAL);
-    SetForegroundWindow(ui.main.mainWindow);
+    ShowWindow(ui.main.mainWindow.get(), SW_SHOWNORMAL);
+    SetForegroundWindow(ui.main.mainWindow.get());
     Select(FindRowByPath(daemon->path));
 
     FreedBlockWatch watch;
@@ -97,7 +97,7 @@ TEST_F(EndSessionTest, ForceStopAnsweredAfterTheSessionEndedWritesIntoNoFreedRec
         HWND box = WaitForMessageBox(GetCurrentProcessId(), L"Kestrune\\\\cooperative.dll");
         if (!box) return;
         // Handled inside the box's own message loop.
-        SendMessageW(ui.main.mainWindow, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
+        SendMessageW(ui.main.mainWindow.get(), WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
         answered = PressButton(box, IDYES);
     });
     ExecuteDaemonCommand(CmdForceStop);

@@ -68,7 +68,7 @@ TEST_F(ShownRowsTest, RefreshRewritesShownRowsAndARowScrolledIntoViewAtTheNextRe
     constexpr int Rows = 80;
     AddRunningRows(Rows);
     ui.main.windowShown = 1;
-    ShowWindow(ui.main.mainWindow, SW_SHOWNORMAL);
+    ShowWindow(ui.main.mainWindow.get(), SW_SHOWNORMAL);
     const int whole = ListMessage(LVM_GETCOUNTPERPAGE);
     ASSERT_GT(whole, 0);
     ASSERT_LT(whole + 1, Rows - 1) << "the last row must start out of view";
@@ -100,7 +100,7 @@ TEST_F(ShownRowsTest, ListDrawsAgainWhenAHiddenHostThatQuitsIsShown) {
     RunCloseSequence();
     ShowFromTray();
     ASSERT_TRUE(IsWindowVisible(list));
-    UpdateWindow(ui.main.mainWindow);
+    UpdateWindow(ui.main.mainWindow.get());
     ASSERT_FALSE(GetUpdateRect(list, nullptr, FALSE));
     RefreshDaemonRow(app.DaemonTable[1].get(), true);
     EXPECT_TRUE(GetUpdateRect(list, nullptr, FALSE)) << "the row's new look waits for no other change";
