@@ -53,8 +53,8 @@ FontOwner CreateHelpFont() {
     LN return font;
 }
 
-void OnAboutSize(LPARAM size) {
-    LN if (ui.about.AboutText) MoveWindow(ui.about.AboutText, 0, 0, LOWORD(size), HIWORD(size), TRUE);
+void OnAboutSize(const AboutState& about, LPARAM size) {
+    LN if (about.AboutText) MoveWindow(about.AboutText, 0, 0, LOWORD(size), HIWORD(size), TRUE);
 }
 
 // The window goes by its own close or by its owner's reset. Closed, the owner lets it go, so
@@ -67,7 +67,7 @@ void OnAboutDestroy(AboutState& about, HWND window) {
 LRESULT CALLBACK AboutWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     LN switch (message) {
     case WM_SIZE:
-        LN OnAboutSize(lParam);
+        LN OnAboutSize(ui.about, lParam);
         LN return 0;
     case WM_CLOSE:
         LN DestroyWindow(window);

@@ -50,14 +50,14 @@ void OnSize(const TrayState& tray, WPARAM kind) {
     LN ResizeDaemonList();
 }
 
-LRESULT OnNotify(NMHDR* header) {
+LRESULT OnNotify(const ContextMenuState& contextMenu, NMHDR* header) {
     LN if (header->idFrom != static_cast<UINT_PTR>(DaemonListId)) return 0;
     LN switch (header->code) {
     case NM_CUSTOMDRAW:
         LN return DrawDaemonListItem(reinterpret_cast<NMLVCUSTOMDRAW*>(header));
     case NM_RCLICK:
     case NM_RDBLCLK:
-        LN if (!IsContextMenuOpen()) QueueHostEvent(HostEvent::ListRightClick);
+        LN if (!contextMenu.open) QueueHostEvent(HostEvent::ListRightClick);
         LN return 0;
     case NM_DBLCLK:
         LN QueueHostEvent(HostEvent::ListDoubleClick);
@@ -106,7 +106,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         LN if (wParam == TrayRetryTimerId) RetryTrayIcon();
         LN return 0;
     case WM_NOTIFY:
-        LN return OnNotify(reinterpret_cast<NMHDR*>(lParam));
+        LN return OnNotify(ui.contextMenu, reinterpret_cast<NMHDR*>(lParam));
     case WM_COMMAND:
         // The chosen item's handler runs here; the event loop then routes the identifier.
         LN if (IsMenuCommand(wParam, lParam)) RunMenuItemHandler(LOWORD(wParam));
