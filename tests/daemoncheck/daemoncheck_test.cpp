@@ -269,7 +269,7 @@ TEST_F(DaemoncheckDiscovery, DependencyOnlyInTheCurrentDirectoryGetsNoRowHereOrI
     EXPECT_TRUE(HasLine(listing, "row     cooperative.dll:")) << listing.output;
 
     ASSERT_TRUE(host.Start(current.path()));
-    ASSERT_NE(host.WaitForMainWindow(), nullptr);
+    ASSERT_NE(host.WaitForMainWindow(), nullptr) << host.Fate();
     ASSERT_TRUE(WaitForEntry(control));
     ASSERT_TRUE(host.Sync());
     EXPECT_EQ(host.RowEndingWith(L"\\needs.dll"), -1) << "the host agrees: no row";

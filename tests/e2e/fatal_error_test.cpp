@@ -282,7 +282,7 @@ TEST(FatalErrorTest, FaultInEntryPointWithSeveralDaemonsRunningIsReportedAndEnds
         std::wstring faulting = host.AddDaemon(fault.daemon);
         std::wstring bystander = host.AddDaemon(L"cooperative");
         ASSERT_TRUE(host.Start());
-        ASSERT_NE(host.WaitForMainWindow(), nullptr);
+        ASSERT_NE(host.WaitForMainWindow(), nullptr) << host.Fate();
         HWND box = WaitForFatalErrorBox(host);
         ExpectFatalErrorBox(box, fault.secondLine);
         ASSERT_TRUE(WaitForEntry(bystander));
@@ -310,7 +310,7 @@ TEST(FatalErrorTest, FaultOnTheMainThreadInEntryStateIsReported) {
     std::wstring faulting = host.AddDaemon(L"fault_in_state");
     std::wstring bystander = host.AddDaemon(L"cooperative");
     ASSERT_TRUE(host.Start());
-    ASSERT_NE(host.WaitForMainWindow(), nullptr);
+    ASSERT_NE(host.WaitForMainWindow(), nullptr) << host.Fate();
     HWND box = WaitForFatalErrorBox(host);
     ExpectFatalErrorBox(box, L"ILLEGAL INSTRUCTION [ 0x00000000 ]",
                         PlaceOfCall("core/", "loader.cpp", "= entryState();"));
@@ -334,7 +334,7 @@ TEST(FatalErrorTest, FaultOnTheMainThreadInEntryMenuIsReported) {
     HostProcess host(folder);
     std::wstring faulting = host.AddDaemon(L"fault_in_menu");
     ASSERT_TRUE(host.Start());
-    ASSERT_NE(host.WaitForMainWindow(), nullptr);
+    ASSERT_NE(host.WaitForMainWindow(), nullptr) << host.Fate();
     ASSERT_TRUE(WaitForEntry(faulting));
     host.PressTrayIcon(WM_RBUTTONDOWN);
     HWND box = WaitForFatalErrorBox(host);

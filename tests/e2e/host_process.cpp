@@ -92,6 +92,16 @@ HWND HostProcess::WaitForMainWindow(std::chrono::milliseconds timeout) {
     return mainWindow_;
 }
 
+std::string HostProcess::Fate() const {
+    if (!info_.hProcess) return "the host never started";
+    if (IsRunning()) return "the host still runs";
+    DWORD code = 0;
+    GetExitCodeProcess(info_.hProcess, &code);
+    char text[64];
+    snprintf(text, sizeof text, "the host ended with exit code 0x%lx", static_cast<unsigned long>(code));
+    return text;
+}
+
 HWND HostProcess::List() const {
     return mainWindow_ ? GetDlgItem(mainWindow_, DaemonListId) : nullptr;
 }

@@ -43,6 +43,8 @@ public:
     bool IsRunning() const;
     // Waits until the main window exists; null when it never appeared.
     HWND WaitForMainWindow(std::chrono::milliseconds timeout = 60s);
+    // "running", or how the process ended: for the message of a check that found no window.
+    std::string Fate() const;
     HWND MainWindow() const { return mainWindow_; }
     HWND List() const;
 

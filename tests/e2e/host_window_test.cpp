@@ -50,7 +50,7 @@ TEST(HostStartTest, RowsFollowDiscoveryOrderForLoadedDaemonsOnly) {
         << "the other target's test daemons must be built";
 
     ASSERT_TRUE(host.Start());
-    ASSERT_NE(host.WaitForMainWindow(), nullptr);
+    ASSERT_NE(host.WaitForMainWindow(), nullptr) << host.Fate();
     for (const std::wstring& path : loadable) ASSERT_TRUE(WaitForEntry(path));
     ASSERT_TRUE(host.Sync());
 
@@ -285,7 +285,7 @@ TEST(HostCloseTest, DaemonThatEndsByItselfIsReapedAndTheHostRunsOn) {
     HostProcess host(folder);
     std::wstring later = host.AddDaemon(L"returns_later");
     ASSERT_TRUE(host.Start());
-    ASSERT_NE(host.WaitForMainWindow(), nullptr);
+    ASSERT_NE(host.WaitForMainWindow(), nullptr) << host.Fate();
     ASSERT_TRUE(WaitForEvent(later, "return"));
     ASSERT_TRUE(WaitUntil([&] { return host.Cell(0, 1) == WhiteStar; }, 20s)) << "reaped and shown as ended";
     EXPECT_EQ(host.StatusColour(0), Grey);

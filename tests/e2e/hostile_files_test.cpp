@@ -31,7 +31,7 @@ private:
 void ExpectOnlyTheGoodListed(HostProcess& host, const std::vector<std::wstring>& good,
                              const std::wstring& mayLoad = {}) {
     ASSERT_TRUE(host.Start());
-    ASSERT_NE(host.WaitForMainWindow(), nullptr);
+    ASSERT_NE(host.WaitForMainWindow(), nullptr) << host.Fate();
     for (const std::wstring& path : good) {
         EXPECT_TRUE(WaitForEntry(path)) << testing::PrintToString(path) << " runs";
     }

@@ -18,7 +18,7 @@ TEST(LoadScopeTest, NothingIsLoadedFromTheCurrentDirectory) {
     // Where the current directory would supply the dependency.
     std::wstring planted = CopyTestDaemon(L"cwd_helper", elsewhere.path() + L"cwd_helper.dll");
     ASSERT_TRUE(host.Start(elsewhere.path()));
-    ASSERT_NE(host.WaitForMainWindow(), nullptr);
+    ASSERT_NE(host.WaitForMainWindow(), nullptr) << host.Fate();
     ASSERT_TRUE(WaitForEntry(control));
     ASSERT_TRUE(host.Sync());
     EXPECT_FALSE(HasEvent(planted, "attach")) << "the planted library was loaded";
@@ -35,7 +35,7 @@ TEST(LoadScopeTest, NothingIsLoadedFromTheCurrentDirectory) {
     std::wstring dependent2 = beside.AddDaemon(L"needs_cwd_helper");
     CopyTestDaemon(L"cwd_helper", folder2.path() + L"cwd_helper.dll");
     ASSERT_TRUE(beside.Start());
-    ASSERT_NE(beside.WaitForMainWindow(), nullptr);
+    ASSERT_NE(beside.WaitForMainWindow(), nullptr) << beside.Fate();
     EXPECT_TRUE(WaitForEvent(dependent2, "helper 42")) << "a dependency beside kestrune.exe is found";
     beside.RequestClose();
     ASSERT_TRUE(beside.WaitForExit(60s));

@@ -115,7 +115,7 @@ TEST(ReleaseArchiveTest, UnpackedArchiveHostsItsSampleDaemon) {
 
     HostProcess host(folder, false);
     ASSERT_TRUE(host.Start());
-    ASSERT_NE(host.WaitForMainWindow(), nullptr);
+    ASSERT_NE(host.WaitForMainWindow(), nullptr) << host.Fate();
     host.PressTrayIcon();
     ASSERT_TRUE(WaitUntil([&] { return host.IsWindowShown(); }, 60s));
     EXPECT_EQ(host.RowCount(), static_cast<int>(shipped.size()));
@@ -171,7 +171,7 @@ TEST(ReleaseArchiveTest, DaemonsBuiltWithTheSdkPassTheCheckAndShowTheirMenus) {
         CopyFileW((built + L"sample_daemon.dll").c_str(), (wild + L"sample\\sample_daemon.dll").c_str(), FALSE));
     HostProcess host(folder.path(), false);
     ASSERT_TRUE(host.Start());
-    ASSERT_NE(host.WaitForMainWindow(), nullptr);
+    ASSERT_NE(host.WaitForMainWindow(), nullptr) << host.Fate();
     host.PressTrayIcon();
     ASSERT_TRUE(WaitUntil([&] { return host.IsWindowShown(); }, 60s));
     EXPECT_EQ(host.RowCount(), 2);
