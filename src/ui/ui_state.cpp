@@ -9,7 +9,7 @@ namespace kestrune {
 UiState ui;
 
 void ResetHost() {
-    // Windows a test case left open go in their own order, not in that of the parts below.
+    // Windows still open go in the exit's order, not in that of the parts below.
     LN DestroyHostWindows();
     LN ResetApplication();
     LN ui = UiState{};

@@ -80,12 +80,11 @@ TEST(HostileFilesTest, DamagedLockedAndSlowFilesStopNoOtherDaemon) {
 
     // Unreadable: the test holds it open without sharing (as root, Wine ignores file modes).
     std::wstring locked = host.AddDaemon(L"cooperative", L"locked.dll");
-    HANDLE lock = CreateFileW(locked.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+    FileOwner lock(CreateFileW(locked.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(lock);
 
-    ExpectOnlyTheGoodListed(host, good);
-    CloseHandle(lock);
-    ASSERT_FALSE(HasFatalFailure());
+    ASSERT_NO_FATAL_FAILURE(ExpectOnlyTheGoodListed(host, good));
+    lock.reset();
     ASSERT_NO_FATAL_FAILURE(ExpectCleanClose(host, good));
 }
 
