@@ -550,6 +550,9 @@ std::vector<std::string> DescribeSoak(const SoakRun& run, const SoakFigures& fig
     return lines;
 }
 
+// Whatever the daemons do, the close ends within this.
+constexpr double ClosesWithinSeconds = 32.0;
+
 BusyFigures RunBusy(const BusyRun& run) {
     BusyFigures figures;
     TempFolder folder;
@@ -600,10 +603,15 @@ BusyFigures RunBusy(const BusyRun& run) {
         figures.forceStopsPerKind += run.instances;
     }
     figures.forceSeconds = SecondsSince(forced);
+    // The close meets the daemons paused, as a user's quit may.
+    if (!daemons.PauseOrResumeFirst(all, PausedStars)) return fail("the pause before the close: " + daemons.Failure());
     figures.commands = daemons.Commands();
+    const auto closed = Clock::now();
     host.RequestClose();
     if (!host.WaitForExit(std::chrono::seconds(60), &figures.exitCode)) return fail("the host did not end");
+    figures.closeSeconds = SecondsSince(closed);
     if (figures.exitCode != 0) return fail("exit code " + std::to_string(figures.exitCode));
+    if (figures.closeSeconds > ClosesWithinSeconds) return fail(Line("the close took %.1f s", figures.closeSeconds));
     figures.ok = true;
     return figures;
 }
@@ -613,7 +621,8 @@ std::vector<std::string> DescribeBusy(const BusyRun& run, const BusyFigures& fig
         Line("busy daemons: %d of each of %d kinds", run.instances, static_cast<int>(run.kinds.size())),
         Line("  %d pause/resume pairs and %d force stops per kind, %d commands, each answered within 1 s",
              figures.pairsPerKind, figures.forceStopsPerKind, figures.commands),
-        Line("  pairs %.1f s, force stops and starts %.1f s", figures.pairSeconds, figures.forceSeconds),
+        Line("  pairs %.1f s, force stops and starts %.1f s, the close of the paused daemons %.1f s",
+             figures.pairSeconds, figures.forceSeconds, figures.closeSeconds),
         figures.ok ? std::string("  ok") : "  FAILED: " + figures.failure,
     };
 }

@@ -126,6 +126,7 @@ struct BusyFigures {
     int forceStopsPerKind = 0;
     double pairSeconds = 0;   // the pauses and resumes
     double forceSeconds = 0;  // the force stops and starts
+    double closeSeconds = 0;  // close request until the process had ended
     DWORD exitCode = 1;
 };
 
