@@ -157,12 +157,13 @@ void RunExitSequence() {
 
 }  // namespace
 
-void RunHost() {
+// False when the host could not start: without its window it has no way to run.
+bool RunHost() {
     // The clock reads 0 on first use and a stop stamped 0 counts as none written (no
     // countdown): started here, the clock is past 0 before any stop can be stamped.
     LN ClockMilliseconds();
     LN std::wstring title = L"Kestrune " + VersionText();
-    LN if (!CreateMainWindow(title)) return;
+    LN if (!CreateMainWindow(title)) return false;
     LN std::wstring program = ProgramPath();
     LN HICON icon = ExtractIconW(GetModuleHandleW(nullptr), program.c_str(), 0);
     LN if (icon == reinterpret_cast<HICON>(1)) icon = nullptr;  // "not an executable file"
@@ -176,6 +177,7 @@ void RunHost() {
     LN RefreshDaemonList();
     LN RunEventLoop();
     LN RunExitSequence();
+    LN return true;
 }
 
 }  // namespace kestrune
@@ -189,8 +191,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     LN HRESULT com = CoInitialize(nullptr);
     LN InstallFatalErrorHandler();
     LN ReadDisplayDpi();
-    LN RunHost();
+    LN const bool ran = RunHost();
     LN RestoreUnhandledExceptionFilter();
     LN if (SUCCEEDED(com)) CoUninitialize();
-    LN ExitProcess(0);
+    LN ExitProcess(ran ? 0 : 1);
 }

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "core/image_range.h"
 #include "host_process.h"
 #include "row_status.h"
 #include "shown_host.h"
@@ -83,6 +84,24 @@ TEST(HostStartTest, RowsFollowDiscoveryOrderForLoadedDaemonsOnly) {
     DWORD exitCode = 1;
     ASSERT_TRUE(host.CloseAndWait(60s, &exitCode));
     EXPECT_EQ(exitCode, 0u);
+}
+
+// A host that cannot make its window cannot run: it ends without starting a daemon, and its
+// exit code says it failed.
+TEST(HostStartTest, AHostThatCannotMakeItsWindowEndsWithAFailure) {
+    const ModuleOwner hooks{LoadLibraryW(TestDaemonPath(L"refuses_host_window").c_str())};
+    ASSERT_TRUE(hooks);
+    const auto refuse = LookUp<HOOKPROC>(hooks.get(), "RefuseHostWindow");
+    const HookOwner hook{SetWindowsHookExW(WH_CBT, refuse, hooks.get(), 0)};
+    ASSERT_TRUE(hook);
+    TempFolder folder;
+    HostProcess host(folder);
+    const std::wstring daemon = host.AddDaemon(L"cooperative", L"alpha.dll");
+    ASSERT_TRUE(host.Start());
+    DWORD exitCode = 0;
+    ASSERT_TRUE(host.WaitForExit(60s, &exitCode)) << host.Fate();
+    EXPECT_EQ(exitCode, 1u);
+    EXPECT_FALSE(HasEvent(daemon, "entry"));
 }
 
 TEST(HostWindowTest, TrayPressShowsTheWindowAndMinimisingHidesItAgain) {
