@@ -45,6 +45,8 @@ namespace {
 // it, and how long the exit waits for the shell to take the icon away.
 constexpr DWORD ExitLoaderPatience = 200;
 constexpr DWORD TrayRemovalPatience = 300;
+// They come after the close's limit, and the close ends within 32 s whatever the daemons do.
+static_assert(CloseLimit + TrayRemovalPatience + ExitLoaderPatience < 32000);
 
 void LoadDiscoveredDaemons() {
     LN DiscoverDaemons(app.DiscoveredPaths);

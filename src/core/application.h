@@ -37,8 +37,7 @@ bool IsQuitting();
 
 // How long a close may take whatever the daemons do: their grace, and then a little for each end
 // to find a safe point. What has not ended by then is left in the process as it stands. The
-// second left of the 32 s is the exit's: the tray icon's removal and the loader lock's patience
-// wait up to half a second between them.
+// rest of the close's 32 s is the exit's waits (RunExitSequence).
 constexpr uint64_t CloseLimit = 31000;
 
 // Whether the host is quitting and its close has run past CloseLimit.
