@@ -8,6 +8,7 @@
 #include <cwctype>
 #include <functional>
 #include <thread>
+#include <utility>
 
 #include "host_process.h"
 #include "message_box.h"
@@ -26,9 +27,9 @@ bool IsPoolWorkerStart(std::wstring module) {
 }
 
 // The host's threads other than the system's pool workers, whose number the system varies.
-int CountOwnThreads(DWORD processId, const ProcessCensus& census) {
+int CountOwnThreads(const ProcessCensus& census) {
     int own = 0;
-    for (DWORD thread : census.threads) own += !IsPoolWorkerStart(ThreadStartModule(processId, thread));
+    for (const CensusThread& thread : census.threads) own += !IsPoolWorkerStart(thread.startModule);
     return own;
 }
 
@@ -77,29 +78,35 @@ bool IsLoadedIn(const ProcessCensus& census, const std::wstring& path) {
     return false;
 }
 
-// The host's figures once the daemons' libraries it holds stay the same for longer than the
-// quarantine a returned daemon's library waits out before it is freed (one ended by force keeps
-// its library), and the host has answered a round trip: the reaper runs on its window's thread,
-// so the visit that unloaded the last one has then put everything of it away.
+// The host's figures once the daemons' libraries it holds and its threads stay the same for
+// longer than the quarantine a returned daemon's library waits out before it is freed (one
+// ended by force keeps its library), and the host has answered a round trip: the reaper runs
+// on its window's thread, so the visit that unloaded the last one has then put everything of
+// it away. A thread of the system's pool that starts or ends while counted has its memory
+// counted without itself, so the count is taken again until the threads held still.
 ProcessCensus CensusOnceUnloaded(HostProcess& host, const std::vector<std::wstring>& paths) {
-    auto loaded = [&] {
-        ProcessCensus census = TakeCensus(host.ProcessId());
-        std::vector<bool> which;
-        for (const std::wstring& path : paths) which.push_back(IsLoadedIn(census, path));
-        return which;
+    auto stateOf = [&](const ProcessCensus& census) {
+        std::vector<bool> loaded;
+        for (const std::wstring& path : paths) loaded.push_back(IsLoadedIn(census, path));
+        return std::make_pair(loaded, census.threads);
     };
-    std::vector<bool> last = loaded();
-    auto since = Clock::now();
-    WaitUntil([&] {
-        std::vector<bool> now = loaded();
-        if (now != last) {
-            last = now;
-            since = Clock::now();
-        }
-        return Clock::now() - since > std::chrono::milliseconds(1500);
-    });
-    host.Sync();
-    return TakeCensus(host.ProcessId());
+    auto last = stateOf(TakeCensus(host.ProcessId()));
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        auto since = Clock::now();
+        WaitUntil([&] {
+            auto now = stateOf(TakeCensus(host.ProcessId()));
+            if (now != last) {
+                last = now;
+                since = Clock::now();
+            }
+            return Clock::now() - since > std::chrono::milliseconds(1500);
+        });
+        host.Sync();
+        ProcessCensus census = TakeCensus(host.ProcessId());
+        if (census.threads == last.second) return census;
+        last = stateOf(census);
+    }
+    return {};
 }
 
 // The daemons of a soak, commanded through the host's own commands on their rows.
@@ -407,7 +414,7 @@ SoakFigures RunSoak(const SoakRun& run) {
         return fail("the warm-up round did not complete: " + daemons.Failure());
     }
     figures.before = CensusOnceUnloaded(host, paths);
-    figures.ownThreadsBefore = CountOwnThreads(host.ProcessId(), figures.before);
+    figures.ownThreadsBefore = CountOwnThreads(figures.before);
     figures.warmUpSeconds = SecondsSince(warmUp);
 
     auto counted = Clock::now();
@@ -423,8 +430,8 @@ SoakFigures RunSoak(const SoakRun& run) {
     if (!daemons.StopFirst(all)) return fail("the daemons did not stop after the cycles");
     figures.cycleSeconds = SecondsSince(counted);
     figures.afterCycles = CensusOnceUnloaded(host, paths);
-    for (DWORD thread : ThreadsAdded(figures.before, figures.afterCycles)) {
-        figures.poolWorkersNewInCycles += IsPoolWorkerStart(ThreadStartModule(host.ProcessId(), thread));
+    for (const CensusThread& thread : ThreadsAdded(figures.before, figures.afterCycles)) {
+        figures.poolWorkersNewInCycles += IsPoolWorkerStart(thread.startModule);
     }
 
     auto forced = Clock::now();
@@ -435,13 +442,12 @@ SoakFigures RunSoak(const SoakRun& run) {
     if (!daemons.StopFirst(all)) return fail("the daemons did not stop at the end");
     figures.forceSeconds = SecondsSince(forced);
     figures.after = CensusOnceUnloaded(host, paths);
-    figures.ownThreadsAfter = CountOwnThreads(host.ProcessId(), figures.after);
-    for (DWORD thread : ThreadsAdded(figures.before, figures.after)) {
-        const std::wstring module = ThreadStartModule(host.ProcessId(), thread);
-        if (IsPoolWorkerStart(module)) {
+    figures.ownThreadsAfter = CountOwnThreads(figures.after);
+    for (const CensusThread& thread : ThreadsAdded(figures.before, figures.after)) {
+        if (IsPoolWorkerStart(thread.startModule)) {
             ++figures.poolWorkersNew;
         } else {
-            figures.threadsLeft.push_back(std::to_wstring(thread) + L", started in " + module);
+            figures.threadsLeft.push_back(std::to_wstring(thread.id) + L", started in " + thread.startModule);
         }
     }
     figures.modulesLeft = ModulesAdded(figures.before, figures.after);
@@ -540,8 +546,19 @@ std::vector<std::string> DescribeSoak(const SoakRun& run, const SoakFigures& fig
              "pairs): %s",
              SoakHandleMargin, CyclesPrivateBytesMargin(figures) / 1024,
              IsWithinSoakMargins(figures) ? "held" : "EXCEEDED"));
-    lines.push_back(Line("  the host's own threads %d before, %d after; new workers of the system's pool: %d",
-                         figures.ownThreadsBefore, figures.ownThreadsAfter, figures.poolWorkersNew));
+    lines.push_back(Line(
+        "  the host's own threads %d before, %d after; new workers of the system's pool: %d in the "
+        "cycles and pairs, %d in all",
+        figures.ownThreadsBefore, figures.ownThreadsAfter, figures.poolWorkersNewInCycles, figures.poolWorkersNew));
+    // Which thread is which, where a figure went wrong.
+    if (!IsWithinSoakMargins(figures) || figures.ownThreadsAfter != figures.ownThreadsBefore) {
+        const std::pair<const char*, const ProcessCensus*> censuses[] = {
+            {"before", &figures.before}, {"after cycles/pairs", &figures.afterCycles}, {"after", &figures.after}};
+        for (const auto& [name, census] : censuses) {
+            lines.push_back(Line("  threads %s:", name));
+            for (const std::string& thread : DescribeThreads(*census)) lines.push_back("    " + thread);
+        }
+    }
     lines.push_back(figures.threadsLeft.empty() ? "  threads left behind: none" : "  threads left behind:");
     for (const std::wstring& thread : figures.threadsLeft) lines.push_back("    " + Narrow(thread));
     lines.push_back(figures.modulesLeft.empty() ? "  modules left behind: none" : "  modules left behind:");

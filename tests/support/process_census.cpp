@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdio>
+#include <utility>
 
 #include "core/owner.h"
 #include "handle_table.h"
@@ -32,6 +33,33 @@ size_t CountWindows(DWORD processId) {
     return count;
 }
 
+uint64_t Number(FILETIME time) {
+    return (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
+
+// The threads, each opened before the modules are read so that none can end and give its
+// id away meanwhile, and each module a thread started in is already in the list.
+std::vector<CensusThread> ReadCensusThreads(DWORD processId, std::vector<ModuleSpan>& modules) {
+    std::vector<DWORD> ids;
+    probe::ReadThreads(processId, ids);
+    std::vector<std::pair<DWORD, HandleOwner>> opened;
+    for (DWORD id : ids) {
+        HandleOwner thread(OpenThread(THREAD_QUERY_INFORMATION | SYNCHRONIZE, FALSE, id));
+        if (thread) opened.emplace_back(id, std::move(thread));
+    }
+    probe::ReadModules(processId, modules);
+    std::vector<CensusThread> threads;
+    for (const auto& [id, thread] : opened) {
+        FILETIME created{}, exited{}, kernel{}, user{};
+        if (!GetThreadTimes(thread.get(), &created, &exited, &kernel, &user)) continue;
+        if (WaitForSingleObject(thread.get(), 0) == WAIT_OBJECT_0) continue;
+        const ModuleSpan* module = probe::ModuleHolding(modules, probe::ThreadStartAddress(thread.get()));
+        threads.push_back({id, Number(created), module ? module->path : L"?"});
+    }
+    std::sort(threads.begin(), threads.end());
+    return threads;
+}
+
 }  // namespace
 
 ProcessCensus TakeCensus(DWORD processId) {
@@ -52,17 +80,15 @@ ProcessCensus TakeCensus(DWORD processId) {
         census.committedPrivate = probe::WalkAddressSpace(process.get()).privateCommitted;
     }
     census.windows = CountWindows(processId);
-    probe::ReadThreads(processId, census.threads);
-    std::sort(census.threads.begin(), census.threads.end());
     std::vector<ModuleSpan> modules;
-    probe::ReadModules(processId, modules);
+    census.threads = ReadCensusThreads(processId, modules);
     for (const ModuleSpan& module : modules) census.modules.push_back(module.path);
     std::sort(census.modules.begin(), census.modules.end());
     return census;
 }
 
-std::vector<DWORD> ThreadsAdded(const ProcessCensus& before, const ProcessCensus& after) {
-    std::vector<DWORD> added;
+std::vector<CensusThread> ThreadsAdded(const ProcessCensus& before, const ProcessCensus& after) {
+    std::vector<CensusThread> added;
     std::set_difference(after.threads.begin(), after.threads.end(), before.threads.begin(), before.threads.end(),
                         std::back_inserter(added));
     return added;
@@ -73,14 +99,6 @@ std::vector<std::wstring> ModulesAdded(const ProcessCensus& before, const Proces
     std::set_difference(after.modules.begin(), after.modules.end(), before.modules.begin(), before.modules.end(),
                         std::back_inserter(added));
     return added;
-}
-
-std::wstring ThreadStartModule(DWORD processId, DWORD threadId) {
-    const void* start = probe::ThreadStartAddress(threadId);
-    std::vector<ModuleSpan> modules;
-    if (!start || !probe::ReadModules(processId, modules)) return L"?";
-    const ModuleSpan* module = probe::ModuleHolding(modules, start);
-    return module ? module->path : L"?";
 }
 
 std::string DescribeCensus(const ProcessCensus& census) {
@@ -95,6 +113,16 @@ std::string DescribeCensus(const ProcessCensus& census) {
              static_cast<double>(census.committedPrivate) / (1024.0 * 1024.0), census.threads.size(),
              census.modules.size());
     return line;
+}
+
+std::vector<std::string> DescribeThreads(const ProcessCensus& census) {
+    std::vector<std::string> lines;
+    for (const CensusThread& thread : census.threads) {
+        std::string line = std::to_string(thread.id) + " started in ";
+        for (wchar_t c : thread.startModule) line += c < 128 ? static_cast<char>(c) : '?';
+        lines.push_back(line);
+    }
+    return lines;
 }
 
 long long HandleChange(const ProcessCensus& before, const ProcessCensus& after) {

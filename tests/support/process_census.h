@@ -4,11 +4,28 @@
 
 #include <windows.h>
 
+#include <compare>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 namespace kestrune::test {
+
+// One thread as the census saw it. The system gives a thread's id to a new thread once the
+// old one is gone (Wine within one run of the tests), so the id and the creation time
+// together say which thread it is.
+struct CensusThread {
+    DWORD id = 0;
+    uint64_t created = 0;      // FILETIME, as one number
+    std::wstring startModule;  // the module holding its start address, or "?"
+
+    friend auto operator<=>(const CensusThread& a, const CensusThread& b) {
+        return a.id != b.id ? a.id <=> b.id : a.created <=> b.created;
+    }
+    friend bool operator==(const CensusThread& a, const CensusThread& b) {
+        return a.id == b.id && a.created == b.created;
+    }
+};
 
 struct ProcessCensus {
     bool taken = false;
@@ -25,7 +42,7 @@ struct ProcessCensus {
     // Windows of the process, children and message-only ones included: the USER objects
     // that can be counted from outside where GetGuiResources answers 0.
     size_t windows = 0;
-    std::vector<DWORD> threads;         // ids, ascending
+    std::vector<CensusThread> threads;  // ascending; those that ended while counted left out
     std::vector<std::wstring> modules;  // full paths, in letter case as loaded, sorted
 };
 
@@ -33,11 +50,8 @@ struct ProcessCensus {
 ProcessCensus TakeCensus(DWORD processId);
 
 // Entries of after that are not in before.
-std::vector<DWORD> ThreadsAdded(const ProcessCensus& before, const ProcessCensus& after);
+std::vector<CensusThread> ThreadsAdded(const ProcessCensus& before, const ProcessCensus& after);
 std::vector<std::wstring> ModulesAdded(const ProcessCensus& before, const ProcessCensus& after);
-
-// The module that holds the start address of a thread of another process, or "?".
-std::wstring ThreadStartModule(DWORD processId, DWORD threadId);
 
 // after less before.
 long long HandleChange(const ProcessCensus& before, const ProcessCensus& after);
@@ -48,5 +62,8 @@ std::string DescribeCensusChange(const ProcessCensus& before, const ProcessCensu
 
 // One line of figures: "handles 120, GDI 0, USER 0, private 3.40 MiB, ...".
 std::string DescribeCensus(const ProcessCensus& census);
+
+// "1a4 started in C:\windows\system32\ntdll.dll": one line per thread.
+std::vector<std::string> DescribeThreads(const ProcessCensus& census);
 
 }  // namespace kestrune::test

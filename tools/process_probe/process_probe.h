@@ -18,6 +18,8 @@ bool ReadThreads(DWORD processId, std::vector<DWORD>& threads);
 // The address a thread was started at, or null when the thread cannot be opened or the
 // system does not say.
 const void* ThreadStartAddress(DWORD threadId);
+// The same for a thread already opened with THREAD_QUERY_INFORMATION.
+const void* ThreadStartAddress(HANDLE thread);
 
 // The suspend count the system keeps for thread (opened with THREAD_QUERY_INFORMATION),
 // read without changing it; -1 when the system does not say.

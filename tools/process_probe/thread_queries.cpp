@@ -21,9 +21,12 @@ LONG QueryThread(HANDLE thread, int informationClass, void* buffer, ULONG size) 
 
 const void* ThreadStartAddress(DWORD threadId) {
     HandleOwner thread(OpenThread(THREAD_QUERY_INFORMATION, FALSE, threadId));
-    if (!thread) return nullptr;
+    return thread ? ThreadStartAddress(thread.get()) : nullptr;
+}
+
+const void* ThreadStartAddress(HANDLE thread) {
     void* start = nullptr;
-    if (QueryThread(thread.get(), ThreadQuerySetWin32StartAddress, &start, sizeof start) != 0) return nullptr;
+    if (QueryThread(thread, ThreadQuerySetWin32StartAddress, &start, sizeof start) != 0) return nullptr;
     return start;
 }
 
