@@ -546,6 +546,18 @@ TEST_F(DaemoncheckLeaks, LeftoverHandleAndThreadAreFound) {
     EXPECT_FALSE(HasEvent(path, "detach")) << "the host keeps a library whose thread ran on, and never tears it down";
 }
 
+// The system gives an ended thread's id to a later one: a leftover with the id of a thread that
+// was there before the load is still the daemon's.
+TEST_F(DaemoncheckLeaks, LeftoverThreadWithTheIdOfAGoneOneIsFound) {
+    std::wstring path = Place(L"leaks_thread_on_reused_id");
+    ProgramRun run = CheckFile(path, L"--settle 500 --wait 25000");
+    const long long id = LastNumber(path, "kept-reused-id");
+    ASSERT_GT(id, 0) << "no id came back: " << ::testing::PrintToString(ReadEvents(path));
+    EXPECT_EQ(run.exitCode, 1u) << run.output;
+    EXPECT_TRUE(HasLine(run, "FAIL threads:", "thread " + std::to_string(id) + " (started at ")) << run.output;
+    EXPECT_FALSE(HasLine(run, "ok   threads:")) << run.output;
+}
+
 // Threads of the C runtime begin in its DLL: they are the daemon's because its code made them,
 // and so is the thread that one of them made in turn.
 TEST_F(DaemoncheckLeaks, ThreadsTheDaemonMadeThroughItsRuntimeAreLeftovers) {

@@ -33,10 +33,6 @@ size_t CountWindows(DWORD processId) {
     return count;
 }
 
-uint64_t Number(FILETIME time) {
-    return (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
-}
-
 // The threads, each opened before the modules are read so that none can end and give its
 // id away meanwhile, and each module a thread started in is already in the list.
 std::vector<CensusThread> ReadCensusThreads(DWORD processId, std::vector<ModuleSpan>& modules) {
@@ -50,11 +46,10 @@ std::vector<CensusThread> ReadCensusThreads(DWORD processId, std::vector<ModuleS
     probe::ReadModules(processId, modules);
     std::vector<CensusThread> threads;
     for (const auto& [id, thread] : opened) {
-        FILETIME created{}, exited{}, kernel{}, user{};
-        if (!GetThreadTimes(thread.get(), &created, &exited, &kernel, &user)) continue;
-        if (WaitForSingleObject(thread.get(), 0) == WAIT_OBJECT_0) continue;
+        probe::ThreadIdentity identity;
+        if (!probe::ReadThreadIdentity(thread.get(), id, identity)) continue;
         const ModuleSpan* module = probe::ModuleHolding(modules, probe::ThreadStartAddress(thread.get()));
-        threads.push_back({id, Number(created), module ? module->path : L"?"});
+        threads.push_back({identity.id, identity.created, module ? module->path : L"?"});
     }
     std::sort(threads.begin(), threads.end());
     return threads;

@@ -27,10 +27,11 @@ bool Contains(const std::vector<T>& list, const T& value) {
     return std::find(list.begin(), list.end(), value) != list.end();
 }
 
+// A thread that took the id of one gone since loading is new all the same.
 std::vector<DWORD> NewThreads(const Check& check) {
     std::vector<DWORD> found;
-    for (DWORD id : TakeSnapshot().threads) {
-        if (!Contains(check.before.threads, id)) found.push_back(id);
+    for (const kestrune::probe::ThreadIdentity& thread : TakeSnapshot().threads) {
+        if (!Contains(check.before.threads, thread)) found.push_back(thread.id);
     }
     return found;
 }

@@ -52,7 +52,7 @@ ProcessSnapshot TakeSnapshot() {
     CountHandles(snapshot);
     snapshot.gdiObjects = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
     snapshot.userObjects = GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS);
-    kestrune::probe::ReadThreads(GetCurrentProcessId(), snapshot.threads);
+    kestrune::probe::ReadThreadIdentities(GetCurrentProcessId(), snapshot.threads);
     snapshot.windows = kestrune::probe::ProcessWindows(GetCurrentProcessId());
     return snapshot;
 }

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "process_probe.h"
+
 namespace daemoncheck {
 
 struct ProcessSnapshot {
@@ -15,8 +17,8 @@ struct ProcessSnapshot {
     std::vector<uintptr_t> handleValues;
     DWORD gdiObjects = 0;
     DWORD userObjects = 0;
-    std::vector<DWORD> threads;  // thread ids
-    std::vector<HWND> windows;   // top-level and message-only windows
+    std::vector<kestrune::probe::ThreadIdentity> threads;  // living ones
+    std::vector<HWND> windows;                             // top-level and message-only windows
 };
 
 // Which counters this system keeps: a counter that does not move when an object

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <compare>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -14,6 +15,24 @@ namespace kestrune::probe {
 // Appends the ids of processId's threads, in the order the system lists them. False when
 // the system gives no thread list.
 bool ReadThreads(DWORD processId, std::vector<DWORD>& threads);
+
+// A thread as it is known for as long as it lives. The system gives an ended thread's id to a
+// later thread (Wine within one run, Windows sooner), so the id and the creation time together
+// say which thread it is.
+struct ThreadIdentity {
+    DWORD id = 0;
+    uint64_t created = 0;  // FILETIME, as one number
+
+    friend auto operator<=>(const ThreadIdentity&, const ThreadIdentity&) = default;
+};
+
+// The identity of thread id, opened with THREAD_QUERY_INFORMATION and SYNCHRONIZE. False when
+// the thread has ended: its id may already be another thread's.
+bool ReadThreadIdentity(HANDLE thread, DWORD id, ThreadIdentity& identity);
+
+// Appends the identities of processId's living threads, in the order the system lists them.
+// False when the system gives no thread list.
+bool ReadThreadIdentities(DWORD processId, std::vector<ThreadIdentity>& threads);
 
 // The address a thread was started at, or null when the thread cannot be opened or the
 // system does not say.
