@@ -8,7 +8,6 @@
 
 #include "report.h"
 
-#define MostThreads 64
 #define EndWait 15000
 #define MostTries 20000
 
@@ -21,14 +20,15 @@ static DWORD WINAPI RunIfKept(LPVOID unused) {
     return 0;
 }
 
-/* The process's other threads, each held open so that its id is not given away meanwhile. */
+/* The process's other threads, as many as one wait takes, each held open so that its id is not
+   given away meanwhile. */
 static int OpenOtherThreads(HANDLE* threads, DWORD* ids) {
     int count = 0;
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
     if (snapshot == INVALID_HANDLE_VALUE) return 0;
     THREADENTRY32 entry;
     entry.dwSize = sizeof entry;
-    for (BOOL more = Thread32First(snapshot, &entry); more && count < MostThreads;
+    for (BOOL more = Thread32First(snapshot, &entry); more && count < MAXIMUM_WAIT_OBJECTS;
          more = Thread32Next(snapshot, &entry)) {
         if (entry.th32OwnerProcessID != GetCurrentProcessId() || entry.th32ThreadID == GetCurrentThreadId()) continue;
         threads[count] = OpenThread(SYNCHRONIZE, FALSE, entry.th32ThreadID);
@@ -41,8 +41,8 @@ static int OpenOtherThreads(HANDLE* threads, DWORD* ids) {
 /* The id of the first of them to end (idle thread-pool workers leave after a few seconds), or 0;
    closing the handles lets the system give that id away. */
 static DWORD WaitForOneToEnd(void) {
-    HANDLE threads[MostThreads];
-    DWORD ids[MostThreads];
+    HANDLE threads[MAXIMUM_WAIT_OBJECTS];
+    DWORD ids[MAXIMUM_WAIT_OBJECTS];
     int count = OpenOtherThreads(threads, ids);
     DWORD ended = 0;
     if (count > 0) {

@@ -447,7 +447,7 @@ SoakFigures RunSoak(const SoakRun& run) {
         if (IsPoolWorkerStart(thread.startModule)) {
             ++figures.poolWorkersNew;
         } else {
-            figures.threadsLeft.push_back(std::to_wstring(thread.id) + L", started in " + thread.startModule);
+            figures.threadsLeft.push_back(std::to_wstring(thread.identity.id) + L", started in " + thread.startModule);
         }
     }
     figures.modulesLeft = ModulesAdded(figures.before, figures.after);

@@ -38,18 +38,18 @@ size_t CountWindows(DWORD processId) {
 std::vector<CensusThread> ReadCensusThreads(DWORD processId, std::vector<ModuleSpan>& modules) {
     std::vector<DWORD> ids;
     probe::ReadThreads(processId, ids);
-    std::vector<std::pair<DWORD, HandleOwner>> opened;
+    std::vector<HandleOwner> opened;
     for (DWORD id : ids) {
         HandleOwner thread(OpenThread(THREAD_QUERY_INFORMATION | SYNCHRONIZE, FALSE, id));
-        if (thread) opened.emplace_back(id, std::move(thread));
+        if (thread) opened.push_back(std::move(thread));
     }
     probe::ReadModules(processId, modules);
     std::vector<CensusThread> threads;
-    for (const auto& [id, thread] : opened) {
+    for (const HandleOwner& thread : opened) {
         probe::ThreadIdentity identity;
-        if (!probe::ReadThreadIdentity(thread.get(), id, identity)) continue;
+        if (!probe::ReadThreadIdentity(thread.get(), identity)) continue;
         const ModuleSpan* module = probe::ModuleHolding(modules, probe::ThreadStartAddress(thread.get()));
-        threads.push_back({identity.id, identity.created, module ? module->path : L"?"});
+        threads.push_back({identity, module ? module->path : L"?"});
     }
     std::sort(threads.begin(), threads.end());
     return threads;
@@ -113,7 +113,7 @@ std::string DescribeCensus(const ProcessCensus& census) {
 std::vector<std::string> DescribeThreads(const ProcessCensus& census) {
     std::vector<std::string> lines;
     for (const CensusThread& thread : census.threads) {
-        std::string line = std::to_string(thread.id) + " started in ";
+        std::string line = std::to_string(thread.identity.id) + " started in ";
         for (wchar_t c : thread.startModule) line += c < 128 ? static_cast<char>(c) : '?';
         lines.push_back(line);
     }

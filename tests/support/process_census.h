@@ -9,22 +9,17 @@
 #include <string>
 #include <vector>
 
+#include "process_probe.h"
+
 namespace kestrune::test {
 
-// One thread as the census saw it. The system gives a thread's id to a new thread once the
-// old one is gone (Wine within one run of the tests), so the id and the creation time
-// together say which thread it is.
+// One thread as the census saw it, known and ordered by its identity.
 struct CensusThread {
-    DWORD id = 0;
-    uint64_t created = 0;      // FILETIME, as one number
+    probe::ThreadIdentity identity;
     std::wstring startModule;  // the module holding its start address, or "?"
 
-    friend auto operator<=>(const CensusThread& a, const CensusThread& b) {
-        return a.id != b.id ? a.id <=> b.id : a.created <=> b.created;
-    }
-    friend bool operator==(const CensusThread& a, const CensusThread& b) {
-        return a.id == b.id && a.created == b.created;
-    }
+    friend auto operator<=>(const CensusThread& a, const CensusThread& b) { return a.identity <=> b.identity; }
+    friend bool operator==(const CensusThread& a, const CensusThread& b) { return a.identity == b.identity; }
 };
 
 struct ProcessCensus {

@@ -26,9 +26,9 @@ struct ThreadIdentity {
     friend auto operator<=>(const ThreadIdentity&, const ThreadIdentity&) = default;
 };
 
-// The identity of thread id, opened with THREAD_QUERY_INFORMATION and SYNCHRONIZE. False when
+// The identity of thread, opened with THREAD_QUERY_INFORMATION and SYNCHRONIZE. False when
 // the thread has ended: its id may already be another thread's.
-bool ReadThreadIdentity(HANDLE thread, DWORD id, ThreadIdentity& identity);
+bool ReadThreadIdentity(HANDLE thread, ThreadIdentity& identity);
 
 // Appends the identities of processId's living threads, in the order the system lists them.
 // False when the system gives no thread list.

@@ -19,11 +19,11 @@ LONG QueryThread(HANDLE thread, int informationClass, void* buffer, ULONG size) 
 
 }  // namespace
 
-bool ReadThreadIdentity(HANDLE thread, DWORD id, ThreadIdentity& identity) {
+bool ReadThreadIdentity(HANDLE thread, ThreadIdentity& identity) {
     FILETIME created{}, exited{}, kernel{}, user{};
     if (!GetThreadTimes(thread, &created, &exited, &kernel, &user)) return false;
     if (WaitForSingleObject(thread, 0) == WAIT_OBJECT_0) return false;
-    identity = {id, (static_cast<uint64_t>(created.dwHighDateTime) << 32) | created.dwLowDateTime};
+    identity = {GetThreadId(thread), (static_cast<uint64_t>(created.dwHighDateTime) << 32) | created.dwLowDateTime};
     return true;
 }
 
@@ -33,7 +33,7 @@ bool ReadThreadIdentities(DWORD processId, std::vector<ThreadIdentity>& threads)
     for (DWORD id : ids) {
         HandleOwner thread(OpenThread(THREAD_QUERY_INFORMATION | SYNCHRONIZE, FALSE, id));
         ThreadIdentity identity;
-        if (thread && ReadThreadIdentity(thread.get(), id, identity)) threads.push_back(identity);
+        if (thread && ReadThreadIdentity(thread.get(), identity)) threads.push_back(identity);
     }
     return true;
 }
